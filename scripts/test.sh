@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs every test: a plain build (unit, integration and
+# end-to-end tests), AddressSanitizer + UndefinedBehaviorSanitizer, and ThreadSanitizer.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/packages.sh"
+jobs=$(nproc)
+
+echo "== plain build"
+"$root/scripts/build.sh" none "$root/build"
+ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+"$root/scripts/build.sh" address "$root/build-asan"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs" -LE slow
+
+echo "== ThreadSanitizer"
+"$root/scripts/build.sh" thread "$root/build-tsan"
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir "$root/build-tsan" --output-on-failure -j "$jobs" -LE slow
+echo "== all tests passed"
