@@ -1,0 +1,18 @@
+#include "platform/process_setup.h"
+
+#include <signal.h>
+#include <sys/resource.h>
+
+namespace rw::platform {
+
+void IgnoreSigpipe() { ::signal(SIGPIPE, SIG_IGN); }
+
+void RaiseOpenFileLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
+}  // namespace rw::platform

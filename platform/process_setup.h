@@ -1,0 +1,12 @@
+// Process-wide set-up done once at start-up, before any socket is opened.
+#pragma once
+
+namespace rw::platform {
+
+// A browser that closes a tab mid-download must not kill the program with SIGPIPE.
+void IgnoreSigpipe();
+
+// Raises the soft open-file limit to the hard limit: every browser connection holds two sockets.
+void RaiseOpenFileLimit();
+
+}  // namespace rw::platform
