@@ -3,17 +3,28 @@
 // Appends and marks come from the owning connection thread; renderings from any thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+
+#include "capture/text_prefix.h"
+#include "platform/local_time.h"
 
 namespace rw::capture {
 
 class ConversationStore;
 
+enum class Direction { kRequest, kResponse };
+
 class Conversation {
  public:
-  // Stamps startTime/lastDataTime now and all four ticks from the tick source.
+  // Each direction keeps at most this many captured bytes.
+  static constexpr int64_t kMaxCaptured = 60000;
+
+  // Stamps startTime/lastDataTime now and all four ticks from the tick source. The store must
+  // outlive the record's last use.
   Conversation(int32_t id, ConversationStore& store);
   virtual ~Conversation();
   Conversation(const Conversation&) = delete;
@@ -35,15 +46,72 @@ class Conversation {
   int64_t RequestDataSize() const;
   int64_t RequestTotal() const;
   int64_t ResponseTotal() const;
+  platform::LocalDateTime StartTime() const;
+  platform::LocalDateTime LastDataTime() const;
+  // True once the store has removed the record; its data is then gone.
+  bool IsReleased() const;
 
   std::string ConnectTimeText() const;
   std::string RetrieveTimeText() const;
   std::string TotalTimeText() const;
+  // These report exhausted memory through the store's notifier ("Error in ConvertArrayToString")
+  // and then give the empty text, so they must not be called while holding a store lock.
   std::string RequestFirstLine() const;
   std::string ResponseFirstLine() const;
   std::string RequestText() const;
   std::string ResponseText() const;
-  // ... further accessors the store, renderings and log writer need.
+
+  // The same renderings for callers that hold a store lock or report failures their own way:
+  // these let std::bad_alloc through. FullText gives the data-gone text and FirstLine the empty
+  // text once the record is released.
+  std::string FirstLine(Direction direction) const;
+  std::string FullText(Direction direction) const;
+  std::string DisplayText(Direction direction, bool repairLineEnds) const;
+  // Appends this record's block of a page text: its captured bytes (malformed UTF-8 shown as
+  // "?"), the omission note and the separator naming it.
+  void AppendPageBlock(Direction direction, std::string& out) const;
+
+  ConversationStore& Store() const { return store; }
+
+ private:
+  friend class ConversationStore;
+
+  struct Side {
+    std::string data;
+    int64_t total = 0;
+    Utf8Carry carry;
+  };
+
+  void AddData(Direction direction, const char* data, int32_t count);
+  const Side& SideOf(Direction direction) const;
+  Side& SideOf(Direction direction);
+  // Called by the store as it removes the record: frees the buffers and makes every later
+  // rendering read as gone.
+  void Release();
+
+  const int32_t id;
+  ConversationStore& store;
+  const platform::LocalDateTime startTime;
+
+  // Read by the store's walks without this record's lock; set once by the owning thread.
+  std::atomic<bool> complete{false};
+
+  // guarded by the store's listLock: written to the logs in the pass now running
+  bool logged = false;
+  // guarded by the store's heldLock: this record's bytes that heldBytes includes
+  int64_t heldCount = 0;
+
+  // Taken after the store's listLock and before its heldLock. Keeps an append (which may move a
+  // buffer) and a rendering of this record from overlapping.
+  mutable std::mutex lock;
+  Side response;                          // guarded by lock
+  Side request;                           // guarded by lock
+  platform::LocalDateTime lastDataTime;   // guarded by lock
+  uint32_t startTick = 0;                 // guarded by lock
+  uint32_t connectStartTick = 0;          // guarded by lock
+  uint32_t connectedTick = 0;             // guarded by lock
+  uint32_t lastTick = 0;                  // guarded by lock
+  bool released = false;                  // guarded by lock
 };
 
 }  // namespace rw::capture

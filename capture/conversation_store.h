@@ -1,19 +1,31 @@
 // The process-wide owner of every captured conversation, its counters, memory limit and logs.
+// Connection threads add conversations and bytes; the user-interface thread trims, clears, logs
+// and builds the page texts. Owned by the application object for the life of the process.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "capture/capture_notifier.h"
 #include "capture/conversation.h"
 
 namespace rw::capture {
 
+class LogWriter;
+
 class ConversationStore {
  public:
+  // Captured bytes of one direction that one page text takes in.
+  static constexpr int64_t kPageBudget = 55000;
+
   ConversationStore();
   virtual ~ConversationStore();
+  ConversationStore(const ConversationStore&) = delete;
+  ConversationStore& operator=(const ConversationStore&) = delete;
 
   void SetNotifier(CaptureNotifier* notifier);  // not owned; nullptr = nobody to tell
 
@@ -30,9 +42,13 @@ class ConversationStore {
   std::string GetNewResponseData();
   void SetLogDir(const std::string& dir);
   bool WriteLogs(bool force);
+  // The conversations in store order, for the Detail page's list (empty when memory runs out).
+  std::vector<std::shared_ptr<Conversation>> Snapshot() const;
 
   void SetMaxMB(int32_t maxMB);
   int32_t MaxMB() const;
+  // maxMB x 1048576: the store is over its limit when heldBytes reaches it.
+  int64_t LimitBytes() const;
   void SetAutoLog(bool on);
   bool AutoLog() const;
   void ResetTrafficCounters();  // Apply zeroes requestBytes and responseBytes
@@ -40,8 +56,52 @@ class ConversationStore {
   int64_t ResponseBytes() const;
   int32_t ConversationCount() const;
   int64_t HeldBytes() const;
+  std::string LogDir() const;
   std::string TextLogName() const;
   std::string CsvLogName() const;
+
+  // For Conversation: counts bytes it has just stored, in heldBytes and in its own share.
+  // Called with the conversation's lock held (heldLock is taken after it).
+  void AddHeldBytes(Conversation& conversation, int64_t count);
+  // Tells the notifier, if any, of exhausted memory. Never called with a store lock held.
+  void ReportFatal(const std::string& text);
+
+ private:
+  // Takes the record's share out of heldBytes; returns heldBytes afterwards.
+  int64_t Unhold(Conversation& conversation);
+  // Removes and releases every listed record for which `shouldRemove` says so, in one pass that
+  // keeps the order of the rest. `shouldRemove` is asked oldest first. Caller holds listLock.
+  template <typename Predicate>
+  void RemoveWhere(Predicate shouldRemove);
+  std::string PageText(Direction direction, const char* failureText);
+  // The writing and freeing part of WriteLogs. Caller holds logLock.
+  bool WriteConversations(LogWriter& writer, bool force);
+
+  std::atomic<CaptureNotifier*> notifier{nullptr};
+  // Read and written without a lock: the Settings page sets them, the timer reads them, and a
+  // failing log pass turns autoLog off.
+  std::atomic<bool> autoLog{false};
+  std::atomic<int32_t> maxMB{8};
+
+  // Serialises log passes and guards the names; taken before listLock.
+  mutable std::mutex logLock;
+  std::string logDir;       // guarded by logLock
+  std::string textLogName;  // guarded by logLock
+  std::string csvLogName;   // guarded by logLock
+
+  // Taken before any conversation's lock and before heldLock.
+  mutable std::mutex listLock;
+  std::vector<std::shared_ptr<Conversation>> conversations;  // guarded by listLock; oldest first
+
+  // Leaf: nothing is taken while it is held.
+  mutable std::mutex heldLock;
+  int64_t heldBytes = 0;  // guarded by heldLock; with each record's heldCount
+
+  // Atomics rather than locks: connection threads add to them for every relayed chunk, and the
+  // Settings page zeroes and reads them with single stores and loads.
+  std::atomic<int64_t> requestBytes{0};
+  std::atomic<int64_t> responseBytes{0};
+  std::atomic<int32_t> conversationCount{0};
 };
 
 }  // namespace rw::capture

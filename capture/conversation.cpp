@@ -1,0 +1,240 @@
+#include "capture/conversation.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+
+#include "capture/conversation_store.h"
+#include "capture/text_rendering.h"
+#include "platform/code_page.h"
+#include "platform/ticks.h"
+
+namespace rw::capture {
+
+Conversation::Conversation(int32_t id, ConversationStore& store)
+    : id(id), store(store), startTime(platform::NowLocal()), lastDataTime(startTime) {
+  startTick = platform::NowTicks();
+  connectStartTick = platform::NowTicks();
+  connectedTick = platform::NowTicks();
+  lastTick = platform::NowTicks();
+}
+
+Conversation::~Conversation() = default;
+
+const Conversation::Side& Conversation::SideOf(Direction direction) const {
+  return direction == Direction::kRequest ? request : response;
+}
+
+Conversation::Side& Conversation::SideOf(Direction direction) {
+  return direction == Direction::kRequest ? request : response;
+}
+
+void Conversation::AddRequestData(const char* data, int32_t count) {
+  AddData(Direction::kRequest, data, count);
+}
+
+void Conversation::AddResponseData(const char* data, int32_t count) {
+  AddData(Direction::kResponse, data, count);
+}
+
+void Conversation::AddData(Direction direction, const char* data, int32_t count) {
+  if (count < 1 || data == nullptr) {
+    return;
+  }
+  if (direction == Direction::kRequest) {
+    store.AddRequestBytes(count);
+  } else {
+    store.AddResponseBytes(count);
+  }
+  bool failed = false;
+  {
+    std::lock_guard guard(lock);
+    Side& side = SideOf(direction);
+    side.total += count;
+    const int32_t textLength = Utf8TextPrefixLength(data, count, side.carry);
+    if (textLength < 1) {
+      return;
+    }
+    const auto size = static_cast<int64_t>(side.data.size());
+    // A released record takes no more bytes: they would be counted in heldBytes forever.
+    if (size >= kMaxCaptured || released) {
+      return;
+    }
+    const int64_t stored = std::min<int64_t>(textLength, kMaxCaptured - size);
+    try {
+      side.data.append(data, static_cast<size_t>(stored));
+      store.AddHeldBytes(*this, stored);
+    } catch (const std::bad_alloc&) {
+      failed = true;
+    }
+    lastDataTime = platform::NowLocal();
+  }
+  if (failed) {
+    store.ReportFatal(direction == Direction::kRequest ? "Error in AddRequestData"
+                                                       : "Error in AddResponseData");
+  }
+}
+
+void Conversation::MarkConnectStart() {
+  std::lock_guard guard(lock);
+  connectStartTick = platform::NowTicks();
+  connectedTick = connectStartTick;
+  lastTick = connectStartTick;
+}
+
+void Conversation::MarkConnected() {
+  std::lock_guard guard(lock);
+  connectedTick = platform::NowTicks();
+  lastTick = connectedTick;
+}
+
+void Conversation::MarkEnd() {
+  std::lock_guard guard(lock);
+  lastTick = platform::NowTicks();
+}
+
+void Conversation::MarkComplete() { complete.store(true, std::memory_order_release); }
+
+int32_t Conversation::GetId() const { return id; }
+
+bool Conversation::IsComplete() const { return complete.load(std::memory_order_acquire); }
+
+int64_t Conversation::ResponseDataSize() const {
+  std::lock_guard guard(lock);
+  return static_cast<int64_t>(response.data.size());
+}
+
+int64_t Conversation::RequestDataSize() const {
+  std::lock_guard guard(lock);
+  return static_cast<int64_t>(request.data.size());
+}
+
+int64_t Conversation::RequestTotal() const {
+  std::lock_guard guard(lock);
+  return request.total;
+}
+
+int64_t Conversation::ResponseTotal() const {
+  std::lock_guard guard(lock);
+  return response.total;
+}
+
+platform::LocalDateTime Conversation::StartTime() const { return startTime; }
+
+platform::LocalDateTime Conversation::LastDataTime() const {
+  std::lock_guard guard(lock);
+  return lastDataTime;
+}
+
+bool Conversation::IsReleased() const {
+  std::lock_guard guard(lock);
+  return released;
+}
+
+std::string Conversation::ConnectTimeText() const {
+  std::lock_guard guard(lock);
+  return FormatMilliseconds(platform::TickDifference(connectedTick, connectStartTick));
+}
+
+std::string Conversation::RetrieveTimeText() const {
+  std::lock_guard guard(lock);
+  return FormatMilliseconds(platform::TickDifference(lastTick, connectedTick));
+}
+
+std::string Conversation::TotalTimeText() const {
+  std::lock_guard guard(lock);
+  return FormatMilliseconds(platform::TickDifference(lastTick, startTick));
+}
+
+std::string Conversation::RequestFirstLine() const {
+  try {
+    return FirstLine(Direction::kRequest);
+  } catch (const std::bad_alloc&) {
+    store.ReportFatal("Error in ConvertArrayToString");
+    return {};
+  }
+}
+
+std::string Conversation::ResponseFirstLine() const {
+  try {
+    return FirstLine(Direction::kResponse);
+  } catch (const std::bad_alloc&) {
+    store.ReportFatal("Error in ConvertArrayToString");
+    return {};
+  }
+}
+
+std::string Conversation::RequestText() const {
+  try {
+    return FullText(Direction::kRequest);
+  } catch (const std::bad_alloc&) {
+    store.ReportFatal("Error in ConvertArrayToString");
+    return {};
+  }
+}
+
+std::string Conversation::ResponseText() const {
+  try {
+    return FullText(Direction::kResponse);
+  } catch (const std::bad_alloc&) {
+    store.ReportFatal("Error in ConvertArrayToString");
+    return {};
+  }
+}
+
+std::string Conversation::FirstLine(Direction direction) const {
+  std::lock_guard guard(lock);
+  if (released) {
+    return {};
+  }
+  return FirstLineOf(SideOf(direction).data);
+}
+
+std::string Conversation::FullText(Direction direction) const {
+  std::lock_guard guard(lock);
+  if (released) {
+    return std::string(kDataGoneText);
+  }
+  const Side& side = SideOf(direction);
+  std::string text = ConvertArrayToString(side.data);
+  AppendOmissionNote(text, static_cast<int64_t>(side.data.size()), side.total);
+  return text;
+}
+
+std::string Conversation::DisplayText(Direction direction, bool repairLineEnds) const {
+  std::lock_guard guard(lock);
+  if (released) {
+    return std::string(kDataGoneText);
+  }
+  const Side& side = SideOf(direction);
+  std::string text = ConvertArrayToDisplayText(side.data, repairLineEnds);
+  AppendOmissionNote(text, static_cast<int64_t>(side.data.size()), side.total);
+  return text;
+}
+
+void Conversation::AppendPageBlock(Direction direction, std::string& out) const {
+  std::lock_guard guard(lock);
+  if (released) {
+    out.append(kDataGoneText);
+    return;
+  }
+  const Side& side = SideOf(direction);
+  out.append(platform::RoundTripCodePage(side.data));
+  AppendOmissionNote(out, static_cast<int64_t>(side.data.size()), side.total);
+  const std::string time = platform::FormatLocal(lastDataTime, "%H:%M:%S");
+  char separator[96];
+  const int n = std::snprintf(separator, sizeof separator,
+                              "\r\n\r\n--------------- %s (%d) ---------------\r\n\r\n",
+                              time.c_str(), id);
+  out.append(separator, static_cast<size_t>(n));
+}
+
+void Conversation::Release() {
+  std::lock_guard guard(lock);
+  released = true;
+  // Give the memory back now: the engine or a page may keep the record alive a while longer.
+  request.data = std::string();
+  response.data = std::string();
+}
+
+}  // namespace rw::capture

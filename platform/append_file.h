@@ -1,0 +1,46 @@
+// A file opened for appending only, created with mode 0600, with checked buffered writes, flush
+// and close. Used by one thread at a time; its owner (the capture log writer) closes it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace rw::platform {
+
+class AppendFile {
+ public:
+  AppendFile() = default;
+  ~AppendFile();  // closes without a check when Close was not called
+  AppendFile(const AppendFile&) = delete;
+  AppendFile& operator=(const AppendFile&) = delete;
+
+  // Opens (or creates, mode 0600) `path` for appending. False when it cannot; Error() says why.
+  bool Open(const std::string& path);
+  bool IsOpen() const { return fd >= 0; }
+  // Size of the file when it was opened: 0 for a file created now or found empty.
+  int64_t SizeAtOpen() const { return sizeAtOpen; }
+
+  // Buffered; false once any write has failed (a full disk), and then stays false.
+  bool Write(std::string_view bytes);
+  // Hands everything buffered to the kernel; false when not all of it was written.
+  bool Flush();
+  // Flushes and closes, checking both.
+  bool Close();
+  // Best effort: drops what this handle appended, cutting the file back to SizeAtOpen(), and
+  // closes it. Used after a failed pass so that a later pass does not leave half-written rows.
+  void Abandon();
+
+  // errno of the first failure, 0 when none.
+  int Error() const { return error; }
+
+ private:
+  bool WriteAll(const char* bytes, size_t size);
+
+  int fd = -1;
+  int64_t sizeAtOpen = 0;
+  int error = 0;
+  std::string pending;
+};
+
+}  // namespace rw::platform

@@ -1,0 +1,150 @@
+#include "capture/conversation.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "capture/conversation_store.h"
+#include "capture_test_support.h"
+
+namespace rw::capture {
+namespace {
+
+using testing::FailNextAllocation;
+using testing::FakeCaptureNotifier;
+using testing::ManualTicks;
+
+void AddRequest(Conversation& c, const std::string& chunk) {
+  c.AddRequestData(chunk.data(), static_cast<int32_t>(chunk.size()));
+}
+
+void AddResponse(Conversation& c, const std::string& chunk) {
+  c.AddResponseData(chunk.data(), static_cast<int32_t>(chunk.size()));
+}
+
+TEST(Conversation, CaptureOfChunks) {
+  const std::string header = "HTTP/1.1 200 OK\r\n\r\n";
+  struct Row {
+    const char* name;
+    std::vector<std::string> chunks;
+    int64_t captured;
+    int64_t total;
+  };
+  const Row rows[] = {
+      {"empty chunk", {""}, 0, 0},
+      {"binary first byte", {std::string("\0abcd", 5)}, 0, 5},
+      {"70000 text bytes", {std::string(70000, 'a')}, 60000, 70000},
+      {"cap reached within a chunk", {std::string(59990, 'a'), std::string(100, 'b')}, 60000, 60090},
+      {"past the cap only the total grows",
+       {std::string(60000, 'a'), "more", std::string(10, 'c')},
+       60000,
+       60014},
+      {"header then PNG", {header + "\x89PNG\r\n\x1a\n"}, 19, 27},
+      {"tab, e-acute, NBSP", {"a\tb \xE9 \xA0 c"}, 9, 9},
+      {"UTF-8 page split inside a sequence", {"it\xE2\x80", "\x99s"}, 6, 6},
+      {"text after a binary chunk", {std::string("\x01zz", 3), "text"}, 4, 7},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ConversationStore store;
+    Conversation request(2, store);
+    Conversation response(3, store);
+    for (const std::string& chunk : row.chunks) {
+      AddRequest(request, chunk);
+      AddResponse(response, chunk);
+    }
+    EXPECT_EQ(request.RequestDataSize(), row.captured);
+    EXPECT_EQ(request.RequestTotal(), row.total);
+    EXPECT_EQ(request.ResponseTotal(), 0);
+    EXPECT_EQ(response.ResponseDataSize(), row.captured);
+    EXPECT_EQ(response.ResponseTotal(), row.total);
+    EXPECT_EQ(store.RequestBytes(), row.total);
+    EXPECT_EQ(store.ResponseBytes(), row.total);
+    EXPECT_EQ(store.HeldBytes(), 2 * row.captured);
+  }
+}
+
+TEST(Conversation, FullTextCarriesOmissionNote) {
+  ConversationStore store;
+  Conversation c(2, store);
+  EXPECT_EQ(c.RequestText(), "");
+  AddRequest(c, std::string(70000, 'a'));
+  AddResponse(c, std::string("\0\0\0\0\0", 5));
+  const std::string text = c.RequestText();
+  EXPECT_EQ(text.size(), 60000u + 27u);
+  EXPECT_EQ(text.substr(60000), "\r\n(10000 bytes not shown)\r\n");
+  EXPECT_EQ(c.ResponseText(), "\r\n(5 bytes not shown)\r\n");
+}
+
+TEST(Conversation, CapturedBytesAreKeptUnchanged) {
+  ConversationStore store;
+  Conversation c(2, store);
+  const std::string bytes = "GET /a\"b HTTP/1.1\r\nX: \xC3\xA9\xFF\r\n\r\n";
+  AddRequest(c, bytes);
+  EXPECT_EQ(c.RequestText(), bytes);
+  EXPECT_EQ(c.RequestFirstLine(), "GET /a\"b HTTP/1.1");
+  EXPECT_EQ(c.ResponseFirstLine(), "");
+}
+
+TEST(Conversation, TimingTexts) {
+  ManualTicks ticks;
+  // Also across a wrap of the 32-bit counter.
+  const struct {
+    uint32_t start, connectStart, connected, end;
+    const char *connect, *retrieve, *total;
+  } rows[] = {
+      {1000, 1007, 1063, 62241, "0.056", "61.178", "61.241"},
+      {5, 5, 5, 5, "0.000", "0.000", "0.000"},
+      {0xFFFFFF00u, 0xFFFFFFF0u, 0x10u, 0x100u, "0.032", "0.240", "0.512"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.connect);
+    ConversationStore store;
+    ticks.Set(row.start);
+    Conversation c(2, store);
+    ticks.Set(row.connectStart);
+    c.MarkConnectStart();
+    ticks.Set(row.connected);
+    c.MarkConnected();
+    ticks.Set(row.end);
+    c.MarkEnd();
+    EXPECT_EQ(c.ConnectTimeText(), row.connect);
+    EXPECT_EQ(c.RetrieveTimeText(), row.retrieve);
+    EXPECT_EQ(c.TotalTimeText(), row.total);
+  }
+}
+
+TEST(Conversation, ExhaustedMemoryIsReportedPerDirection) {
+  FakeCaptureNotifier notifier;
+  ConversationStore store;
+  store.SetNotifier(&notifier);
+  Conversation c(2, store);
+  const std::string chunk(5000, 'a');
+  {
+    FailNextAllocation failure(4000);
+    AddRequest(c, chunk);
+    EXPECT_TRUE(failure.Fired());
+  }
+  {
+    FailNextAllocation failure(4000);
+    AddResponse(c, chunk);
+    EXPECT_TRUE(failure.Fired());
+  }
+  EXPECT_EQ(notifier.FatalErrors(),
+            (std::vector<std::string>{"Error in AddRequestData", "Error in AddResponseData"}));
+  // Totals still count the bytes; nothing unstored is counted as held.
+  EXPECT_EQ(c.RequestTotal(), 5000);
+  EXPECT_EQ(c.ResponseTotal(), 5000);
+  EXPECT_EQ(store.HeldBytes(), 0);
+  AddRequest(c, chunk);
+  {
+    FailNextAllocation failure(4000);
+    EXPECT_EQ(c.RequestText(), "");
+    EXPECT_TRUE(failure.Fired());
+  }
+  EXPECT_EQ(notifier.FatalErrors().back(), "Error in ConvertArrayToString");
+}
+
+}  // namespace
+}  // namespace rw::capture
