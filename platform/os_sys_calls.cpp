@@ -1,0 +1,177 @@
+#include "platform/os_sys_calls.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace rw::platform {
+namespace {
+
+SysCallResult FromInt(ssize_t value) {
+  SysCallResult result;
+  result.value = value;
+  result.errorNumber = value < 0 ? errno : 0;
+  return result;
+}
+
+sockaddr_in MakeAddress(uint32_t netOrderAddress, uint16_t port) {
+  sockaddr_in address;
+  std::memset(&address, 0, sizeof(address));
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = netOrderAddress;
+  address.sin_port = htons(port);
+  return address;
+}
+
+}  // namespace
+
+SocketResult CreateTcpSocket() {
+  SocketResult result;
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (fd < 0) {
+    result.errorNumber = errno;
+  } else {
+    result.socket = Socket(fd);
+  }
+  return result;
+}
+
+SysCallResult BindIPv4(const Socket& socket, uint32_t hostOrderAddress, uint16_t port) {
+  sockaddr_in address = MakeAddress(htonl(hostOrderAddress), port);
+  return FromInt(::bind(socket.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof(address)));
+}
+
+SysCallResult Listen(const Socket& socket, int backlog) {
+  return FromInt(::listen(socket.Fd(), backlog));
+}
+
+SocketResult Accept(const Socket& socket) {
+  SocketResult result;
+  int fd;
+  do {
+    fd = ::accept4(socket.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    result.errorNumber = errno;
+  } else {
+    result.socket = Socket(fd);
+  }
+  return result;
+}
+
+SysCallResult ConnectIPv4(const Socket& socket, uint32_t netOrderAddress, uint16_t port) {
+  sockaddr_in address = MakeAddress(netOrderAddress, port);
+  // An interrupted connect goes on in the background; retrying would give EALREADY, so the
+  // interruption is reported like any other failure.
+  return FromInt(::connect(socket.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof(address)));
+}
+
+SysCallResult Recv(const Socket& socket, char* data, size_t capacity) {
+  ssize_t n;
+  do {
+    n = ::recv(socket.Fd(), data, capacity, 0);
+  } while (n < 0 && errno == EINTR);
+  return FromInt(n);
+}
+
+SysCallResult Send(const Socket& socket, const char* data, size_t count) {
+  ssize_t n;
+  do {
+    n = ::send(socket.Fd(), data, count, MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  return FromInt(n);
+}
+
+SysCallResult Shutdown(int fd) { return FromInt(::shutdown(fd, SHUT_RDWR)); }
+
+SysCallResult SetIntOption(const Socket& socket, int level, int name, int value) {
+  return FromInt(::setsockopt(socket.Fd(), level, name, &value, sizeof(value)));
+}
+
+SysCallResult GetIntOption(const Socket& socket, int level, int name) {
+  int value = 0;
+  socklen_t length = sizeof(value);
+  SysCallResult result = FromInt(::getsockopt(socket.Fd(), level, name, &value, &length));
+  if (result.Ok()) {
+    result.value = value;
+  }
+  return result;
+}
+
+SysCallResult SetNoDelay(const Socket& socket) {
+  return SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, 1);
+}
+
+SysCallResult LocalPort(const Socket& socket) {
+  sockaddr_in address;
+  socklen_t length = sizeof(address);
+  SysCallResult result =
+      FromInt(::getsockname(socket.Fd(), reinterpret_cast<sockaddr*>(&address), &length));
+  if (result.Ok()) {
+    result.value = ntohs(address.sin_port);
+  }
+  return result;
+}
+
+PollReadResult PollReadable(int first, int second) {
+  pollfd fds[2];
+  fds[0].fd = first;
+  fds[0].events = POLLIN;
+  fds[0].revents = 0;
+  fds[1].fd = second;
+  fds[1].events = POLLIN;
+  fds[1].revents = 0;
+  nfds_t count = second >= 0 ? 2 : 1;
+  int n;
+  do {
+    n = ::poll(fds, count, -1);
+  } while (n < 0 && errno == EINTR);
+  PollReadResult result;
+  if (n <= 0) {
+    result.errorNumber = n < 0 ? errno : 0;
+    return result;
+  }
+  result.ok = true;
+  result.firstReady = fds[0].revents != 0;
+  result.secondReady = count == 2 && fds[1].revents != 0;
+  return result;
+}
+
+ResolveResult ResolveIPv4(const std::string& name) {
+  ResolveResult result;
+  addrinfo hints;
+  std::memset(&hints, 0, sizeof(hints));
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &list);
+  if (rc != 0) {
+    result.errorNumber = rc;
+    return result;
+  }
+  for (addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
+    if (entry->ai_family == AF_INET && entry->ai_addr != nullptr) {
+      result.netOrderAddress = reinterpret_cast<sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr;
+      break;
+    }
+  }
+  ::freeaddrinfo(list);
+  return result;
+}
+
+bool ParseDottedIPv4(const std::string& text, uint32_t* netOrderAddress) {
+  in_addr address;
+  if (::inet_aton(text.c_str(), &address) == 0) {
+    return false;
+  }
+  *netOrderAddress = address.s_addr;
+  return true;
+}
+
+}  // namespace rw::platform

@@ -1,0 +1,64 @@
+// The one layer over the socket system calls: each returns its value with errno captured at the
+// call, retries EINTR where a retry is right, and never throws. Callable from any thread.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/socket.h"
+
+namespace rw::platform {
+
+struct SysCallResult {
+  ssize_t value = -1;      // the call's result; -1 on failure
+  int errorNumber = 0;     // errno at the failing call, 0 on success
+  bool Ok() const { return value >= 0; }
+};
+
+struct SocketResult {
+  Socket socket;
+  int errorNumber = 0;
+};
+
+// IPv4 TCP stream socket with close-on-exec, so child processes never inherit it.
+SocketResult CreateTcpSocket();
+// Binds to an IPv4 address given in host byte order (e.g. INADDR_LOOPBACK) and a port.
+SysCallResult BindIPv4(const Socket& socket, uint32_t hostOrderAddress, uint16_t port);
+SysCallResult Listen(const Socket& socket, int backlog);
+// Accepted sockets are close-on-exec too.
+SocketResult Accept(const Socket& socket);
+SysCallResult ConnectIPv4(const Socket& socket, uint32_t netOrderAddress, uint16_t port);
+SysCallResult Recv(const Socket& socket, char* data, size_t capacity);
+// MSG_NOSIGNAL: a peer that went away yields EPIPE instead of killing the process.
+SysCallResult Send(const Socket& socket, const char* data, size_t count);
+// Both directions; wakes a thread blocked in accept or recv on the same socket.
+SysCallResult Shutdown(int fd);
+SysCallResult SetIntOption(const Socket& socket, int level, int name, int value);
+SysCallResult GetIntOption(const Socket& socket, int level, int name);  // value = option value
+SysCallResult SetNoDelay(const Socket& socket);
+// The port the socket is bound to, or -1.
+SysCallResult LocalPort(const Socket& socket);
+
+struct PollReadResult {
+  int errorNumber = 0;
+  bool ok = false;
+  bool firstReady = false;   // readable, closed or failed
+  bool secondReady = false;
+};
+// Waits without a time-out until one of the sockets is readable, hung up or failed. `second` may
+// be -1 (not watched).
+PollReadResult PollReadable(int first, int second);
+
+struct ResolveResult {
+  uint32_t netOrderAddress = 0;  // 0 when the name could not be resolved
+  int errorNumber = 0;           // getaddrinfo's code on failure
+};
+// The first IPv4 address of the name (thread-safe, unlike gethostbyname).
+ResolveResult ResolveIPv4(const std::string& name);
+// A dotted IPv4 address in the forms inet_addr accepts; false when the text is not one.
+bool ParseDottedIPv4(const std::string& text, uint32_t* netOrderAddress);
+
+}  // namespace rw::platform

@@ -1,0 +1,101 @@
+#include "proxy/chunk_decoder.h"
+
+namespace rw::proxy {
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
+  }
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
+  return -1;
+}
+
+constexpr uint64_t kMaxChunkSize = uint64_t{1} << 60;
+
+}  // namespace
+
+ChunkStep NextChunk(std::string_view bytes) {
+  ChunkStep step;
+  size_t i = 0;
+  while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) >= 0x01 &&
+         static_cast<unsigned char>(bytes[i]) <= 0x20) {
+    ++i;
+  }
+  if (i == bytes.size() || bytes[i] == '\0') {
+    return step;
+  }
+  uint64_t size = 0;
+  size_t digits = 0;
+  for (; i < bytes.size() && HexValue(bytes[i]) >= 0; ++i, ++digits) {
+    size = size * 16 + static_cast<uint64_t>(HexValue(bytes[i]));
+    if (size > kMaxChunkSize) {
+      step.outcome = ChunkOutcome::kMalformed;
+      return step;
+    }
+  }
+  if (digits == 0) {
+    step.outcome = ChunkOutcome::kMalformed;
+    return step;
+  }
+  size_t lineFeed = bytes.find('\n', i);
+  if (lineFeed == std::string_view::npos) {
+    return step;
+  }
+  i = lineFeed + 1;
+  if (size == 0) {
+    // Trailer lines up to the blank line all belong to the last chunk; waiting for that blank
+    // line keeps a late CR LF from being taken as the start of the next response.
+    for (;;) {
+      size_t end = bytes.find('\n', i);
+      if (end == std::string_view::npos) {
+        return step;
+      }
+      std::string_view line = bytes.substr(i, end - i);
+      i = end + 1;
+      if (line.empty() || line == "\r") {
+        break;
+      }
+    }
+    step.outcome = ChunkOutcome::kLast;
+    step.headerLength = i;
+    return step;
+  }
+  if (bytes.size() - i < size) {
+    return step;
+  }
+  step.outcome = ChunkOutcome::kData;
+  step.size = size;
+  step.headerLength = i;
+  return step;
+}
+
+DecodeOutcome DecodeChunks(ByteBuffer& raw, ByteBuffer& decoded, int64_t& contentLength) {
+  for (;;) {
+    ChunkStep step = NextChunk(raw.View());
+    switch (step.outcome) {
+      case ChunkOutcome::kNeedMore:
+        return DecodeOutcome::kNeedMore;
+      case ChunkOutcome::kMalformed:
+        return DecodeOutcome::kMalformed;
+      case ChunkOutcome::kLast:
+        raw.Consume(step.headerLength);
+        return DecodeOutcome::kComplete;
+      case ChunkOutcome::kData:
+        if (contentLength < 0) {
+          contentLength = 0;
+        }
+        contentLength += static_cast<int64_t>(step.size);
+        decoded.Append(raw.Data() + step.headerLength, static_cast<size_t>(step.size));
+        raw.Consume(step.headerLength + static_cast<size_t>(step.size));
+        break;
+    }
+  }
+}
+
+}  // namespace rw::proxy

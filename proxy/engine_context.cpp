@@ -1,0 +1,79 @@
+#include "proxy/engine_context.h"
+
+#include <algorithm>
+
+#include "platform/threads.h"
+#include "proxy/proxy_connection.h"
+
+namespace rw::proxy {
+namespace {
+
+constexpr int32_t kMinBufferSize = 256;
+constexpr int32_t kMaxBufferSize = 1024 * 1024;
+
+}  // namespace
+
+EngineContext::EngineContext(capture::ConversationStore& store)
+    : store_(store),
+      upstream_(std::make_shared<const UpstreamProxy>()),
+      threadStarter_(platform::StartDetachedThread) {}
+
+void EngineContext::SetListenerSizes(int32_t receiveSize, int32_t sendSize) {
+  listenerReceiveSize_.store(std::clamp(receiveSize, kMinBufferSize, kMaxBufferSize));
+  listenerSendSize_.store(std::clamp(sendSize, kMinBufferSize, kMaxBufferSize));
+}
+
+int32_t EngineContext::ConnectionBufferSize() const {
+  return std::max({listenerReceiveSize_.load(), listenerSendSize_.load(), kMinBufferSize});
+}
+
+void EngineContext::PublishUpstream(UpstreamProxy upstream) {
+  auto snapshot = std::make_shared<const UpstreamProxy>(std::move(upstream));
+  std::lock_guard<std::mutex> lock(upstreamLock);
+  upstream_ = std::move(snapshot);
+}
+
+std::shared_ptr<const UpstreamProxy> EngineContext::Upstream() const {
+  std::lock_guard<std::mutex> lock(upstreamLock);
+  return upstream_;
+}
+
+void EngineContext::SetThreadStarterForTest(ThreadStarter starter) {
+  std::lock_guard<std::mutex> lock(threadStarterLock);
+  threadStarter_ = std::move(starter);
+}
+
+platform::SysCallResult EngineContext::StartThread(std::function<void()> body) {
+  ThreadStarter starter;
+  {
+    std::lock_guard<std::mutex> lock(threadStarterLock);
+    starter = threadStarter_;
+  }
+  return starter(std::move(body));
+}
+
+void EngineContext::AddConnection(ProxyConnection* connection) {
+  std::lock_guard<std::mutex> lock(registryLock);
+  liveConnections_.insert(connection);
+  activeConnections_.fetch_add(1);
+}
+
+void EngineContext::RemoveConnection(ProxyConnection* connection) {
+  std::lock_guard<std::mutex> lock(registryLock);
+  liveConnections_.erase(connection);
+  activeConnections_.fetch_sub(1);
+  // Notified under the lock: once the waiter sees 0 it may destroy this context, and by then the
+  // notifying thread must be done with it.
+  registryChanged.notify_all();
+}
+
+bool EngineContext::StopConnections(std::chrono::milliseconds wait) {
+  std::unique_lock<std::mutex> lock(registryLock);
+  stopRequested_.store(true);
+  for (ProxyConnection* connection : liveConnections_) {
+    connection->ShutdownSockets();
+  }
+  return registryChanged.wait_for(lock, wait, [this] { return liveConnections_.empty(); });
+}
+
+}  // namespace rw::proxy

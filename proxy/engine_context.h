@@ -1,0 +1,89 @@
+// The values the engine's threads share: conversation ids, the active connection count and the
+// registry of live connections, listener buffer sizes, the host cache and the upstream proxy.
+// Owned by the application for the life of the engine; must outlive every connection thread,
+// which StopConnections makes sure of before the owner lets it go.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <unordered_set>
+
+#include "capture/conversation_store.h"
+#include "platform/os_sys_calls.h"
+#include "proxy/host_cache.h"
+#include "proxy/upstream_proxy.h"
+
+namespace rw::proxy {
+
+class ProxyConnection;
+
+class EngineContext {
+ public:
+  using ThreadStarter = std::function<platform::SysCallResult(std::function<void()>)>;
+
+  explicit EngineContext(capture::ConversationStore& store);
+  EngineContext(const EngineContext&) = delete;
+  EngineContext& operator=(const EngineContext&) = delete;
+
+  capture::ConversationStore& Store() { return store_; }
+  HostCache& Hosts() { return hosts_; }
+
+  // The id for a new conversation: 2 for the first.
+  int32_t NextConversationId() { return conversationIdCounter_.fetch_add(1) + 1; }
+  int32_t ActiveConnections() const { return activeConnections_.load(); }
+
+  // Shuts down the sockets of every live connection (and of any that starts later), then waits up
+  // to `wait` for them all to end. True when none remain; otherwise the caller must keep the store
+  // and this context alive.
+  bool StopConnections(std::chrono::milliseconds wait);
+
+  // Listener side (user-interface thread).
+  void SetListenerSizes(int32_t receiveSize, int32_t sendSize);
+  void PublishUpstream(UpstreamProxy upstream);
+  void SetListenerRunning(bool running) { listenerRunning_.store(running); }
+  // Replaces how connection threads are started (tests make it fail).
+  void SetThreadStarterForTest(ThreadStarter starter);
+  platform::SysCallResult StartThread(std::function<void()> body);
+
+  // Connection side (connection threads).
+  // The larger of the listener's receive and send sizes, at least 256.
+  int32_t ConnectionBufferSize() const;
+  std::shared_ptr<const UpstreamProxy> Upstream() const;
+  // The relay loops' stop signal, read after every pass.
+  bool ListenerRunning() const { return listenerRunning_.load(); }
+  bool StopRequested() const { return stopRequested_.load(); }
+  void AddConnection(ProxyConnection* connection);
+  // The last thing a connection does: after this, nothing of the context may be touched.
+  void RemoveConnection(ProxyConnection* connection);
+
+ private:
+  capture::ConversationStore& store_;
+  HostCache hosts_;
+  std::atomic<int32_t> conversationIdCounter_{1};
+  // Read by connection threads when they size their buffers; written at StartListening.
+  std::atomic<int32_t> listenerReceiveSize_{8192};
+  std::atomic<int32_t> listenerSendSize_{8192};
+  // Read without a lock by every relay loop after each pass.
+  std::atomic<bool> listenerRunning_{false};
+  // Read without a lock by connections as they start or open a server socket.
+  std::atomic<bool> stopRequested_{false};
+
+  mutable std::mutex upstreamLock;  // leaf
+  std::shared_ptr<const UpstreamProxy> upstream_;  // guarded by upstreamLock
+
+  std::mutex threadStarterLock;  // leaf
+  ThreadStarter threadStarter_;  // guarded by threadStarterLock
+
+  std::mutex registryLock;  // taken before any connection's socketLock
+  std::condition_variable registryChanged;
+  std::unordered_set<ProxyConnection*> liveConnections_;  // guarded by registryLock
+  // Changed under registryLock; atomic so ActiveConnections() can read it without the lock.
+  std::atomic<int32_t> activeConnections_{0};
+};
+
+}  // namespace rw::proxy

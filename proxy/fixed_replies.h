@@ -1,0 +1,24 @@
+// Replies the proxy itself sends to the browser, byte for byte.
+#pragma once
+
+#include <string_view>
+
+namespace rw::proxy {
+
+inline constexpr std::string_view kBadRequestReply =
+    "HTTP/1.0 400 Invalid header received from browser\n\n";
+
+inline constexpr std::string_view kTunnelReply =
+    "HTTP/1.0 200 Connection established\r\nProxy-agent: ZR-Proxy/1.0\r\n\r\n";
+
+// The blank line after the header lines is needed for browsers to show the markup.
+inline constexpr std::string_view kConnectFailurePage =
+    "HTTP/1.0 404 Error connecting to site\r\nPragma: no-cache\r\nContent-Type: text/html\r\n\r\n"
+    "<html>\r\n<head>\r\nSite does not exist.\r\n</head></html>\r\n\r\n";
+
+// Limits that keep one connection's memory bounded.
+inline constexpr size_t kMaxRequestHeaderBytes = 64 * 1024;
+inline constexpr size_t kMaxResponseHeaderBytes = 64 * 1024;
+inline constexpr size_t kMaxHeldResponseBytes = 64 * 1024 * 1024;
+
+}  // namespace rw::proxy

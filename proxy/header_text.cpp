@@ -1,0 +1,102 @@
+#include "proxy/header_text.h"
+
+#include "proxy/header_end_scanner.h"
+
+namespace rw::proxy {
+namespace {
+
+bool DropsGzip(const std::string& lower) {
+  return lower.find("accept-encoding:") != std::string::npos &&
+         lower.find("gzip") != std::string::npos;
+}
+
+}  // namespace
+
+bool SplitHeader(ByteBuffer& buffer, bool dropGzipLines, LineList& lines, ResponseHeaderInfo* info) {
+  lines.clear();
+  if (info != nullptr) {
+    info->contentClass = 0;
+  }
+  size_t end = HeaderEndLength(buffer.View());
+  if (end == 0) {
+    return false;
+  }
+  std::string_view header = buffer.View().substr(0, end);
+  auto emit = [&](std::string_view line) {
+    std::string lower = ToLower(line);
+    if (info != nullptr) {
+      info->ExamineLine(lower);
+    }
+    if (!(dropGzipLines && DropsGzip(lower))) {
+      lines.emplace_back(line);
+    }
+  };
+  // A line ends at a line feed, unless only carriage returns and a further line feed follow: then
+  // that is the header's end and belongs to the last line.
+  size_t lineStart = 0;
+  size_t lastLineFeed = std::string_view::npos;
+  for (size_t i = 0; i < header.size(); ++i) {
+    char c = header[i];
+    if (c == '\n') {
+      lastLineFeed = i;
+    } else if (c != '\r' && lastLineFeed != std::string_view::npos && lastLineFeed >= lineStart) {
+      emit(header.substr(lineStart, lastLineFeed + 1 - lineStart));
+      lineStart = lastLineFeed + 1;
+    }
+  }
+  emit(header.substr(lineStart));
+  buffer.Consume(end);
+  if (info != nullptr) {
+    info->CompleteClass();
+  }
+  return true;
+}
+
+std::vector<std::string> Tokenise(std::string_view text, std::string_view separators) {
+  std::vector<std::string> tokens;
+  std::string current;
+  for (char c : text) {
+    if (c == '\0' || c == '\n') {
+      break;
+    }
+    if (separators.find(c) != std::string_view::npos) {
+      if (!current.empty()) {
+        tokens.push_back(std::move(current));
+        current.clear();
+      }
+    } else {
+      current.push_back(c);
+    }
+  }
+  if (!current.empty()) {
+    tokens.push_back(std::move(current));
+  }
+  return tokens;
+}
+
+std::string JoinLines(const LineList& lines) {
+  size_t total = 0;
+  for (const std::string& line : lines) {
+    total += line.size();
+  }
+  std::string text;
+  text.reserve(total + 4);
+  for (const std::string& line : lines) {
+    text += line;
+  }
+  return text;
+}
+
+void TerminateHeaderText(std::string& text) {
+  if (text.empty()) {
+    return;
+  }
+  size_t keep = text.size();
+  while (keep > 1 && (text[keep - 1] == '\r' || text[keep - 1] == '\n')) {
+    --keep;
+  }
+  text.resize(keep);
+  text += "\r\n\r\n";
+}
+
+}  // namespace rw::proxy

@@ -1,0 +1,302 @@
+#include "proxy/proxy_connection.h"
+
+#include <utility>
+
+#include "platform/os_sys_calls.h"
+#include "proxy/fixed_replies.h"
+#include "proxy/send_all.h"
+#include "proxy/server_connector.h"
+
+namespace rw::proxy {
+
+ProxyConnection::ProxyConnection(EngineContext& context, platform::Socket browserSocket)
+    : context_(context), response_(*this), browserSocket_(std::move(browserSocket)) {
+  context_.AddConnection(this);
+  StartConversation();
+}
+
+ProxyConnection::~ProxyConnection() {
+  Close();
+  EndConversation();
+  context_.RemoveConnection(this);
+}
+
+void ProxyConnection::StartConversation() {
+  conversationId_ = context_.NextConversationId();
+  conversation_ = std::make_shared<capture::Conversation>(conversationId_, context_.Store());
+  context_.Store().AddConversation(conversation_);
+  context_.Store().CountConversation();
+}
+
+void ProxyConnection::EndConversation() {
+  if (conversation_) {
+    conversation_->MarkEnd();
+    // Once complete, the user-interface thread may log or free it: not touched again.
+    conversation_->MarkComplete();
+    conversation_.reset();
+  }
+}
+
+void ProxyConnection::ShutdownSockets() {
+  std::lock_guard<std::mutex> lock(socketLock);
+  if (browserSocket_.Valid()) {
+    platform::Shutdown(browserSocket_.Fd());
+  }
+  if (serverSocket_.Valid()) {
+    platform::Shutdown(serverSocket_.Fd());
+  }
+}
+
+void ProxyConnection::SetServerSocket(platform::Socket socket) {
+  {
+    std::lock_guard<std::mutex> lock(socketLock);
+    serverSocket_ = std::move(socket);
+    ++serverGeneration_;
+  }
+  // A stop that swept the registry before this socket existed must still reach it.
+  if (context_.StopRequested()) {
+    ShutdownSockets();
+  }
+}
+
+void ProxyConnection::CloseServerSocket() {
+  platform::Socket closing;
+  {
+    std::lock_guard<std::mutex> lock(socketLock);
+    closing = std::move(serverSocket_);
+  }
+}
+
+void ProxyConnection::CloseBrowserSocket() {
+  platform::Socket closing;
+  {
+    std::lock_guard<std::mutex> lock(socketLock);
+    closing = std::move(browserSocket_);
+  }
+}
+
+void ProxyConnection::Run() {
+  bufferSize_ = static_cast<size_t>(context_.ConnectionBufferSize());
+  receiveBuffer_.resize(bufferSize_);
+  Relay();
+  Close();
+}
+
+void ProxyConnection::Relay() {
+  platform::SetNoDelay(browserSocket_);
+  response_.Reset();
+  if (!context_.ListenerRunning() || context_.StopRequested()) {
+    return;
+  }
+  for (;;) {
+    int serverFd = serverSocket_.Valid() && serverSocket_.Fd() != browserSocket_.Fd()
+                       ? serverSocket_.Fd()
+                       : -1;
+    uint64_t generation = serverGeneration_;
+    platform::PollReadResult ready = platform::PollReadable(browserSocket_.Fd(), serverFd);
+    if (!ready.ok) {
+      return;
+    }
+    if (ready.firstReady) {
+      platform::SysCallResult received =
+          platform::Recv(browserSocket_, receiveBuffer_.data(), receiveBuffer_.size());
+      if (received.value > 0) {
+        RecordRequestBytes(receiveBuffer_.data(), static_cast<size_t>(received.value));
+      }
+      if (!HandleBrowserData()) {
+        return;
+      }
+      if (received.value <= 0) {
+        CloseBrowserSocket();
+        return;
+      }
+    }
+    // The browser's request may have replaced the server socket; the old one's readiness says
+    // nothing about the new one, and a blind recv could block.
+    if (ready.secondReady && serverSocket_.Valid() && generation == serverGeneration_) {
+      bool serverEnded = false;
+      HandleServerRead(&serverEnded);
+      if (serverEnded) {
+        return;
+      }
+    }
+    if (!context_.ListenerRunning()) {
+      return;
+    }
+  }
+}
+
+void ProxyConnection::HandleServerRead(bool* serverEnded) {
+  platform::SysCallResult received =
+      platform::Recv(serverSocket_, receiveBuffer_.data(), receiveBuffer_.size());
+  // Whatever the browser sends once the server has begun to answer starts a new request.
+  requestState_ = RequestState::kHeader;
+  if (received.value > 0) {
+    RecordResponseBytes(receiveBuffer_.data(), static_cast<size_t>(received.value));
+  }
+  if (!response_.Buffer().Empty()) {
+    if (response_.HandleServerData() == ServerDataOutcome::kInterimForwarded) {
+      requestState_ = RequestState::kPassThrough;
+    }
+  }
+  *serverEnded = received.value <= 0;
+}
+
+bool ProxyConnection::HandleBrowserData() {
+  if (tunnel_) {
+    requestState_ = RequestState::kPassThrough;
+  }
+  if (requestState_ == RequestState::kHeader) {
+    if (!requestHeaderEnd_.Found(requestBuffer_)) {
+      if (requestBuffer_.Size() > kMaxRequestHeaderBytes) {
+        SendAll(browserSocket_, kBadRequestReply);
+        return false;
+      }
+      return true;
+    }
+    if (!ParseRequest()) {
+      return false;
+    }
+    if (response_.HoldsResponse()) {
+      // A response still held when the browser moves on is sent rather than dropped.
+      response_.Finish();
+    }
+    response_.Reset();
+    if (!Connect()) {
+      return false;
+    }
+    SendAllFromBuffer(serverSocket_, requestBuffer_);
+    return true;
+  }
+  SendAllFromBuffer(serverSocket_, requestBuffer_);
+  return true;
+}
+
+bool ProxyConnection::ParseRequest() {
+  SplitHeader(requestBuffer_, !tunnel_, requestHeaderLines_, nullptr);
+  requestLine_.clear();
+  RequestLine parsed;
+  if (!requestHeaderLines_.empty()) {
+    requestLine_ = requestHeaderLines_.front();
+    parsed = ParseRequestLine(requestLine_);
+    if (parsed.threeTokens) {
+      tunnel_ = parsed.tunnel;
+    }
+  }
+  // A request that names no host is refused even on a kept-alive connection, rather than being
+  // sent to the previous request's server.
+  if (requestLine_.empty() || parsed.host.empty()) {
+    SendAll(browserSocket_, kBadRequestReply);
+    return false;
+  }
+  request_ = std::move(parsed);
+  upstream_ = context_.Upstream();
+  if (!upstream_->use && !tunnel_) {
+    requestHeaderLines_.front() = OriginFormLine(request_);
+  }
+  if (!HasBodylessMethodPrefix(requestHeaderLines_.front())) {
+    requestState_ = RequestState::kPassThrough;
+  }
+  response_.SetHeadRequest(EqualsIgnoringCase(request_.method, "HEAD"));
+  return true;
+}
+
+void ProxyConnection::AssembleForwardedRequest() {
+  std::string text = JoinLines(requestHeaderLines_);
+  TerminateHeaderText(text);
+  if (requestBuffer_.Empty()) {
+    requestBuffer_.Append(text);
+    return;
+  }
+  ByteBuffer assembled;
+  assembled.Append(text);
+  assembled.Append(requestBuffer_.View());
+  requestBuffer_ = std::move(assembled);
+}
+
+bool ProxyConnection::Connect() {
+  if (!lastHost_.empty() && (lastHost_ != request_.host || lastPort_ != request_.port)) {
+    CloseServerSocket();
+  }
+  lastHost_ = request_.host;
+  lastPort_ = request_.port;
+  std::string targetName = request_.host;
+  int32_t targetPort = request_.port;
+  if (upstream_->use) {
+    targetName = upstream_->address;
+    targetPort = upstream_->port;
+  }
+  if (tunnel_) {
+    response_.SetTunnel();
+  }
+  bool answerTunnel = !upstream_->use && tunnel_;
+  if (!answerTunnel) {
+    AssembleForwardedRequest();
+  }
+  conversation_->MarkConnectStart();
+  if (!serverSocket_.Valid()) {
+    SetServerSocket(OpenServerConnection(context_.Hosts(), targetName, targetPort));
+  }
+  conversation_->MarkConnected();
+  if (!serverSocket_.Valid()) {
+    response_.Buffer().Clear();
+    RecordResponseBytes(kConnectFailurePage.data(), kConnectFailurePage.size());
+    SendAllFromBuffer(browserSocket_, response_.Buffer());
+    Close();
+    return false;
+  }
+  if (answerTunnel) {
+    // Only now that the server is reachable does the browser hear that the tunnel stands. The
+    // reply is captured after the CONNECT header; bytes that followed that header stay in the
+    // request buffer for the server.
+    conversation_->AddRequestData(kTunnelReply.data(), static_cast<int32_t>(kTunnelReply.size()));
+    SendAll(browserSocket_, kTunnelReply);
+    requestHeaderLines_.clear();
+  }
+  return true;
+}
+
+void ProxyConnection::Close() {
+  if (serverSocket_.Valid() && browserSocket_.Valid()) {
+    response_.Finish();
+  }
+  CloseServerSocket();
+  CloseBrowserSocket();
+}
+
+void ProxyConnection::RecordRequestBytes(const char* data, size_t count) {
+  if (conversation_->ResponseDataSize() > 0) {
+    // New request bytes after captured response bytes begin the next exchange.
+    EndConversation();
+    StartConversation();
+  }
+  requestBuffer_.Append(data, count);
+  conversation_->AddRequestData(data, static_cast<int32_t>(count));
+}
+
+void ProxyConnection::RecordResponseBytes(const char* data, size_t count) {
+  response_.Buffer().Append(data, count);
+  conversation_->AddResponseData(data, static_cast<int32_t>(count));
+}
+
+size_t ProxyConnection::SendAll(const platform::Socket& socket, std::string_view bytes) {
+  if (!socket.Valid() || bytes.empty()) {
+    return 0;
+  }
+  return SendAllInPortions(bytes, bufferSize_, [&socket](const char* data, size_t count) {
+    return platform::Send(socket, data, count).value;
+  });
+}
+
+void ProxyConnection::SendAllFromBuffer(const platform::Socket& socket, ByteBuffer& buffer) {
+  size_t sent = SendAll(socket, buffer.View());
+  buffer.Consume(sent);
+}
+
+void ProxyConnection::SendToBrowser(std::string_view bytes) { SendAll(browserSocket_, bytes); }
+
+void ProxyConnection::CaptureResponseBytes(std::string_view bytes) {
+  conversation_->AddResponseData(bytes.data(), static_cast<int32_t>(bytes.size()));
+}
+
+}  // namespace rw::proxy

@@ -1,0 +1,98 @@
+// One browser connection: relays bytes between the browser and the server, parses requests,
+// opens and reuses the server connection, hands server bytes to the response handler and records
+// every byte in the current conversation. Created, run and destroyed by its own connection thread;
+// only ShutdownSockets is called from another thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "capture/conversation.h"
+#include "platform/socket.h"
+#include "proxy/byte_buffer.h"
+#include "proxy/engine_context.h"
+#include "proxy/header_end_scanner.h"
+#include "proxy/header_text.h"
+#include "proxy/request_line.h"
+#include "proxy/response_handler.h"
+#include "proxy/upstream_proxy.h"
+
+namespace rw::proxy {
+
+enum class RequestState {
+  kHeader,       // the next browser bytes begin a request header
+  kPassThrough,  // browser bytes go to the server as they come (a body, or a tunnel)
+};
+
+class ProxyConnection : private ResponseOutput {
+ public:
+  // Counts itself among the context's live connections and starts the first conversation.
+  ProxyConnection(EngineContext& context, platform::Socket browserSocket);
+  // Closes the sockets, completes the last conversation, and leaves the registry last.
+  ~ProxyConnection() override;
+  ProxyConnection(const ProxyConnection&) = delete;
+  ProxyConnection& operator=(const ProxyConnection&) = delete;
+
+  // Relays until either side closes or fails, a request is refused, or the listener stops;
+  // returns with both sockets closed.
+  void Run();
+
+  // Any thread: wakes the relay loop by shutting both sockets down.
+  void ShutdownSockets();
+
+ private:
+  void Relay();
+  bool HandleBrowserData();
+  void HandleServerRead(bool* serverEnded);
+  bool ParseRequest();
+  bool Connect();
+  void AssembleForwardedRequest();
+  void Close();
+
+  void RecordRequestBytes(const char* data, size_t count);
+  void RecordResponseBytes(const char* data, size_t count);
+  void StartConversation();
+  void EndConversation();
+  size_t SendAll(const platform::Socket& socket, std::string_view bytes);
+  void SendAllFromBuffer(const platform::Socket& socket, ByteBuffer& buffer);
+  void SetServerSocket(platform::Socket socket);
+  void CloseServerSocket();
+  void CloseBrowserSocket();
+
+  // ResponseOutput
+  void SendToBrowser(std::string_view bytes) override;
+  void CaptureResponseBytes(std::string_view bytes) override;
+
+  EngineContext& context_;
+  std::shared_ptr<capture::Conversation> conversation_;
+  int32_t conversationId_ = 0;
+
+  ByteBuffer requestBuffer_;
+  HeaderEndScanner requestHeaderEnd_;
+  LineList requestHeaderLines_;
+  std::string requestLine_;
+  RequestLine request_;
+  bool tunnel_ = false;
+  RequestState requestState_ = RequestState::kHeader;
+  std::shared_ptr<const UpstreamProxy> upstream_;
+  ResponseHandler response_;
+
+  std::string lastHost_;
+  int32_t lastPort_ = 0;
+  size_t bufferSize_ = 256;
+  std::vector<char> receiveBuffer_;
+
+  // Only the owning thread replaces or closes the sockets, always under socketLock, so another
+  // thread's ShutdownSockets never touches a descriptor number after it was closed. The owner reads
+  // them without the lock.
+  std::mutex socketLock;  // taken after the context's registryLock; leaf otherwise
+  platform::Socket browserSocket_;  // guarded by socketLock (writes)
+  platform::Socket serverSocket_;   // guarded by socketLock (writes)
+  uint64_t serverGeneration_ = 0;   // changes whenever a server socket is opened
+};
+
+}  // namespace rw::proxy

@@ -1,0 +1,131 @@
+#include "proxy/proxy_listener.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <system_error>
+#include <utility>
+
+#include "platform/os_sys_calls.h"
+#include "platform/threads.h"
+#include "proxy/proxy_connection.h"
+#include "proxy/socket_error_text.h"
+
+namespace rw::proxy {
+namespace {
+
+constexpr uint32_t kInvalidArgumentCode = 10022;
+constexpr auto kPauseAfterFailure = std::chrono::milliseconds(100);
+
+}  // namespace
+
+ProxyListener::ProxyListener(EngineContext& context, const ProxySettings& settings,
+                             ListenerErrorSink& errors)
+    : context_(context), settings_(settings), errors_(errors) {}
+
+ProxyListener::~ProxyListener() { StopListening(); }
+
+bool ProxyListener::StartListening() { return Start(false); }
+
+bool ProxyListener::StartListeningOnEphemeralPortForTest() { return Start(true); }
+
+void ProxyListener::StopListening() {
+  context_.SetListenerRunning(false);
+  boundPort_.store(0);
+  if (run_) {
+    run_->stop.store(true);
+    {
+      std::lock_guard<std::mutex> lock(run_->socketLock);
+      if (run_->socket.Valid()) {
+        // Closing alone does not wake accept on Linux; shutting the socket down does.
+        platform::Shutdown(run_->socket.Fd());
+      }
+    }
+    if (acceptThread_.joinable()) {
+      acceptThread_.join();
+    }
+    run_.reset();
+  }
+}
+
+bool ProxyListener::Start(bool ephemeralPort) {
+  StopListening();
+  UpstreamProxy upstream;
+  upstream.use = !settings_.proxyAddress.empty();
+  upstream.address = settings_.proxyAddress;
+  upstream.port = settings_.proxyPort;
+  context_.PublishUpstream(std::move(upstream));
+
+  platform::SocketResult created = platform::CreateTcpSocket();
+  if (!created.socket.Valid()) {
+    errors_.ShowError("Unable to create listen socket.\n\n" + ErrnoErrorText(created.errorNumber));
+    return false;
+  }
+  platform::Socket& socket = created.socket;
+  platform::SysCallResult receiveSize = platform::GetIntOption(socket, SOL_SOCKET, SO_RCVBUF);
+  platform::SysCallResult sendSize = platform::GetIntOption(socket, SOL_SOCKET, SO_SNDBUF);
+  if (receiveSize.Ok() && sendSize.Ok()) {
+    context_.SetListenerSizes(static_cast<int32_t>(receiveSize.value),
+                              static_cast<int32_t>(sendSize.value));
+  }
+  platform::SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR, 1);
+
+  int32_t port = ephemeralPort ? 0 : settings_.listenPort;
+  bool portInRange = ephemeralPort || (port >= 1 && port <= 65535);
+  // A port out of range or a failed bind would let listen pick a random port unnoticed.
+  if (!portInRange ||
+      !platform::BindIPv4(socket, INADDR_LOOPBACK, static_cast<uint16_t>(port)).Ok()) {
+    errors_.ShowError("Error creating listen socket.\n\n" + SocketErrorText(kInvalidArgumentCode));
+    return false;
+  }
+  platform::SysCallResult listened = platform::Listen(socket, SOMAXCONN);
+  if (!listened.Ok()) {
+    errors_.ShowError("Error creating listen socket.\n\n" + ErrnoErrorText(listened.errorNumber));
+    return false;
+  }
+  platform::SysCallResult bound = platform::LocalPort(socket);
+
+  auto run = std::make_shared<AcceptRun>();
+  run->socket = std::move(socket);
+  context_.SetListenerRunning(true);
+  try {
+    acceptThread_ = std::thread(AcceptLoop, std::ref(context_), run);
+  } catch (const std::system_error& error) {
+    context_.SetListenerRunning(false);
+    errors_.ShowError("Error creating listen socket.\n\n" + ErrnoErrorText(error.code().value()));
+    return false;
+  }
+  run_ = std::move(run);
+  boundPort_.store(bound.Ok() ? static_cast<uint16_t>(bound.value) : 0);
+  return true;
+}
+
+void ProxyListener::AcceptLoop(EngineContext& context, std::shared_ptr<AcceptRun> run) {
+  // Only this thread writes run->socket (when it closes it), so reading it here needs no lock.
+  while (!run->stop.load()) {
+    platform::SocketResult accepted = platform::Accept(run->socket);
+    if (run->stop.load()) {
+      break;
+    }
+    if (!accepted.socket.Valid()) {
+      // Out of descriptors, say: pause instead of spinning, then go on.
+      std::this_thread::sleep_for(kPauseAfterFailure);
+      continue;
+    }
+    auto browser = std::make_shared<platform::Socket>(std::move(accepted.socket));
+    platform::SysCallResult started = context.StartThread([&context, browser] {
+      platform::TryRaiseThreadPriority();
+      ProxyConnection connection(context, std::move(*browser));
+      connection.Run();
+    });
+    if (!started.Ok()) {
+      browser->Close();
+      std::this_thread::sleep_for(kPauseAfterFailure);
+    }
+  }
+  std::lock_guard<std::mutex> lock(run->socketLock);
+  run->socket.Close();
+}
+
+}  // namespace rw::proxy

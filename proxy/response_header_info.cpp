@@ -1,0 +1,140 @@
+#include "proxy/response_header_info.h"
+
+#include <cstdint>
+#include <limits>
+
+namespace rw::proxy {
+namespace {
+
+bool Contains(std::string_view text, std::string_view part) {
+  return text.find(part) != std::string_view::npos;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool IsLineSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+}  // namespace
+
+std::string ToLower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return lower;
+}
+
+bool HeaderValueIfNamed(std::string_view lowerLine, std::string_view lowerName,
+                        std::string_view* value) {
+  if (lowerLine.size() <= lowerName.size() || lowerLine.substr(0, lowerName.size()) != lowerName ||
+      lowerLine[lowerName.size()] != ':') {
+    return false;
+  }
+  size_t start = lowerName.size() + 1;
+  while (start < lowerLine.size() && IsBlank(lowerLine[start])) {
+    ++start;
+  }
+  *value = lowerLine.substr(start);
+  return true;
+}
+
+int64_t ParseContentLengthValue(std::string_view value) {
+  size_t i = 0;
+  while (i < value.size() && IsLineSpace(value[i])) {
+    ++i;
+  }
+  int64_t result = 0;
+  size_t digits = 0;
+  for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i, ++digits) {
+    int digit = value[i] - '0';
+    if (result > (std::numeric_limits<int64_t>::max() - digit) / 10) {
+      return -1;
+    }
+    result = result * 10 + digit;
+  }
+  for (; i < value.size(); ++i) {
+    if (!IsLineSpace(value[i])) {
+      return -1;
+    }
+  }
+  return digits == 0 ? -1 : result;
+}
+
+int64_t ParseDecimalPrefix(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && (IsLineSpace(text[i]) || text[i] == '\v' || text[i] == '\f')) {
+    ++i;
+  }
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  constexpr int64_t kCap = int64_t{1} << 40;  // far beyond any port or status; no overflow
+  int64_t result = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    if (result < kCap) {
+      result = result * 10 + (text[i] - '0');
+    }
+  }
+  return negative ? -result : result;
+}
+
+int32_t ParseStatusCode(std::string_view lowerFirstLine) {
+  size_t http = lowerFirstLine.find("http/");
+  if (http == std::string_view::npos) {
+    return 0;
+  }
+  size_t space = lowerFirstLine.find(' ', http);
+  if (space == std::string_view::npos) {
+    return 0;
+  }
+  int64_t code = ParseDecimalPrefix(lowerFirstLine.substr(space + 1));
+  if (code > std::numeric_limits<int32_t>::max() || code < std::numeric_limits<int32_t>::min()) {
+    return 0;
+  }
+  return static_cast<int32_t>(code);
+}
+
+void ResponseHeaderInfo::ExamineLine(std::string_view lowerLine) {
+  if (Contains(lowerLine, "content-type:")) {
+    contentClass = kClassOther;
+    if (Contains(lowerLine, "text/")) {
+      contentClass = kClassText;
+      if (Contains(lowerLine, "x-component")) {
+        contentClass = kClassOther;
+      }
+    }
+    if (Contains(lowerLine, "html")) {
+      contentClass = kClassHtml;
+    }
+    if (Contains(lowerLine, "image")) {
+      contentClass = kClassOther;
+    }
+    if (Contains(lowerLine, "javascript") || Contains(lowerLine, "jscript")) {
+      contentClass = kClassScript;
+    }
+  }
+  std::string_view value;
+  // Only a line named Content-Length counts: "Access-Control-Expose-Headers: Content-Length"
+  // must not set the length.
+  if (HeaderValueIfNamed(lowerLine, "content-length", &value)) {
+    contentLength = ParseContentLengthValue(value);
+  }
+  if (HeaderValueIfNamed(lowerLine, "transfer-encoding", &value) && Contains(value, "chunked")) {
+    chunked = true;
+  }
+}
+
+void ResponseHeaderInfo::CompleteClass() {
+  if (contentClass == 0) {
+    contentClass = kClassHtml;
+  }
+  if ((contentClass & (kClassHtml | kClassScript)) != 0) {
+    contentClass |= kClassText;
+  }
+}
+
+}  // namespace rw::proxy

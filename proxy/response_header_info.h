@@ -1,0 +1,47 @@
+// What a response header says about its body: content class, length and transfer coding, read
+// line by line while the header is split. Pure; owned by one connection's response handling.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace rw::proxy {
+
+// Content class flags.
+inline constexpr uint16_t kClassHtml = 1;
+inline constexpr uint16_t kClassScript = 2;
+inline constexpr uint16_t kClassOther = 4;  // streamed
+inline constexpr uint16_t kClassText = 8;   // held until complete
+
+struct ResponseHeaderInfo {
+  uint16_t contentClass = 0;
+  int64_t contentLength = -1;  // -1 = unknown
+  bool chunked = false;
+
+  // `lowerLine` is one header line, lower-cased, with its line end.
+  void ExamineLine(std::string_view lowerLine);
+  // After the last line: no content type means HTML; HTML and script are held as text.
+  void CompleteClass();
+};
+
+// The value of a header line whose name is exactly `lowerName` (the line lower-cased), with the
+// spaces and tabs after the colon skipped; npos-free: returns false when the name differs.
+bool HeaderValueIfNamed(std::string_view lowerLine, std::string_view lowerName,
+                        std::string_view* value);
+
+// A decimal length: digits with optional surrounding white space and line end. -1 for anything
+// else (no digits, a sign, trailing garbage, or more than fits in 63 bits).
+int64_t ParseContentLengthValue(std::string_view value);
+
+// Status code from the first response line (lower-cased): the number after the first space that
+// follows "http/"; 0 without either. Leading white space and a sign are allowed, as are trailing
+// non-digits.
+int32_t ParseStatusCode(std::string_view lowerFirstLine);
+
+// Decimal prefix as the C library's atoi reads it, but saturating instead of overflowing.
+int64_t ParseDecimalPrefix(std::string_view text);
+
+std::string ToLower(std::string_view text);
+
+}  // namespace rw::proxy
