@@ -131,9 +131,11 @@ ServerDataOutcome ResponseHandler::HandleServerData() {
     firstData_ = false;
   }
   if ((info_.contentClass & kClassText) == 0 && headerLines_.empty()) {
-    bodyCount_ += static_cast<int64_t>(buffer_.Size());
-    output_.SendToBrowser(buffer_.View());
-    buffer_.Clear();
+    if (!buffer_.Empty()) {
+      bodyCount_ += static_cast<int64_t>(buffer_.Size());
+      output_.SendToBrowser(buffer_.View());
+      buffer_.Clear();
+    }
   } else {
     bodyCount_ = static_cast<int64_t>(buffer_.Size());
     if (HeldBytes() > kMaxHeldResponseBytes) {
@@ -195,7 +197,8 @@ void ResponseHandler::SendHeaderAndBuffer() {
 void ResponseHandler::ReleaseHeld() {
   if (state_ == ResponseState::kInBody && info_.chunked) {
     // The browser gets the original chunked header, what was decoded as one chunk, then the
-    // raw rest; from here the body streams unchanged.
+    // raw rest; from here the body streams unchanged. The raw rest starts with the line end
+    // that closed the last decoded chunk's data, which now closes the merged chunk.
     std::string text = JoinLines(savedLines_);
     TerminateHeaderText(text);
     savedLines_.clear();
@@ -204,7 +207,6 @@ void ResponseHandler::ReleaseHeld() {
       std::snprintf(size, sizeof(size), "%zx\r\n", decodedBody_.Size());
       text += size;
       text.append(decodedBody_.Data(), decodedBody_.Size());
-      text += "\r\n";
       decodedBody_.Clear();
     }
     text.append(buffer_.Data(), buffer_.Size());

@@ -1,0 +1,78 @@
+#include "proxy/chunk_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace rw::proxy {
+namespace {
+
+TEST(NextChunk, ReadsOneChunkFromTheFront) {
+  struct Row {
+    std::string bytes;
+    ChunkOutcome outcome;
+    uint64_t size;
+    size_t headerLength;
+  };
+  const std::vector<Row> rows = {
+      {"5\r\nhello\r\n", ChunkOutcome::kData, 5, 3},
+      {"\r\n5\r\nhello", ChunkOutcome::kData, 5, 5},  // line end of the previous chunk skipped
+      {"A;ext=1\r\n0123456789", ChunkOutcome::kData, 10, 9},
+      {"5\r\nhell", ChunkOutcome::kNeedMore, 0, 0},
+      {"5", ChunkOutcome::kNeedMore, 0, 0},
+      {"\r\n", ChunkOutcome::kNeedMore, 0, 0},
+      {"", ChunkOutcome::kNeedMore, 0, 0},
+      {std::string("\0" "5\r\n", 4), ChunkOutcome::kNeedMore, 0, 0},
+      {"0\r\n\r\n", ChunkOutcome::kLast, 0, 5},
+      {"0\n\nNEXT", ChunkOutcome::kLast, 0, 3},
+      {"0\r\nTrailer: x\r\n\r\nNEXT", ChunkOutcome::kLast, 0, 17},
+      {"0\r\n", ChunkOutcome::kNeedMore, 0, 0},  // the blank line is still to come
+      {"0\r\nTrailer: x\r\n", ChunkOutcome::kNeedMore, 0, 0},
+      {"zz\r\n", ChunkOutcome::kMalformed, 0, 0},
+      {"fffffffffffffffffff\r\n", ChunkOutcome::kMalformed, 0, 0},
+      {"100000000\r\n", ChunkOutcome::kNeedMore, 0, 0},  // 4 GiB, beyond 32 bits, not wrapped
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.bytes);
+    ChunkStep step = NextChunk(row.bytes);
+    EXPECT_EQ(step.outcome, row.outcome);
+    if (row.outcome == ChunkOutcome::kData || row.outcome == ChunkOutcome::kLast) {
+      EXPECT_EQ(step.size, row.size);
+      EXPECT_EQ(step.headerLength, row.headerLength);
+    }
+  }
+}
+
+TEST(DecodeChunks, SameResultWhateverTheSplit) {
+  const std::string body = "5\r\nhello\r\n3;x=y\r\nabc\r\n10\r\n0123456789abcdef\r\n0\r\n\r\nNEXT";
+  for (size_t split = 0; split <= body.size(); ++split) {
+    SCOPED_TRACE(split);
+    ByteBuffer raw;
+    ByteBuffer decoded;
+    int64_t contentLength = -1;
+    raw.Append(body.substr(0, split));
+    DecodeOutcome first = DecodeChunks(raw, decoded, contentLength);
+    EXPECT_EQ(first, split < body.size() - 4 ? DecodeOutcome::kNeedMore : DecodeOutcome::kComplete);
+    raw.Append(body.substr(split));
+    if (first != DecodeOutcome::kComplete) {
+      EXPECT_EQ(DecodeChunks(raw, decoded, contentLength), DecodeOutcome::kComplete);
+    }
+    EXPECT_EQ(std::string(decoded.View()), "helloabc0123456789abcdef");
+    EXPECT_EQ(contentLength, 24);
+    EXPECT_EQ(std::string(raw.View()), "NEXT");
+  }
+}
+
+TEST(DecodeChunks, MalformedSizeStopsDecoding) {
+  ByteBuffer raw;
+  ByteBuffer decoded;
+  int64_t contentLength = -1;
+  raw.Append("3\r\nabc\r\nxyz\r\n");
+  EXPECT_EQ(DecodeChunks(raw, decoded, contentLength), DecodeOutcome::kMalformed);
+  EXPECT_EQ(std::string(decoded.View()), "abc");
+  EXPECT_EQ(std::string(raw.View()), "\r\nxyz\r\n");
+}
+
+}  // namespace
+}  // namespace rw::proxy

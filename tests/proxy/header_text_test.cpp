@@ -1,0 +1,186 @@
+#include "proxy/header_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "proxy/header_end_scanner.h"
+
+namespace rw::proxy {
+namespace {
+
+ByteBuffer BufferOf(std::string_view bytes) {
+  ByteBuffer buffer;
+  buffer.Append(bytes);
+  return buffer;
+}
+
+TEST(HeaderEnd, FoundWhereTheLineFeedCounterPassesOne) {
+  struct Row {
+    std::string bytes;
+    size_t length;  // 0 = no end
+  };
+  const std::vector<Row> rows = {
+      {"GET / HTTP/1.1\r\nHost: a\r\n\r\n", 27},
+      {"GET / HTTP/1.1\n\n", 16},
+      {"GET / HTTP/1.1\n\r\nbody", 17},
+      {"A\n\r\r\r\nB", 6},  // carriage returns never reset the count
+      {"A\r\nB\r\n", 0},
+      {"A\r\n\r", 0},
+      {"A\rB\nC\n", 0},
+      {"", 0},
+      {"\n\n", 2},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.bytes);
+    EXPECT_EQ(HeaderEndLength(row.bytes), row.length);
+  }
+}
+
+TEST(HeaderEndScanner, AgreesWithTheWholeBufferTestWhenBytesArriveOneByOne) {
+  const std::string header = "GET http://a/ HTTP/1.1\r\nHost: a\r\n\r\nxyz";
+  ByteBuffer buffer;
+  HeaderEndScanner scanner;
+  for (size_t i = 0; i < header.size(); ++i) {
+    buffer.Append(header.data() + i, 1);
+    SCOPED_TRACE(i);
+    EXPECT_EQ(scanner.Found(buffer), HeaderEndFound(buffer.View()));
+  }
+}
+
+TEST(HeaderEndScanner, StartsOverWhenTheScannedBytesWereConsumed) {
+  ByteBuffer buffer = BufferOf("A\r\n");
+  HeaderEndScanner scanner;
+  EXPECT_FALSE(scanner.Found(buffer));
+  buffer.Consume(3);
+  buffer.Append("\r\nB");  // alone, not a header end: the earlier line feed is gone
+  EXPECT_FALSE(scanner.Found(buffer));
+  buffer.Append("\n\n");
+  EXPECT_TRUE(scanner.Found(buffer));
+}
+
+TEST(HeaderSplit, StopsExactlyWhereTheEndTestFindsTheEnd) {
+  struct Row {
+    std::string bytes;
+    std::vector<std::string> lines;
+    std::string rest;
+  };
+  const std::vector<Row> rows = {
+      {"GET / HTTP/1.1\r\nAccept: */*\r\n\r\nBODY",
+       {"GET / HTTP/1.1\r\n", "Accept: */*\r\n\r\n"},
+       "BODY"},
+      {"GET / HTTP/1.1\n\nX", {"GET / HTTP/1.1\n\n"}, "X"},
+      {"A\n\r\nB", {"A\n\r\n"}, "B"},
+      // Several carriage returns before the final line feed: the original split disagreed here.
+      {"A\r\nB\n\r\r\nC", {"A\r\n", "B\n\r\r\n"}, "C"},
+      {"A\n\rB\n\n", {"A\n", "\rB\n\n"}, ""},
+      {"\n\nrest", {"\n\n"}, "rest"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.bytes);
+    ByteBuffer buffer = BufferOf(row.bytes);
+    LineList lines;
+    ASSERT_TRUE(SplitHeader(buffer, true, lines, nullptr));
+    EXPECT_EQ(lines, row.lines);
+    EXPECT_EQ(std::string(buffer.View()), row.rest);
+    EXPECT_EQ(row.bytes.size() - row.rest.size(), HeaderEndLength(row.bytes));
+  }
+}
+
+TEST(HeaderSplit, IncompleteHeaderLeavesBufferAndNoLines) {
+  for (std::string bytes : {"", "A", "A\r\n", "A\r\nB\r\n\r", "A\n\r"}) {
+    SCOPED_TRACE(bytes);
+    ByteBuffer buffer = BufferOf(bytes);
+    LineList lines = {"stale"};
+    EXPECT_FALSE(SplitHeader(buffer, true, lines, nullptr));
+    EXPECT_TRUE(lines.empty());
+    EXPECT_EQ(std::string(buffer.View()), bytes);
+  }
+}
+
+TEST(HeaderSplit, DropsLinesOfferingGzipUnlessTunnelling) {
+  const std::string header =
+      "GET / HTTP/1.1\r\nAccept-Encoding: gzip, deflate\r\nAccept-Encoding: deflate\r\n\r\n";
+  ByteBuffer buffer = BufferOf(header);
+  LineList lines;
+  ASSERT_TRUE(SplitHeader(buffer, true, lines, nullptr));
+  EXPECT_EQ(lines, (LineList{"GET / HTTP/1.1\r\n", "Accept-Encoding: deflate\r\n\r\n"}));
+
+  buffer = BufferOf(header);
+  ASSERT_TRUE(SplitHeader(buffer, false, lines, nullptr));
+  EXPECT_EQ(lines.size(), 3u);
+}
+
+TEST(HeaderSplit, ExaminesResponseLinesAndCompletesTheClass) {
+  ByteBuffer buffer = BufferOf(
+      "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 12\r\n\r\nbody");
+  LineList lines;
+  ResponseHeaderInfo info;
+  info.contentClass = kClassOther;
+  ASSERT_TRUE(SplitHeader(buffer, true, lines, &info));
+  EXPECT_EQ(info.contentClass, kClassHtml | kClassText);
+  EXPECT_EQ(info.contentLength, 12);
+}
+
+TEST(Tokenise, RunsOfNonSeparatorsUpToNulOrLineFeed) {
+  struct Row {
+    std::string text;
+    std::string separators;
+    std::vector<std::string> tokens;
+  };
+  const std::vector<Row> rows = {
+      {"GET  http://a/ HTTP/1.1\r\n", " \r\n", {"GET", "http://a/", "HTTP/1.1"}},
+      {"  a ", " ", {"a"}},
+      {"", " ", {}},
+      {"a b\nc d", " ", {"a", "b"}},
+      {std::string("a b\0c", 5), " ", {"a", "b"}},
+      {"host:8080", ":", {"host", "8080"}},
+      {"host::1", ":", {"host", "1"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    EXPECT_EQ(Tokenise(row.text, row.separators), row.tokens);
+  }
+}
+
+TEST(TerminateHeaderText, EndsInExactlyOneBlankLine) {
+  struct Row {
+    std::string text;
+    std::string terminated;
+  };
+  const std::vector<Row> rows = {
+      {"", ""},
+      {"A\r\nB\r\n\r\n", "A\r\nB\r\n\r\n"},
+      {"A\r\nB\n\n", "A\r\nB\r\n\r\n"},
+      {"A\r\nB", "A\r\nB\r\n\r\n"},
+      {"A\n\r\n\r\n\n", "A\r\n\r\n"},
+      {"\r\n", "\r\r\n\r\n"},  // the first character is never removed
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    std::string text = row.text;
+    TerminateHeaderText(text);
+    EXPECT_EQ(text, row.terminated);
+  }
+  EXPECT_EQ(JoinLines({"a\r\n", "b\r\n\r\n"}), "a\r\nb\r\n\r\n");
+}
+
+TEST(ByteBuffer, ConsumesFromTheFrontAndKeepsOrderAcrossCompaction) {
+  ByteBuffer buffer;
+  std::string expected;
+  for (int round = 0; round < 200; ++round) {
+    std::string piece(static_cast<size_t>(round % 37 + 1), static_cast<char>('a' + round % 26));
+    buffer.Append(piece);
+    expected += piece;
+    size_t take = static_cast<size_t>(round % 5) * 3;
+    buffer.Consume(take);
+    expected.erase(0, std::min(take, expected.size()));
+    ASSERT_EQ(std::string(buffer.View()), expected);
+  }
+  buffer.Consume(buffer.Size() + 10);
+  EXPECT_TRUE(buffer.Empty());
+}
+
+}  // namespace
+}  // namespace rw::proxy

@@ -1,0 +1,258 @@
+#include "proxy/response_handler.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "proxy/fixed_replies.h"
+
+namespace rw::proxy {
+namespace {
+
+class RecordingOutput : public ResponseOutput {
+ public:
+  void SendToBrowser(std::string_view bytes) override { sends.emplace_back(bytes); }
+  void CaptureResponseBytes(std::string_view bytes) override { captured += bytes; }
+
+  std::string All() const {
+    std::string all;
+    for (const std::string& send : sends) {
+      all += send;
+    }
+    return all;
+  }
+
+  std::vector<std::string> sends;
+  std::string captured;
+};
+
+// Feeds each piece as one server read, as the relay loop does.
+class Feeder {
+ public:
+  Feeder() : handler(output) { handler.Reset(); }
+
+  ServerDataOutcome Read(std::string_view piece) {
+    handler.Buffer().Append(piece);
+    return handler.HandleServerData();
+  }
+
+  RecordingOutput output;
+  ResponseHandler handler;
+};
+
+TEST(ResponseHandler, TextWithLengthInThreeReadsGoesOutInOneSendAfterTheLast) {
+  const std::string header = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 1000\r\n\r\n";
+  const std::string body(1000, 'x');
+  Feeder feeder;
+  feeder.Read(header + body.substr(0, 300));
+  feeder.Read(body.substr(300, 400));
+  EXPECT_TRUE(feeder.output.sends.empty());
+  feeder.Read(body.substr(700));
+  ASSERT_EQ(feeder.output.sends.size(), 1u);
+  EXPECT_EQ(feeder.output.sends[0], header + body);
+  EXPECT_EQ(feeder.handler.State(), ResponseState::kAwaitingHeader);
+}
+
+TEST(ResponseHandler, ChunkedTextIsDecodedWithALengthWhateverTheSplit) {
+  const std::string header =
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Type: text/html\r\n\r\n";
+  const std::string body = "5\r\nhello\r\n3\r\nabc\r\n0\r\n\r\n";
+  const std::string expected =
+      "HTTP/1.1 200 OK\r\nContent-Length: 8\nContent-Type: text/html\r\n\r\nhelloabc";
+  const std::string response = header + body;
+  for (size_t split = 1; split < response.size(); ++split) {
+    SCOPED_TRACE(split);
+    Feeder feeder;
+    feeder.Read(response.substr(0, split));
+    EXPECT_TRUE(feeder.output.sends.empty());
+    feeder.Read(response.substr(split));
+    EXPECT_EQ(feeder.output.All(), expected);
+    EXPECT_EQ(feeder.handler.State(), ResponseState::kAwaitingHeader);
+  }
+}
+
+TEST(ResponseHandler, ChunkedImagePassesUnchanged) {
+  const std::string header =
+      "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nTransfer-Encoding: chunked\r\n\r\n";
+  Feeder feeder;
+  feeder.Read(header + "3\r\n\x89PN\r\n");
+  feeder.Read("0\r\n\r\n");
+  EXPECT_EQ(feeder.output.All(), header + "3\r\n\x89PN\r\n0\r\n\r\n");
+}
+
+TEST(ResponseHandler, ImageStreamsReadByReadHeaderFirst) {
+  const std::string header = "HTTP/1.1 200 OK\r\nContent-Type: image/gif\r\nContent-Length: 9\r\n\r\n";
+  Feeder feeder;
+  feeder.Read(header);
+  ASSERT_EQ(feeder.output.sends.size(), 1u);
+  EXPECT_EQ(feeder.output.sends[0], header);
+  feeder.Read("GIF");
+  feeder.Read("89a");
+  EXPECT_EQ(feeder.output.sends.back(), "89a");
+  feeder.Read("xyz");
+  EXPECT_EQ(feeder.output.All(), header + "GIF89axyz");
+  EXPECT_EQ(feeder.handler.State(), ResponseState::kAwaitingHeader);
+}
+
+TEST(ResponseHandler, InterimThenFinalInOneReadIsHandledAtOnce) {
+  const std::string interim = "HTTP/1.1 100 Continue\r\n\r\n";
+  const std::string final = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 2\r\n\r\nok";
+  Feeder feeder;
+  EXPECT_EQ(feeder.Read(interim + final), ServerDataOutcome::kInterimForwarded);
+  EXPECT_EQ(feeder.output.sends, (std::vector<std::string>{interim, final}));
+}
+
+TEST(ResponseHandler, InterimThenFinalInLaterRead) {
+  const std::string interim = "HTTP/1.1 100 Continue\r\n\r\n";
+  const std::string final = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+  Feeder feeder;
+  EXPECT_EQ(feeder.Read(interim), ServerDataOutcome::kInterimForwarded);
+  EXPECT_EQ(feeder.output.All(), interim);
+  EXPECT_EQ(feeder.Read(final), ServerDataOutcome::kContinue);
+  EXPECT_EQ(feeder.output.All(), interim + final);
+}
+
+TEST(ResponseHandler, NoBodyStatusesGoOutAtOnce) {
+  for (std::string status : {"204 No Content", "304 Not Modified"}) {
+    SCOPED_TRACE(status);
+    const std::string header = "HTTP/1.1 " + status + "\r\nContent-Type: text/html\r\n\r\n";
+    Feeder feeder;
+    feeder.Read(header);
+    EXPECT_EQ(feeder.output.All(), header);
+    EXPECT_EQ(feeder.handler.ContentClass(), kClassOther);
+  }
+}
+
+TEST(ResponseHandler, HeadResponseFinishedAtItsHeader) {
+  const std::string header =
+      "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 5000\r\n\r\n";
+  Feeder feeder;
+  feeder.handler.SetHeadRequest(true);
+  feeder.Read(header);
+  EXPECT_EQ(feeder.output.All(), header);
+  EXPECT_EQ(feeder.handler.State(), ResponseState::kAwaitingHeader);
+  EXPECT_FALSE(feeder.handler.HoldsResponse());
+}
+
+TEST(ResponseHandler, HeaderlessMarkupSentUnchangedAtClose) {
+  Feeder feeder;
+  feeder.Read(" \r\n<html>hi");
+  feeder.Read("</html>");
+  EXPECT_TRUE(feeder.output.sends.empty());
+  feeder.handler.Finish();
+  EXPECT_EQ(feeder.output.All(), " \r\n<html>hi</html>");
+  EXPECT_TRUE(feeder.output.captured.empty());
+}
+
+TEST(ResponseHandler, UnendedHeaderGetsALineEndAtClose) {
+  Feeder feeder;
+  feeder.Read("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n");
+  feeder.handler.Finish();
+  EXPECT_EQ(feeder.output.captured, "\r\n");
+  EXPECT_EQ(feeder.output.All(), "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n");
+}
+
+TEST(ResponseHandler, TextReclassifiedByABinaryByteInTheHeaderRead) {
+  const std::string header = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n";
+  for (char binary : {'\x01', '\x80'}) {
+    SCOPED_TRACE(static_cast<int>(binary));
+    Feeder feeder;
+    feeder.Read(header + "ab" + binary + "c");
+    EXPECT_EQ(feeder.output.All(), header + "ab" + binary + "c");
+    EXPECT_EQ(feeder.handler.ContentClass(), kClassOther);
+  }
+  // Only the first pass after the header looks: a later binary byte changes nothing.
+  Feeder feeder;
+  feeder.Read(header + "ab");
+  feeder.Read("\x01");
+  EXPECT_TRUE(feeder.output.sends.empty());
+  EXPECT_EQ(feeder.handler.ContentClass(), kClassText);
+}
+
+TEST(ResponseHandler, ServerCloseMidChunkedTextSendsHeaderDecodedPartAndRawRest) {
+  const std::string header =
+      "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n";
+  Feeder feeder;
+  feeder.Read(header + "5\r\nhello\r\n3\r\nab");
+  feeder.handler.Finish();
+    // The decoded part is one chunk, so this happens to be the bytes as received.
+  EXPECT_EQ(feeder.output.All(), header + "5\r\nhello" + "\r\n3\r\nab");
+  EXPECT_FALSE(feeder.handler.HoldsResponse());
+}
+
+TEST(ResponseHandler, ResetForgetsAHalfDecodedBody) {
+  const std::string header =
+      "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n";
+  Feeder feeder;
+  feeder.Read(header + "5\r\nhello\r\n");
+  feeder.handler.Buffer().Clear();
+  feeder.handler.Reset();
+  feeder.Read("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+  EXPECT_EQ(feeder.output.All(), "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+}
+
+TEST(ResponseHandler, UnendedHeaderBeyondTheCapStreamsAsReceived) {
+  Feeder feeder;
+  std::string junk(kMaxResponseHeaderBytes, 'h');
+  feeder.Read(junk);
+  EXPECT_TRUE(feeder.output.sends.empty());
+  feeder.Read("more");
+  EXPECT_EQ(feeder.output.All(), junk + "more");
+  feeder.Read("tail");
+  EXPECT_EQ(feeder.output.sends.back(), "tail");
+}
+
+TEST(ResponseHandler, HeldTextBeyondTheCapStopsBeingHeld) {
+  const std::string header = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n";
+  const std::string piece(1024 * 1024, 't');
+  Feeder feeder;
+  feeder.Read(header);
+  size_t fed = 0;
+  while (feeder.output.sends.empty()) {
+    ASSERT_LE(fed, kMaxHeldResponseBytes);
+    feeder.Read(piece);
+    fed += piece.size();
+  }
+  EXPECT_GT(fed, kMaxHeldResponseBytes);
+  EXPECT_EQ(feeder.output.sends[0].size(), header.size() + fed);
+  feeder.Read("rest");
+  EXPECT_EQ(feeder.output.sends.back(), "rest");
+}
+
+TEST(ResponseHandler, HeldChunkedTextBeyondTheCapSendsOriginalHeaderAndOneChunk) {
+  const std::string header =
+      "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nTransfer-Encoding: chunked\r\n\r\n";
+  const std::string data(1024 * 1024, 'c');
+  const std::string chunk = "100000\r\n" + data + "\r\n";
+  Feeder feeder;
+  feeder.Read(header);
+  size_t chunks = 0;
+  while (feeder.output.sends.empty()) {
+    ASSERT_LE(chunks * data.size(), kMaxHeldResponseBytes);
+    feeder.Read(chunk);
+    ++chunks;
+  }
+  feeder.Read("0\r\n\r\n");
+  // One chunk holding everything decoded, closed by the server's own line end, then the rest.
+  char size[32];
+  std::snprintf(size, sizeof(size), "%zx\r\n", chunks * data.size());
+  std::string expected = header + size;
+  for (size_t i = 0; i < chunks; ++i) {
+    expected += data;
+  }
+  expected += "\r\n0\r\n\r\n";
+  EXPECT_TRUE(feeder.output.All() == expected);
+  EXPECT_EQ(feeder.output.sends.back(), "0\r\n\r\n");
+}
+
+TEST(ResponseHandler, TunnelBytesPassUntouched) {
+  Feeder feeder;
+  feeder.handler.SetTunnel();
+  feeder.Read("\x16\x03\x01 not http");
+  EXPECT_EQ(feeder.output.All(), "\x16\x03\x01 not http");
+}
+
+}  // namespace
+}  // namespace rw::proxy
