@@ -93,11 +93,17 @@ void Conversation::MarkEnd() {
   lastTick = platform::NowTicks();
 }
 
-void Conversation::MarkComplete() { complete.store(true, std::memory_order_release); }
+void Conversation::MarkComplete() {
+  complete.store(true, std::memory_order_release);
+}
 
-int32_t Conversation::GetId() const { return id; }
+int32_t Conversation::GetId() const {
+  return id;
+}
 
-bool Conversation::IsComplete() const { return complete.load(std::memory_order_acquire); }
+bool Conversation::IsComplete() const {
+  return complete.load(std::memory_order_acquire);
+}
 
 int64_t Conversation::ResponseDataSize() const {
   std::lock_guard guard(lock);
@@ -119,7 +125,9 @@ int64_t Conversation::ResponseTotal() const {
   return response.total;
 }
 
-platform::LocalDateTime Conversation::StartTime() const { return startTime; }
+platform::LocalDateTime Conversation::StartTime() const {
+  return startTime;
+}
 
 platform::LocalDateTime Conversation::LastDataTime() const {
   std::lock_guard guard(lock);
@@ -223,9 +231,9 @@ void Conversation::AppendPageBlock(Direction direction, std::string& out) const 
   AppendOmissionNote(out, static_cast<int64_t>(side.data.size()), side.total);
   const std::string time = platform::FormatLocal(lastDataTime, "%H:%M:%S");
   char separator[96];
-  const int n = std::snprintf(separator, sizeof separator,
-                              "\r\n\r\n--------------- %s (%d) ---------------\r\n\r\n",
-                              time.c_str(), id);
+  const int n =
+      std::snprintf(separator, sizeof separator,
+                    "\r\n\r\n--------------- %s (%d) ---------------\r\n\r\n", time.c_str(), id);
   out.append(separator, static_cast<size_t>(n));
 }
 

@@ -104,14 +104,14 @@ class Conversation {
   // Taken after the store's listLock and before its heldLock. Keeps an append (which may move a
   // buffer) and a rendering of this record from overlapping.
   mutable std::mutex lock;
-  Side response;                          // guarded by lock
-  Side request;                           // guarded by lock
-  platform::LocalDateTime lastDataTime;   // guarded by lock
-  uint32_t startTick = 0;                 // guarded by lock
-  uint32_t connectStartTick = 0;          // guarded by lock
-  uint32_t connectedTick = 0;             // guarded by lock
-  uint32_t lastTick = 0;                  // guarded by lock
-  bool released = false;                  // guarded by lock
+  Side response;                         // guarded by lock
+  Side request;                          // guarded by lock
+  platform::LocalDateTime lastDataTime;  // guarded by lock
+  uint32_t startTick = 0;                // guarded by lock
+  uint32_t connectStartTick = 0;         // guarded by lock
+  uint32_t connectedTick = 0;            // guarded by lock
+  uint32_t lastTick = 0;                 // guarded by lock
+  bool released = false;                 // guarded by lock
 };
 
 }  // namespace rw::capture

@@ -12,7 +12,9 @@ namespace {
 
 constexpr int64_t kBytesPerMB = 1048576;
 
-std::string NowStamp() { return platform::FormatLocal(platform::NowLocal(), "%Y%m%d_%H%M%S"); }
+std::string NowStamp() {
+  return platform::FormatLocal(platform::NowLocal(), "%Y%m%d_%H%M%S");
+}
 
 }  // namespace
 
@@ -33,7 +35,9 @@ ConversationStore::~ConversationStore() {
   conversations.clear();
 }
 
-void ConversationStore::SetNotifier(CaptureNotifier* newNotifier) { notifier.store(newNotifier); }
+void ConversationStore::SetNotifier(CaptureNotifier* newNotifier) {
+  notifier.store(newNotifier);
+}
 
 void ConversationStore::ReportFatal(const std::string& text) {
   if (CaptureNotifier* target = notifier.load()) {
@@ -280,28 +284,42 @@ bool ConversationStore::WriteConversations(LogWriter& writer, bool force) {
   return true;
 }
 
-void ConversationStore::SetMaxMB(int32_t newMaxMB) { maxMB.store(newMaxMB); }
+void ConversationStore::SetMaxMB(int32_t newMaxMB) {
+  maxMB.store(newMaxMB);
+}
 
-int32_t ConversationStore::MaxMB() const { return maxMB.load(); }
+int32_t ConversationStore::MaxMB() const {
+  return maxMB.load();
+}
 
 int64_t ConversationStore::LimitBytes() const {
   return static_cast<int64_t>(maxMB.load()) * kBytesPerMB;
 }
 
-void ConversationStore::SetAutoLog(bool on) { autoLog.store(on); }
+void ConversationStore::SetAutoLog(bool on) {
+  autoLog.store(on);
+}
 
-bool ConversationStore::AutoLog() const { return autoLog.load(); }
+bool ConversationStore::AutoLog() const {
+  return autoLog.load();
+}
 
 void ConversationStore::ResetTrafficCounters() {
   requestBytes.store(0);
   responseBytes.store(0);
 }
 
-int64_t ConversationStore::RequestBytes() const { return requestBytes.load(); }
+int64_t ConversationStore::RequestBytes() const {
+  return requestBytes.load();
+}
 
-int64_t ConversationStore::ResponseBytes() const { return responseBytes.load(); }
+int64_t ConversationStore::ResponseBytes() const {
+  return responseBytes.load();
+}
 
-int32_t ConversationStore::ConversationCount() const { return conversationCount.load(); }
+int32_t ConversationStore::ConversationCount() const {
+  return conversationCount.load();
+}
 
 int64_t ConversationStore::HeldBytes() const {
   std::lock_guard heldGuard(heldLock);

@@ -30,7 +30,8 @@ class ConversationStore {
   void SetNotifier(CaptureNotifier* notifier);  // not owned; nullptr = nobody to tell
 
   // Engine side (any connection thread).
-  bool AddConversation(std::shared_ptr<Conversation> conversation);  // false: out of memory, reported
+  bool AddConversation(
+      std::shared_ptr<Conversation> conversation);  // false: out of memory, reported
   int32_t CountConversation();
   void AddRequestBytes(int64_t count);
   void AddResponseBytes(int64_t count);

@@ -66,9 +66,13 @@ bool LogWriter::Open(std::string& failedName) {
   return true;
 }
 
-bool LogWriter::CsvNeedsHeader() const { return csvFile.SizeAtOpen() == 0; }
+bool LogWriter::CsvNeedsHeader() const {
+  return csvFile.SizeAtOpen() == 0;
+}
 
-bool LogWriter::WriteHeader() { return csvFile.Write(kCsvHeader); }
+bool LogWriter::WriteHeader() {
+  return csvFile.Write(kCsvHeader);
+}
 
 bool LogWriter::Write(const Conversation& conversation) {
   return csvFile.Write(CsvRow(conversation)) &&

@@ -1,13 +1,33 @@
 #include "capture/text_prefix.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/code_page.h"
 
 namespace rw::capture {
 namespace {
 
-bool IsPlainStop(unsigned char b) { return b <= 8 || (b >= 0x81 && b <= 0x9F); }
+// Skips whole 8-byte words of bytes 9-0x7F (text under both rules, and never part of a UTF-8
+// sequence); the byte loops then handle the rest. A chunk of page text is mostly such words.
+size_t SkipAsciiText(const unsigned char* bytes, size_t from, size_t size) {
+  constexpr uint64_t kNines = 0x0909090909090909ULL;
+  constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+  while (size - from >= 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes + from, sizeof word);
+    // A byte below 9 borrows into its high bit; a byte from 0x80 has it already.
+    if (((word - kNines) | word) & kHighBits) {
+      break;
+    }
+    from += 8;
+  }
+  return from;
+}
+
+bool IsPlainStop(unsigned char b) {
+  return b <= 8 || (b >= 0x81 && b <= 0x9F);
+}
 
 size_t ExpectedLength(unsigned char lead) {
   if (lead >= 0xC2 && lead <= 0xDF) {
@@ -30,8 +50,8 @@ bool IsIncompleteSequence(const unsigned char* bytes, size_t size) {
   }
   // Pad with the smallest continuation the lead allows; the second byte's range depends on the
   // lead (E0 needs A0-BF, ED and F4 need 80-9F/80-8F), and 0x80 or 0xA0 fits every case.
-  for (const unsigned char second : {static_cast<unsigned char>(0x80),
-                                     static_cast<unsigned char>(0xA0)}) {
+  for (const unsigned char second :
+       {static_cast<unsigned char>(0x80), static_cast<unsigned char>(0xA0)}) {
     std::array<unsigned char, 4> padded{};
     std::fill(padded.begin(), padded.end(), static_cast<unsigned char>(0x80));
     std::copy(bytes, bytes + size, padded.begin());
@@ -66,13 +86,17 @@ Utf8Carry TrailingIncomplete(const unsigned char* tail, size_t size) {
 }  // namespace
 
 int32_t TextPrefixLength(const char* data, int32_t count) {
+  if (count < 1) {
+    return 0;
+  }
   const auto* bytes = reinterpret_cast<const unsigned char*>(data);
-  for (int32_t i = 0; i < count; ++i) {
+  const auto size = static_cast<size_t>(count);
+  for (size_t i = SkipAsciiText(bytes, 0, size); i < size; ++i) {
     if (IsPlainStop(bytes[i])) {
-      return i;
+      return static_cast<int32_t>(i);
     }
   }
-  return count < 0 ? 0 : count;
+  return count;
 }
 
 int32_t Utf8TextPrefixLength(const char* data, int32_t count, Utf8Carry& carry) {
@@ -101,10 +125,19 @@ int32_t Utf8TextPrefixLength(const char* data, int32_t count, Utf8Carry& carry) 
   }
   carry = Utf8Carry{};
 
+  i = SkipAsciiText(bytes, i, size);
   while (i < size) {
     const unsigned char b = bytes[i];
+    if (b >= 9 && b < 0x80) {
+      i = SkipAsciiText(bytes, i + 1, size);
+      continue;
+    }
     if (IsPlainStop(b)) {
       return static_cast<int32_t>(i);
+    }
+    if (b >= 0xC2 && b <= 0xDF && i + 1 < size && bytes[i + 1] >= 0x80 && bytes[i + 1] <= 0xBF) {
+      i += 2;  // two-byte letters (Latin, Greek, Cyrillic) are the common case
+      continue;
     }
     if (b >= 0xC2 && b <= 0xF4) {
       const size_t n = platform::Utf8SequenceLength(bytes + i, size - i);

@@ -1,4 +1,5 @@
-// Which leading bytes of a relayed chunk count as text and are captured. Pure functions, any thread.
+// Which leading bytes of a relayed chunk count as text and are captured. Pure functions, any
+// thread.
 #pragma once
 
 #include <array>

@@ -5,7 +5,9 @@
 
 namespace rw::capture {
 
-std::string ConvertArrayToString(std::string_view bytes) { return std::string(bytes); }
+std::string ConvertArrayToString(std::string_view bytes) {
+  return std::string(bytes);
+}
 
 std::string ConvertArrayToDisplayText(std::string_view bytes, bool repairLineEnds) {
   std::string text;
@@ -51,8 +53,8 @@ void AppendOmissionNote(std::string& out, int64_t captured, int64_t total) {
     return;
   }
   char note[64];
-  const int n = std::snprintf(note, sizeof note, "\r\n(%" PRId64 " bytes not shown)\r\n",
-                              total - captured);
+  const int n =
+      std::snprintf(note, sizeof note, "\r\n(%" PRId64 " bytes not shown)\r\n", total - captured);
   out.append(note, static_cast<size_t>(n));
 }
 

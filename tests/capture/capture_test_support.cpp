@@ -3,11 +3,11 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <new>
 #include <sstream>
-#include <cstdlib>
 
 #include "platform/ticks.h"
 
@@ -16,14 +16,16 @@ namespace {
 
 std::atomic<uint32_t> gManualTick{0};
 
-uint32_t ManualTick() { return gManualTick.load(); }
+uint32_t ManualTick() {
+  return gManualTick.load();
+}
 
 }  // namespace
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                        "/rw_capture_XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/rw_capture_XXXXXX";
   if (::mkdtemp(pattern.data()) != nullptr) {
     path = pattern;
   }
@@ -56,11 +58,17 @@ int FileMode(const std::string& path) {
   return static_cast<int>(info.st_mode & 07777);
 }
 
-ManualTicks::ManualTicks() { platform::SetTickSource(&ManualTick); }
+ManualTicks::ManualTicks() {
+  platform::SetTickSource(&ManualTick);
+}
 
-ManualTicks::~ManualTicks() { platform::SetTickSource(nullptr); }
+ManualTicks::~ManualTicks() {
+  platform::SetTickSource(nullptr);
+}
 
-void ManualTicks::Set(uint32_t value) { gManualTick.store(value); }
+void ManualTicks::Set(uint32_t value) {
+  gManualTick.store(value);
+}
 
 }  // namespace rw::capture::testing
 
@@ -85,9 +93,13 @@ void* operator new(size_t size) {
   throw std::bad_alloc();
 }
 
-void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
 
-void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept {
+  std::free(p);
+}
 
 namespace rw::capture::testing {
 
@@ -96,8 +108,12 @@ FailNextAllocation::FailNextAllocation(size_t minimumSize) {
   tFailAtLeast = minimumSize == 0 ? 1 : minimumSize;
 }
 
-FailNextAllocation::~FailNextAllocation() { tFailAtLeast = 0; }
+FailNextAllocation::~FailNextAllocation() {
+  tFailAtLeast = 0;
+}
 
-bool FailNextAllocation::Fired() const { return tFired; }
+bool FailNextAllocation::Fired() const {
+  return tFired;
+}
 
 }  // namespace rw::capture::testing

@@ -34,8 +34,7 @@ TEST(ConversationSide, RendersItsSide) {
   EXPECT_EQ(request.FullText(true), "GET /x HTTP/1.1\r\nHost: a\r\n\r\n\r\n");
   EXPECT_EQ(request.FullText(false), "GET /x HTTP/1.1\nHost: a\r\n\r\n\r\n");
   EXPECT_EQ(response.FirstLine(), "HTTP/1.1 200 OK");
-  EXPECT_EQ(response.FullText(true),
-            "HTTP/1.1 200 OK\r\nA: b\r\nc\r\n\r\n(3 bytes not shown)\r\n");
+  EXPECT_EQ(response.FullText(true), "HTTP/1.1 200 OK\r\nA: b\r\nc\r\n\r\n(3 bytes not shown)\r\n");
   EXPECT_EQ(otherKind.FullText(false), response.FullText(false));
 }
 

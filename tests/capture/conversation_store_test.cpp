@@ -234,15 +234,16 @@ TEST(ConversationStore, PageTextBlocks) {
             "\r\n(5 bytes not shown)\r\n" + Separator(2) + "ok ?( \xE2\x82\xAC" + Separator(3));
   const std::string responses = WithoutTimes(store.GetNewResponseData());
   // The newest response alone is over the budget, so it is all the page shows.
-  const std::string expected = std::string(60000, 'x') +
-                               "\r\n(10000 bytes not shown)\r\n" + Separator(3);
+  const std::string expected =
+      std::string(60000, 'x') + "\r\n(10000 bytes not shown)\r\n" + Separator(3);
   EXPECT_EQ(responses.size(), expected.size());
   EXPECT_TRUE(responses == expected) << responses.substr(0, 80);
   EXPECT_EQ(b->RequestText(), odd);
   // Nothing happened in between: the same text again.
   EXPECT_EQ(store.GetNewRequestData(), store.GetNewRequestData());
-  EXPECT_TRUE(std::regex_search(store.GetNewRequestData(),
-                                std::regex(R"(--------------- \d\d:\d\d:\d\d \(3\) -{15}\r\n\r\n$)")));
+  EXPECT_TRUE(
+      std::regex_search(store.GetNewRequestData(),
+                        std::regex(R"(--------------- \d\d:\d\d:\d\d \(3\) -{15}\r\n\r\n$)")));
 }
 
 TEST(ConversationStore, ExhaustedMemoryIsReportedAfterLocksAreReleased) {

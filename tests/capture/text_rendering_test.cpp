@@ -7,20 +7,19 @@
 namespace rw::capture {
 namespace {
 
-TEST(TextRendering, FormatMilliseconds) {
+TEST(CaptureTextRendering, FormatMilliseconds) {
   const struct {
     int32_t milliseconds;
     const char* text;
-  } rows[] = {{0, "0.000"},     {7, "0.007"},       {56, "0.056"},
-              {234, "0.234"},   {999, "0.999"},     {1000, "1.000"},
-              {61234, "61.234"}, {2147483647, "2147483.647"}};
+  } rows[] = {{0, "0.000"},   {7, "0.007"},    {56, "0.056"},     {234, "0.234"},
+              {999, "0.999"}, {1000, "1.000"}, {61234, "61.234"}, {2147483647, "2147483.647"}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.milliseconds);
     EXPECT_EQ(FormatMilliseconds(row.milliseconds), row.text);
   }
 }
 
-TEST(TextRendering, FirstLineOf) {
+TEST(CaptureTextRendering, FirstLineOf) {
   const struct {
     const char* name;
     std::string bytes;
@@ -40,7 +39,7 @@ TEST(TextRendering, FirstLineOf) {
   }
 }
 
-TEST(TextRendering, ConvertArrayToDisplayText) {
+TEST(CaptureTextRendering, ConvertArrayToDisplayText) {
   const struct {
     const char* name;
     std::string bytes;
@@ -60,7 +59,7 @@ TEST(TextRendering, ConvertArrayToDisplayText) {
   }
 }
 
-TEST(TextRendering, OmissionNoteOnlyWhenBytesWereLeftOut) {
+TEST(CaptureTextRendering, OmissionNoteOnlyWhenBytesWereLeftOut) {
   std::string text;
   AppendOmissionNote(text, 5, 5);
   EXPECT_EQ(text, "");
