@@ -1,0 +1,34 @@
+// The program's command-line options. Overrides apply to one run only and are never saved.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace rw::app {
+
+class SettingsForm;
+
+class CommandLine {
+ public:
+  enum class ParseResult { kRun, kHelp, kVersion, kError };
+
+  ParseResult Parse(const std::vector<std::string>& args);
+
+  // Overlays the overrides on the form's texts.
+  void ApplyOverrides(SettingsForm& form) const;
+  bool HasOverrides() const;
+
+  static std::string Usage(const std::string& program);
+
+  bool headless = false;
+  std::optional<std::string> port;
+  std::optional<std::string> proxyHost;
+  std::optional<std::string> proxyPort;
+  std::optional<std::string> logDir;
+  std::optional<std::string> maxMB;
+  bool autoLog = false;
+  std::string error;  // set with kError
+};
+
+}  // namespace rw::app

@@ -1,0 +1,33 @@
+#include "app/console_reporter.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+namespace rw::app {
+
+ConsoleReporter::ConsoleReporter(std::FILE* out) : out(out) {}
+
+void ConsoleReporter::Print(const std::string& text) {
+  std::string line = "relaywatch: " + text;
+  // Message texts end in blank lines when the error text is empty; keep one line end.
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+    line.pop_back();
+  }
+  line.push_back('\n');
+  std::fputs(line.c_str(), out);
+  std::fflush(out);
+}
+
+void ConsoleReporter::ShowError(const std::string& text) { Print(text); }
+
+void ConsoleReporter::ShowMessage(const std::string& text) { Print(text); }
+
+void ConsoleReporter::FatalError(const std::string& text) {
+  Print(text);
+  // The window would close here; without one, ask the runner to end as on Ctrl+C.
+  if (!fatalSeen.exchange(true)) {
+    ::kill(::getpid(), SIGTERM);
+  }
+}
+
+}  // namespace rw::app

@@ -1,0 +1,33 @@
+// Reaches the user on the terminal when there is no window: listener failures, capture errors
+// and log messages go to stderr. Called from any thread; writes are single fputs calls.
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+
+#include "capture/capture_notifier.h"
+#include "proxy/listener_error_sink.h"
+
+namespace rw::app {
+
+class ConsoleReporter : public proxy::ListenerErrorSink, public capture::CaptureNotifier {
+ public:
+  explicit ConsoleReporter(std::FILE* out = stderr);
+
+  void ShowError(const std::string& text) override;
+  void FatalError(const std::string& text) override;
+  void ShowMessage(const std::string& text) override;
+  void ShowClearedState() override {}
+
+  // Set once a fatal error asked the program to end; the runner then shuts down.
+  bool FatalSeen() const { return fatalSeen.load(); }
+
+ private:
+  void Print(const std::string& text);
+
+  std::FILE* out;
+  std::atomic<bool> fatalSeen{false};  // read by the runner's loop without a lock
+};
+
+}  // namespace rw::app

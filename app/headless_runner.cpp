@@ -1,0 +1,99 @@
+#include "app/headless_runner.h"
+
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+#include "app/console_reporter.h"
+#include "app/proxy_app.h"
+#include "platform/process_setup.h"
+
+namespace rw::app {
+namespace {
+
+constexpr int kUpkeepMilliseconds = 4000;
+
+}  // namespace
+
+HeadlessRunner::HeadlessRunner(const CommandLine& options) : options(options) {}
+
+int HeadlessRunner::Run() {
+  // Block the stop signals before any thread starts, so every thread inherits the mask and the
+  // main thread alone receives them in sigtimedwait, between upkeep ticks.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  platform::IgnoreSigpipe();
+  platform::RaiseOpenFileLimit();
+
+  ConsoleReporter reporter;
+  ProxyApp app(SettingsStore(platform::SettingsBacking(
+                   platform::SettingsBacking::DefaultKeyDirectory())),
+               reporter, reporter);
+  app.LoadSettings();
+
+  // Start-up applies and saves the stored settings, exactly as the window does; options then
+  // override them for this run without being saved.
+  bool listening = false;
+  if (options.HasOverrides()) {
+    SettingsForm stored = app.Form();
+    app.ApplySettings(stored, true, false);
+    SettingsForm& form = app.Form();
+    options.ApplyOverrides(form);
+    listening = app.ApplySettings(form, false, true);
+  } else {
+    listening = app.ApplySettings(app.Form(), true, true);
+  }
+  if (!listening) {
+    app.Shutdown(std::chrono::seconds(1));
+    return 1;
+  }
+
+  const SettingsForm& form = app.Form();
+  std::printf("Relaywatch %s listening on 127.0.0.1:%u\n", RELAYWATCH_VERSION,
+              static_cast<unsigned>(app.Listener().BoundPort()));
+  if (!form.proxyLabel.empty()) {
+    std::printf("Forwarding through the upstream proxy at %s\n", form.proxyLabel.c_str());
+  }
+  const std::string logging = app.Store().AutoLog() ? "auto-logging to " +
+                                                          app.Store().TextLogName() + " and " +
+                                                          app.Store().CsvLogName()
+                                                    : std::string("auto-logging off");
+  std::printf("Keeping up to %d MB of captured data; %s\n", app.Store().MaxMB(), logging.c_str());
+  std::printf("Press Ctrl+C to stop.\n");
+  std::fflush(stdout);
+
+  for (;;) {
+    timespec period{kUpkeepMilliseconds / 1000, (kUpkeepMilliseconds % 1000) * 1000000L};
+    const int sig = sigtimedwait(&stopSignals, nullptr, &period);
+    if (sig == SIGINT || sig == SIGTERM) {
+      break;
+    }
+    if (sig < 0 && errno != EAGAIN && errno != EINTR) {
+      break;
+    }
+    if (sig < 0 && errno == EAGAIN) {
+      app.Upkeep();
+    }
+  }
+
+  std::printf("Stopping...\n");
+  std::fflush(stdout);
+  const bool autoLog = app.Store().AutoLog();
+  const std::string textLog = app.Store().TextLogName();
+  const std::string csvLog = app.Store().CsvLogName();
+  const bool clean = app.Shutdown(std::chrono::seconds(5));
+  if (autoLog) {
+    std::printf("Log files: %s (full text), %s (stats)\n", textLog.c_str(), csvLog.c_str());
+  }
+  if (!clean) {
+    std::fprintf(stderr, "relaywatch: some connections did not end in time\n");
+  }
+  return reporter.FatalSeen() ? 1 : 0;
+}
+
+}  // namespace rw::app

@@ -1,0 +1,33 @@
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/headless_runner.h"
+
+int main(int argc, char** argv) {
+  rw::app::CommandLine options;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const std::string program = argc > 0 ? argv[0] : "relaywatch";
+  switch (options.Parse(args)) {
+    case rw::app::CommandLine::ParseResult::kHelp:
+      std::fputs(rw::app::CommandLine::Usage(program).c_str(), stdout);
+      return 0;
+    case rw::app::CommandLine::ParseResult::kVersion:
+      std::printf("relaywatch %s\n", RELAYWATCH_VERSION);
+      return 0;
+    case rw::app::CommandLine::ParseResult::kError:
+      std::fprintf(stderr, "relaywatch: %s\nTry '%s --help'.\n", options.error.c_str(),
+                   program.c_str());
+      return 2;
+    case rw::app::CommandLine::ParseResult::kRun:
+      break;
+  }
+  if (!options.headless) {
+    std::fprintf(stderr,
+                 "relaywatch: the desktop window is not available in this build yet; "
+                 "run with --headless.\n");
+    return 2;
+  }
+  return rw::app::HeadlessRunner(options).Run();
+}

@@ -1,0 +1,63 @@
+// The application object: the settings in use, the capture store, the engine's shared values and
+// the listener, with the order of start-up and shutdown. One per process, owned by main();
+// driven from the main (user-interface) thread only.
+#pragma once
+
+#include <chrono>
+#include <memory>
+
+#include "app/settings_form.h"
+#include "app/settings_store.h"
+#include "capture/capture_notifier.h"
+#include "capture/conversation_store.h"
+#include "proxy/engine_context.h"
+#include "proxy/listener_error_sink.h"
+#include "proxy/proxy_listener.h"
+#include "proxy/proxy_settings.h"
+
+namespace rw::app {
+
+class ProxyApp {
+ public:
+  ProxyApp(SettingsStore settings, proxy::ListenerErrorSink& errors,
+           capture::CaptureNotifier& notifier);
+  ~ProxyApp();
+  ProxyApp(const ProxyApp&) = delete;
+  ProxyApp& operator=(const ProxyApp&) = delete;
+
+  // Makes sure the settings key exists, then fills the form: defaults, then the stored values.
+  void LoadSettings();
+
+  // Puts `form` into force, saves it when `save` is set, and (re)starts the listener when
+  // `listen` is set. Returns whether the listener is accepting (failures were reported through
+  // the error sink); true when not asked to listen.
+  bool ApplySettings(SettingsForm& form, bool save, bool listen);
+
+  // The timer's store upkeep: write the logs when auto-logging, else drop the oldest data.
+  void Upkeep();
+
+  // Stops listening, ends the open connections (waiting at most `wait`), writes the logs when
+  // auto-logging, and frees the store. When connection threads are still running after the
+  // wait, what they use is deliberately kept alive instead. Returns false in that case.
+  bool Shutdown(std::chrono::milliseconds wait);
+
+  SettingsForm& Form() { return form; }
+  SettingsStore& Settings() { return settings; }
+  capture::ConversationStore& Store() { return *store; }
+  proxy::EngineContext& Engine() { return *engine; }
+  proxy::ProxyListener& Listener() { return *listener; }
+  const proxy::ProxySettings& InUse() const { return proxySettings; }
+
+ private:
+  SettingsStore settings;
+  SettingsForm form;
+  proxy::ProxySettings proxySettings;
+  // Declared in the order of their dependencies: the listener uses the engine, the engine and
+  // its connection threads use the store.
+  std::unique_ptr<capture::ConversationStore> store;
+  std::unique_ptr<proxy::EngineContext> engine;
+  std::unique_ptr<proxy::ProxyListener> listener;
+  bool shutDown = false;
+};
+
+}  // namespace rw::app

@@ -1,0 +1,36 @@
+#include "app/settings_store.h"
+
+#include <utility>
+
+namespace rw::app {
+
+SettingsStore::SettingsStore(platform::SettingsBacking backing) : backing(std::move(backing)) {}
+
+bool SettingsStore::EnsureSettingsKey() { return backing.CreateKey(); }
+
+std::string SettingsStore::ReadSetting(std::string_view name) const {
+  using Status = platform::SettingsBacking::ReadStatus;
+  auto result = backing.ReadValue(name, kMaxValueBytes);
+  if (result.status == Status::kKeyUnavailable) {
+    return "\n";
+  }
+  std::string text;
+  if (result.status == Status::kOk) {
+    text = std::move(result.data);
+    if (const auto nul = text.find('\0'); nul != std::string::npos) {
+      text.resize(nul);
+    }
+  }
+  if (text.empty() && name == "HttpAddress") {
+    text = "127.0.0.1";
+  } else if (text.empty() && name == "HttpPort") {
+    text = "8010";
+  }
+  return text;
+}
+
+void SettingsStore::WriteSetting(std::string_view name, std::string_view text) {
+  backing.WriteValue(name, text);
+}
+
+}  // namespace rw::app

@@ -1,0 +1,48 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include "app/settings_form.h"
+
+namespace rw::app {
+namespace {
+
+using Result = CommandLine::ParseResult;
+
+TEST(CommandLine, OverridesReachTheFormOnly) {
+  CommandLine options;
+  ASSERT_EQ(options.Parse({"--headless", "--port", "9001", "--proxy=up.example:3128", "--log-dir",
+                           "/tmp/l", "--max-mb", "64", "--auto-log"}),
+            Result::kRun);
+  EXPECT_TRUE(options.headless);
+  SettingsForm form;
+  form.RestoreDefaults();
+  options.ApplyOverrides(form);
+  EXPECT_EQ(form.port, "9001");
+  EXPECT_EQ(form.proxyHost, "up.example");
+  EXPECT_EQ(form.proxyPort, "3128");
+  EXPECT_EQ(form.logDir, "/tmp/l");
+  EXPECT_EQ(form.maxMB, "64");
+  EXPECT_TRUE(form.autoLog);
+}
+
+TEST(CommandLine, RejectsWhatWouldSilentlyMisbehave) {
+  const std::vector<std::vector<std::string>> bad = {
+      {"--port"},          {"--port", "0"},     {"--port", "65536"}, {"--port", "80x"},
+      {"--proxy", "host"}, {"--proxy", ":80"},  {"--proxy", "h:0"},  {"--max-mb", "-1"},
+      {"--log-dir", ""},   {"--auto-log=yes"},  {"--frobnicate"},
+  };
+  for (const auto& args : bad) {
+    SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));
+    CommandLine options;
+    EXPECT_EQ(options.Parse(args), Result::kError);
+    EXPECT_FALSE(options.error.empty());
+  }
+  CommandLine help;
+  EXPECT_EQ(help.Parse({"--headless", "--help"}), Result::kHelp);
+  CommandLine version;
+  EXPECT_EQ(version.Parse({"--version"}), Result::kVersion);
+}
+
+}  // namespace
+}  // namespace rw::app
