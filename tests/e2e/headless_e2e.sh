@@ -42,6 +42,15 @@ pids+=($proxy_pid)
 for _ in $(seq 100); do grep -q "listening on" "$work/proxy.out" 2>/dev/null && break; sleep 0.1; done
 grep -q "listening on 127.0.0.1:$proxy_port" "$work/proxy.out" || fail "proxy did not start: $(cat "$work/proxy.err")"
 
+# A second instance on the same port cannot listen: it says why and exits with status 1.
+status=0
+RELAYWATCH_CONFIG_DIR="$work/config2" timeout 20 "$binary" --headless --port "$proxy_port" \
+  > /dev/null 2> "$work/second.err" || status=$?
+[ "$status" = 1 ] || fail "second instance exited with $status"
+grep -q "Error creating listen socket." "$work/second.err" || fail "no listen error: $(cat "$work/second.err")"
+"$binary" --version | grep -qx "relaywatch 3.0.2" || fail "--version"
+"$binary" --help | grep -q -- "--headless" || fail "--help"
+
 origin="http://127.0.0.1:$http_port"
 via=(curl -sS --fail --max-time 120 -x "127.0.0.1:$proxy_port")
 
