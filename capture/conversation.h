@@ -23,8 +23,8 @@ class Conversation {
   // Each direction keeps at most this many captured bytes.
   static constexpr int64_t kMaxCaptured = 60000;
 
-  // Stamps startTime/lastDataTime now and all four ticks from the tick source. The store must
-  // outlive the record's last use.
+  // Stamps startTime/lastDataTime now and all four ticks from the tick source. Appends and
+  // failure reports go to `store`, which must outlive them.
   Conversation(int32_t id, ConversationStore& store);
   virtual ~Conversation();
   Conversation(const Conversation&) = delete;

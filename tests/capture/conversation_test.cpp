@@ -80,16 +80,6 @@ TEST(Conversation, FullTextCarriesOmissionNote) {
   EXPECT_EQ(c.ResponseText(), "\r\n(5 bytes not shown)\r\n");
 }
 
-TEST(Conversation, CapturedBytesAreKeptUnchanged) {
-  ConversationStore store;
-  Conversation c(2, store);
-  const std::string bytes = "GET /a\"b HTTP/1.1\r\nX: \xC3\xA9\xFF\r\n\r\n";
-  AddRequest(c, bytes);
-  EXPECT_EQ(c.RequestText(), bytes);
-  EXPECT_EQ(c.RequestFirstLine(), "GET /a\"b HTTP/1.1");
-  EXPECT_EQ(c.ResponseFirstLine(), "");
-}
-
 TEST(Conversation, TimingTexts) {
   ManualTicks ticks;
   // Also across a wrap of the 32-bit counter.

@@ -95,12 +95,6 @@ TEST(LogFileNames, StoreNamesFollowSetLogDir) {
   EXPECT_EQ(store.LogDir(), "/some/dir");
 }
 
-TEST(LogWriter, QuoteCsvFieldDoublesInnerQuotes) {
-  EXPECT_EQ(QuoteCsvField(""), "\"\"");
-  EXPECT_EQ(QuoteCsvField("GET /a\"b\" HTTP/1.1"), "\"GET /a\"\"b\"\" HTTP/1.1\"");
-  EXPECT_EQ(QuoteCsvField("a,b"), "\"a,b\"");
-}
-
 TEST_F(LogWriterTest, NothingDueOpensNothing) {
   Add(store, 2, "GET / HTTP/1.1\r\n", "HTTP/1.1 200 OK\r\n");
   EXPECT_TRUE(store.WriteLogs(false));

@@ -59,13 +59,5 @@ TEST(CaptureTextRendering, ConvertArrayToDisplayText) {
   }
 }
 
-TEST(CaptureTextRendering, OmissionNoteOnlyWhenBytesWereLeftOut) {
-  std::string text;
-  AppendOmissionNote(text, 5, 5);
-  EXPECT_EQ(text, "");
-  AppendOmissionNote(text, 60000, 3000000000LL);
-  EXPECT_EQ(text, "\r\n(2999940000 bytes not shown)\r\n");
-}
-
 }  // namespace
 }  // namespace rw::capture
