@@ -1,0 +1,382 @@
+// Whole exchanges through the engine on loopback: a test browser, the proxy and a scripted origin.
+#include "proxy/proxy_connection.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "loopback_support.h"
+#include "proxy/fixed_replies.h"
+
+namespace rw::proxy {
+namespace {
+
+using testing::Gate;
+using testing::OriginPeer;
+using testing::ReadAtLeast;
+using testing::ReadToClose;
+using testing::ScriptedOrigin;
+using testing::SendText;
+using testing::TestEngine;
+
+std::string Get(uint16_t port, const std::string& path, const std::string& method = "GET") {
+  return method + " http://127.0.0.1:" + std::to_string(port) + path +
+         " HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept-Encoding: gzip, deflate\r\n\r\n";
+}
+
+std::vector<std::shared_ptr<capture::Conversation>> Conversations(TestEngine& engine) {
+  return engine.store.Snapshot();
+}
+
+TEST(ProxyExchange, TextInThreeReadsReachesTheBrowserWholeAndRewritten) {
+  const std::string header =
+      "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 30\r\n\r\n";
+  const std::string body = "0123456789abcdefghijklmnopqrst";
+  std::string received;
+  ScriptedOrigin origin([&](OriginPeer& peer) {
+    received = peer.ReadRequest();
+    peer.Send(header + body.substr(0, 10));
+    peer.Send(body.substr(10, 10));
+    peer.Send(body.substr(20));
+    peer.ReadRequest();
+  });
+  TestEngine engine;
+  ASSERT_TRUE(engine.Start());
+  platform::Socket browser = engine.Browser();
+  const std::string request = Get(origin.Port(), "/a/b?x=1");
+  ASSERT_TRUE(SendText(browser, request));
+  EXPECT_EQ(ReadAtLeast(browser, header.size() + body.size()), header + body);
+  browser.Close();
+  ASSERT_TRUE(engine.Drain());
+  // Origin form, gzip offer dropped.
+  EXPECT_EQ(received, "GET /a/b?x=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  auto conversations = Conversations(engine);
+  ASSERT_EQ(conversations.size(), 1u);
+  EXPECT_EQ(conversations[0]->GetId(), 2);
+  EXPECT_TRUE(conversations[0]->IsComplete());
+  // Captured as received, before any rewriting.
+  EXPECT_EQ(conversations[0]->RequestText(), request);
+  EXPECT_EQ(conversations[0]->ResponseText(), header + body);
+}
+
+TEST(ProxyExchange, ChunkedTextIsDecodedForTheBrowserButCapturedAsReceived) {
+  const std::string response =
+      "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n"
+      "5\r\nhello\r\n3\r\nabc\r\n0\r\n\r\n";
+  ScriptedOrigin origin([&](OriginPeer& peer) {
+    peer.ReadRequest();
+    peer.Send(response.substr(0, response.size() - 12));
+    peer.Send(response.substr(response.size() - 12));
+    peer.ReadRequest();
+  });
+  TestEngine engine;
+  ASSERT_TRUE(engine.Start());
+  platform::Socket browser = engine.Browser();
+  ASSERT_TRUE(SendText(browser, Get(origin.Port(), "/")));
+  const std::string expected =
+      "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 8\r\n\r\nhelloabc";
+  EXPECT_EQ(ReadAtLeast(browser, expected.size()), expected);
+  browser.Close();
+  ASSERT_TRUE(engine.Drain());
+  EXPECT_EQ(Conversations(engine)[0]->ResponseText(), response);
+}
+
+// Each piece must reach the browser before the origin sends the next: a held response would stall.
+TEST(ProxyExchange, StreamedResponsesGoOutReadByRead) {
+  struct Row {
+    std::string name;
+    std::string header;
+    std::vector<std::string> pieces;
+  };
+  const std::vector<Row> rows = {
+      {"image", "HTTP/1.1 200 OK\r\nContent-Type: image/gif\r\nContent-Length: 9\r\n\r\n",
+       {"GIF", "89a", "xyz"}},
+      // A byte 0x01 in the first body bytes turns text into a streamed response.
+      {"text reclassified", "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n",
+       {std::string("ab\x01", 3), "cd", "ef"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<std::unique_ptr<Gate>> gates;
+    for (size_t i = 0; i < row.pieces.size(); ++i) {
+      gates.push_back(std::make_unique<Gate>());
+    }
+    ScriptedOrigin origin([&](OriginPeer& peer) {
+      peer.ReadRequest();
+      peer.Send(row.header + row.pieces[0]);
+      for (size_t i = 1; i < row.pieces.size(); ++i) {
+        if (!gates[i - 1]->Wait()) {
+          return;
+        }
+        peer.Send(row.pieces[i]);
+      }
+      peer.ReadRequest();
+    });
+    TestEngine engine;
+    ASSERT_TRUE(engine.Start());
+    platform::Socket browser = engine.Browser();
+    ASSERT_TRUE(SendText(browser, Get(origin.Port(), "/img")));
+    std::string expected = row.header;
+    std::string all;
+    for (size_t i = 0; i < row.pieces.size(); ++i) {
+      expected += row.pieces[i];
+      all += ReadAtLeast(browser, expected.size() - all.size());
+      EXPECT_EQ(all, expected);  // before the origin sends the next piece
+      gates[i]->Open();
+    }
+  }
+}
+
+std::string TextResponse(const std::string& body) {
+  return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// Answers every request on a connection with a page naming the request's path.
+ScriptedOrigin::Script EchoPathOrigin(std::atomic<int>* closedConnections = nullptr) {
+  return [closedConnections](OriginPeer& peer) {
+    for (;;) {
+      std::string request = peer.ReadRequest();
+      if (request.empty()) {
+        break;
+      }
+      std::string path = request.substr(request.find(' ') + 1);
+      path.resize(path.find(' '));
+      peer.Send(TextResponse("page " + path));
+    }
+    if (closedConnections != nullptr) {
+      closedConnections->fetch_add(1);
+    }
+  };
+}
+
+std::string Exchange(const platform::Socket& browser, const std::string& request,
+                     const std::string& body) {
+  SendText(browser, request);
+  std::string expected = TextResponse(body);
+  return ReadAtLeast(browser, expected.size());
+}
+
+TEST(ProxyExchange, InterimResponseLetsTheBodyFlowAndTheFinalFollows) {
+  const std::string interim = "HTTP/1.1 100 Continue\r\n\r\n";
+  const std::string final = TextResponse("done");
+  std::string body;
+  ScriptedOrigin origin([&](OriginPeer& peer) {
+    peer.ReadHeader();
+    peer.Send(interim);
+    body = peer.ReadExactly(6);
+    peer.Send(final);
+    peer.ReadRequest();
+  });
+  TestEngine engine;
+  ASSERT_TRUE(engine.Start());
+  platform::Socket browser = engine.Browser();
+  ASSERT_TRUE(SendText(browser, "POST http://127.0.0.1:" + std::to_string(origin.Port()) +
+                                    "/up HTTP/1.1\r\nExpect: 100-continue\r\n"
+                                    "Content-Length: 6\r\n\r\n"));
+  EXPECT_EQ(ReadAtLeast(browser, interim.size()), interim);
+  SendText(browser, "abc");
+  SendText(browser, "def");
+  EXPECT_EQ(ReadAtLeast(browser, final.size()), final);
+  browser.Close();
+  ASSERT_TRUE(engine.Drain());
+  EXPECT_EQ(body, "abcdef");
+  // The body came after response bytes were captured, so it began a second conversation.
+  auto conversations = Conversations(engine);
+  ASSERT_EQ(conversations.size(), 2u);
+  EXPECT_EQ(conversations[1]->RequestText(), "abcdef");
+}
+
+TEST(ProxyExchange, PostBodyInSeveralReadsIsPassedThrough) {
+  std::string received;
+  ScriptedOrigin origin([&](OriginPeer& peer) {
+    received = peer.ReadRequest();
+    peer.Send(TextResponse("ok"));
+    peer.ReadRequest();
+  });
+  TestEngine engine;
+  ASSERT_TRUE(engine.Start());
+  platform::Socket browser = engine.Browser();
+  const std::string header = "POST http://127.0.0.1:" + std::to_string(origin.Port()) +
+                             "/form HTTP/1.1\r\nContent-Length: 7\r\n\r\n";
+  // A single body byte in the same read as the header goes right after it.
+  SendText(browser, header + "a");
+  SendText(browser, "bcd");
+  SendText(browser, "efg");
+  EXPECT_EQ(ReadAtLeast(browser, TextResponse("ok").size()), TextResponse("ok"));
+  browser.Close();
+  ASSERT_TRUE(engine.Drain());
+  EXPECT_EQ(received, "POST /form HTTP/1.1\r\nContent-Length: 7\r\n\r\nabcdefg");
+  auto conversations = Conversations(engine);
+  ASSERT_EQ(conversations.size(), 1u);
+  EXPECT_EQ(conversations[0]->RequestText(), header + "abcdefg");
+}
+
+TEST(ProxyExchange, ResponsesWithoutBodyGoOutAtOnce) {
+  struct Row {
+    std::string method;
+    std::string header;
+  };
+  const std::vector<Row> rows = {
+      {"GET", "HTTP/1.1 304 Not Modified\r\nContent-Type: text/html\r\n\r\n"},
+      {"GET", "HTTP/1.1 204 No Content\r\n\r\n"},
+      // Its Content-Length describes the resource, not this response.
+      {"HEAD", "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 5000\r\n\r\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.header);
+    ScriptedOrigin origin([&](OriginPeer& peer) {
+      peer.ReadRequest();
+      peer.Send(row.header);
+      // The connection stays open: the browser must not wait for it to close.
+      peer.ReadRequest();
+      peer.Send(TextResponse("next"));
+      peer.ReadRequest();
+    });
+    TestEngine engine;
+    ASSERT_TRUE(engine.Start());
+    platform::Socket browser = engine.Browser();
+    SendText(browser, Get(origin.Port(), "/", row.method));
+    EXPECT_EQ(ReadAtLeast(browser, row.header.size()), row.header);
+    EXPECT_EQ(Exchange(browser, Get(origin.Port(), "/next"), "next"), TextResponse("next"));
+  }
+}
+
+TEST(ProxyExchange, HeaderlessMarkupIsSentUnchangedWhenTheServerCloses) {
+  ScriptedOrigin origin([&](OriginPeer& peer) {
+    peer.ReadRequest();
+    peer.Send("<html>no header</html>");
+    peer.Close();
+  });
+  TestEngine engine;
+  ASSERT_TRUE(engine.Start());
+  platform::Socket browser = engine.Browser();
+  SendText(browser, Get(origin.Port(), "/"));
+  EXPECT_EQ(ReadToClose(browser), "<html>no header</html>");
+}
+
+TEST(ProxyExchange, KeptAliveConnectionReusesTheServerUntilANewHost) {
+  std::atomic<int> firstClosed{0};
+  ScriptedOrigin first(EchoPathOrigin(&firstClosed));
+  ScriptedOrigin second(EchoPathOrigin());
+  TestEngine engine;
+  ASSERT_TRUE(engine.Start());
+  platform::Socket browser = engine.Browser();
+  EXPECT_EQ(Exchange(browser, Get(first.Port(), "/1"), "page /1"), TextResponse("page /1"));
+  EXPECT_EQ(Exchange(browser, Get(first.Port(), "/2"), "page /2"), TextResponse("page /2"));
+  EXPECT_EQ(Exchange(browser, Get(second.Port(), "/3"), "page /3"), TextResponse("page /3"));
+  browser.Close();
+  ASSERT_TRUE(engine.Drain());
+  EXPECT_EQ(first.Accepted(), 1);
+  EXPECT_EQ(second.Accepted(), 1);
+  auto conversations = Conversations(engine);
+  ASSERT_EQ(conversations.size(), 3u);
+  for (size_t i = 0; i < conversations.size(); ++i) {
+    EXPECT_EQ(conversations[i]->GetId(), static_cast<int32_t>(i) + 2);
+    EXPECT_TRUE(conversations[i]->IsComplete());
+  }
+  EXPECT_EQ(conversations[2]->RequestFirstLine(),
+            "GET http://127.0.0.1:" + std::to_string(second.Port()) + "/3 HTTP/1.1");
+}
+
+TEST(ProxyExchange, UnreachableServerGetsTheFailurePage) {
+  // A bound socket that does not listen: its port refuses connections.
+  platform::SocketResult closed = platform::CreateTcpSocket();
+  platform::BindIPv4(closed.socket, INADDR_LOOPBACK, 0);
+  const std::string closedPort = std::to_string(platform::LocalPort(closed.socket).value);
+  const std::vector<std::string> requests = {
+      "GET http://nowhere.invalid/ HTTP/1.1\r\n\r\n",
+      "GET http://127.0.0.1:" + closedPort + "/ HTTP/1.1\r\n\r\n",
+      "GET http://127.0.0.1:70000/ HTTP/1.1\r\n\r\n",
+      "GET http://127.0.0.1:0/ HTTP/1.1\r\n\r\n",
+      "GET http://0.0.0.0:" + closedPort + "/ HTTP/1.1\r\n\r\n",
+      // Never a 200 before the failure.
+      "CONNECT 127.0.0.1:" + closedPort + " HTTP/1.1\r\n\r\n",
+  };
+  ASSERT_EQ(kConnectFailurePage.size(), 140u);
+  for (const std::string& request : requests) {
+    SCOPED_TRACE(request);
+    TestEngine engine;
+    ASSERT_TRUE(engine.Start());
+    platform::Socket browser = engine.Browser();
+    SendText(browser, request);
+    EXPECT_EQ(ReadToClose(browser), kConnectFailurePage);
+    ASSERT_TRUE(engine.Drain());
+    auto conversations = Conversations(engine);
+    ASSERT_EQ(conversations.size(), 1u);
+    EXPECT_EQ(conversations[0]->ResponseText(), kConnectFailurePage);
+  }
+}
+
+TEST(ProxyExchange, MalformedRequestsGetThe400Literal) {
+  const std::vector<std::string> requests = {
+      "GET http://example.invalid HTTP/1.1\r\n\r\n",
+      "GET /relative HTTP/1.1\r\nHost: a\r\n\r\n",
+      "HELLO\r\n\r\n",
+      "GET http://a/ HTTP/1.1 extra\r\n\r\n",
+      "\r\n\r\n",
+      std::string(kMaxRequestHeaderBytes + 1, 'a'),  // no header end within 64 KiB
+  };
+  for (const std::string& request : requests) {
+    SCOPED_TRACE(request.substr(0, 40));
+    TestEngine engine;
+    ASSERT_TRUE(engine.Start());
+    platform::Socket browser = engine.Browser();
+    SendText(browser, request);
+    EXPECT_EQ(ReadToClose(browser), "HTTP/1.0 400 Invalid header received from browser\n\n");
+  }
+}
+
+TEST(ProxyExchange, LaterRequestWithoutHostIsRefusedNotSentToTheEarlierServer) {
+  std::atomic<int> closed{0};
+  ScriptedOrigin origin(EchoPathOrigin(&closed));
+  TestEngine engine;
+  ASSERT_TRUE(engine.Start());
+  platform::Socket browser = engine.Browser();
+  EXPECT_EQ(Exchange(browser, Get(origin.Port(), "/1"), "page /1"), TextResponse("page /1"));
+  SendText(browser, "GET /2 HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(ReadToClose(browser), kBadRequestReply);
+}
+
+TEST(ProxyExchange, UpstreamProxyReceivesTheRequestUnchanged) {
+  std::vector<std::string> received;
+  std::mutex receivedLock;
+  ScriptedOrigin upstream([&](OriginPeer& peer) {
+    std::string request = peer.ReadRequest();
+    {
+      std::lock_guard<std::mutex> lock(receivedLock);
+      received.push_back(request);
+    }
+    peer.Send(TextResponse("via upstream"));
+    peer.ReadRequest();
+  });
+  ScriptedOrigin direct(EchoPathOrigin());
+  TestEngine engine;
+  engine.settings.proxyAddress = "127.0.0.1";
+  engine.settings.proxyPort = upstream.Port();
+  ASSERT_TRUE(engine.Start());
+  const std::string request =
+      "GET http://example.invalid/x?y HTTP/1.1\r\nHost: example.invalid\r\n\r\n";
+  {
+    platform::Socket browser = engine.Browser();
+    EXPECT_EQ(Exchange(browser, request, "via upstream"), TextResponse("via upstream"));
+  }
+  // Settings changed but not applied: connections keep the upstream published at the start.
+  engine.settings.proxyAddress.clear();
+  {
+    platform::Socket browser = engine.Browser();
+    EXPECT_EQ(Exchange(browser, request, "via upstream"), TextResponse("via upstream"));
+  }
+  ASSERT_TRUE(engine.Start());
+  {
+    platform::Socket browser = engine.Browser();
+    EXPECT_EQ(Exchange(browser, Get(direct.Port(), "/d"), "page /d"), TextResponse("page /d"));
+  }
+  ASSERT_TRUE(engine.Drain());
+  std::lock_guard<std::mutex> lock(receivedLock);
+  EXPECT_EQ(received, (std::vector<std::string>{request, request}));
+}
+
+}  // namespace
+}  // namespace rw::proxy

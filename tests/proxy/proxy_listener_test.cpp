@@ -1,0 +1,138 @@
+#include "proxy/proxy_listener.h"
+
+#include <cerrno>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "loopback_support.h"
+#include "platform/threads.h"
+
+namespace rw::proxy {
+namespace {
+
+using testing::ConnectLoopback;
+using testing::OriginPeer;
+using testing::PeerClosed;
+using testing::ReadAtLeast;
+using testing::ScriptedOrigin;
+using testing::SendText;
+using testing::TestEngine;
+
+const std::string kPage = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 2\r\n\r\nok";
+
+ScriptedOrigin::Script OkOrigin() {
+  return [](OriginPeer& peer) {
+    while (!peer.ReadRequest().empty()) {
+      peer.Send(kPage);
+    }
+  };
+}
+
+std::string Get(uint16_t port) {
+  return "GET http://127.0.0.1:" + std::to_string(port) + "/ HTTP/1.1\r\n\r\n";
+}
+
+bool ExchangeOk(const platform::Socket& browser, uint16_t originPort) {
+  return SendText(browser, Get(originPort)) && ReadAtLeast(browser, kPage.size()) == kPage;
+}
+
+TEST(ProxyListener, ConnectionWithoutDataLeavesOneEmptyConversationWithIdTwo) {
+  TestEngine engine;
+  ASSERT_TRUE(engine.Start());
+  EXPECT_NE(engine.listener.BoundPort(), 0);
+  platform::Socket browser = engine.Browser();
+  ::shutdown(browser.Fd(), SHUT_WR);
+  EXPECT_TRUE(PeerClosed(browser));  // the connection saw the end and closed its side
+  ASSERT_TRUE(engine.Drain());
+  auto conversations = engine.store.Snapshot();
+  ASSERT_EQ(conversations.size(), 1u);
+  EXPECT_EQ(conversations[0]->GetId(), 2);
+  EXPECT_TRUE(conversations[0]->IsComplete());
+  EXPECT_EQ(conversations[0]->RequestTotal(), 0);
+  EXPECT_EQ(engine.context.ActiveConnections(), 0);
+}
+
+TEST(ProxyListener, UnusablePortsFailWithTheBindText) {
+  // A port another socket listens on cannot be bound again, even with SO_REUSEADDR.
+  platform::SocketResult busy = platform::CreateTcpSocket();
+  platform::BindIPv4(busy.socket, INADDR_LOOPBACK, 0);
+  platform::Listen(busy.socket, 1);
+  const int32_t busyPort = static_cast<int32_t>(platform::LocalPort(busy.socket).value);
+  for (int32_t port : {busyPort, 0, -1, 65536, 70000}) {
+    SCOPED_TRACE(port);
+    TestEngine engine;
+    engine.settings.listenPort = port;
+    EXPECT_FALSE(engine.listener.StartListening());
+    EXPECT_EQ(engine.errors.errors,
+              (std::vector<std::string>{
+                  "Error creating listen socket.\n\nThe socket has not been bound with Bind."}));
+    EXPECT_EQ(engine.listener.BoundPort(), 0);
+  }
+}
+
+TEST(ProxyListener, RestartOnTheSamePortKeepsRunningConnections) {
+  ScriptedOrigin origin(OkOrigin());
+  TestEngine engine;
+  ASSERT_TRUE(engine.Start());
+  const uint16_t port = engine.listener.BoundPort();
+  platform::Socket early = engine.Browser();
+  ASSERT_TRUE(ExchangeOk(early, origin.Port()));
+
+  engine.settings.listenPort = port;
+  ASSERT_TRUE(engine.listener.StartListening());
+  EXPECT_EQ(engine.listener.BoundPort(), port);
+  ASSERT_TRUE(engine.listener.StartListening());  // applied twice in a row
+  EXPECT_TRUE(engine.errors.errors.empty());
+
+  EXPECT_TRUE(ExchangeOk(early, origin.Port()));
+  platform::Socket late = ConnectLoopback(port);
+  EXPECT_TRUE(ExchangeOk(late, origin.Port()));
+}
+
+TEST(ProxyListener, StopConnectionsEndsLiveConnectionsAndCompletesTheirConversations) {
+  ScriptedOrigin origin(OkOrigin());
+  TestEngine engine;
+  ASSERT_TRUE(engine.Start());
+  std::vector<platform::Socket> browsers;
+  for (int i = 0; i < 4; ++i) {
+    browsers.push_back(engine.Browser());
+    ASSERT_TRUE(ExchangeOk(browsers.back(), origin.Port()));  // then idle, kept alive
+  }
+  engine.listener.StopListening();
+  EXPECT_TRUE(engine.context.StopConnections(std::chrono::seconds(10)));
+  EXPECT_EQ(engine.context.ActiveConnections(), 0);
+  for (const platform::Socket& browser : browsers) {
+    EXPECT_TRUE(PeerClosed(browser));
+  }
+  auto conversations = engine.store.Snapshot();
+  EXPECT_EQ(conversations.size(), 4u);
+  for (const auto& conversation : conversations) {
+    EXPECT_TRUE(conversation->IsComplete());
+  }
+}
+
+TEST(ProxyListener, ThreadThatCannotStartClosesItsSocketAndTheListenerGoesOn) {
+  ScriptedOrigin origin(OkOrigin());
+  TestEngine engine;
+  std::atomic<int> calls{0};
+  engine.context.SetThreadStarterForTest([&calls](std::function<void()> body) {
+    if (calls.fetch_add(1) == 0) {
+      platform::SysCallResult failed;
+      failed.errorNumber = EAGAIN;
+      return failed;
+    }
+    return platform::StartDetachedThread(std::move(body));
+  });
+  ASSERT_TRUE(engine.Start());
+  platform::Socket refused = engine.Browser();
+  EXPECT_TRUE(PeerClosed(refused));
+  platform::Socket served = engine.Browser();
+  EXPECT_TRUE(ExchangeOk(served, origin.Port()));
+  EXPECT_EQ(calls.load(), 2);
+}
+
+}  // namespace
+}  // namespace rw::proxy
