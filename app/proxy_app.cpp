@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/process_setup.h"
+
 namespace rw::app {
 
 ProxyApp::ProxyApp(SettingsStore settingsStore, proxy::ListenerErrorSink& errors,
@@ -39,6 +41,7 @@ void ProxyApp::Upkeep() {
   } else {
     store->TrimToLimit();
   }
+  platform::ReleaseFreeMemory();
 }
 
 bool ProxyApp::Shutdown(std::chrono::milliseconds wait) {

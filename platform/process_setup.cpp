@@ -1,5 +1,6 @@
 #include "platform/process_setup.h"
 
+#include <malloc.h>
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -14,5 +15,7 @@ void RaiseOpenFileLimit() {
     ::setrlimit(RLIMIT_NOFILE, &limit);
   }
 }
+
+void ReleaseFreeMemory() { ::malloc_trim(0); }
 
 }  // namespace rw::platform

@@ -9,4 +9,9 @@ void IgnoreSigpipe();
 // Raises the soft open-file limit to the hard limit: every browser connection holds two sockets.
 void RaiseOpenFileLimit();
 
+// Hands freed heap memory back to the system. Connection threads allocate from many malloc arenas;
+// after a burst of traffic has been trimmed from the store, the resident size would otherwise stay
+// at the burst's peak.
+void ReleaseFreeMemory();
+
 }  // namespace rw::platform
