@@ -154,7 +154,9 @@ bool ProxyConnection::HandleBrowserData() {
       }
       return true;
     }
-    if (!ParseRequest()) {
+    bool parsed = ParseRequest();
+    requestHeaderEnd_.Reset();
+    if (!parsed) {
       return false;
     }
     if (response_.HoldsResponse()) {

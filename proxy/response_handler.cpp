@@ -27,6 +27,7 @@ void ResponseHandler::Reset() {
   info_.chunked = false;
   info_.contentClass = 0;
   firstData_ = true;
+  headerEnd_.Reset();
   decodedBody_.Clear();
   savedLines_.clear();
 }
@@ -42,6 +43,7 @@ bool ResponseHandler::ParseHeader() {
     return false;
   }
   SplitHeader(buffer_, !tunnel_, headerLines_, &info_);
+  headerEnd_.Reset();
   if (!headerLines_.empty()) {
     statusCode_ = ParseStatusCode(ToLower(headerLines_.front()));
   }
@@ -153,6 +155,7 @@ void ResponseHandler::CompleteChunkedBody() {
   ByteBuffer rest = std::move(buffer_);
   buffer_ = std::move(decodedBody_);
   decodedBody_ = ByteBuffer();
+  headerEnd_.Reset();
   int64_t decodedSize = static_cast<int64_t>(buffer_.Size());
   buffer_.Append(rest.View());
   info_.chunked = false;

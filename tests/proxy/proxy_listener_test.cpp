@@ -134,5 +134,24 @@ TEST(ProxyListener, ThreadThatCannotStartClosesItsSocketAndTheListenerGoesOn) {
   EXPECT_EQ(calls.load(), 2);
 }
 
+// Descriptors above 1023 would overrun a select set; the relay loop must serve them all the same.
+TEST(ProxyListener, ServesConnectionsWhoseDescriptorsPass1023) {
+  std::vector<platform::Socket> filler;
+  for (int i = 0; i < 1100; ++i) {
+    platform::SocketResult created = platform::CreateTcpSocket();
+    if (!created.socket.Valid()) {
+      GTEST_SKIP() << "open-file limit too low for this test";
+    }
+    filler.push_back(std::move(created.socket));
+  }
+  ScriptedOrigin origin(OkOrigin());
+  TestEngine engine;
+  ASSERT_TRUE(engine.Start());
+  platform::Socket browser = engine.Browser();
+  ASSERT_GT(browser.Fd(), 1023);
+  EXPECT_TRUE(ExchangeOk(browser, origin.Port()));
+  EXPECT_TRUE(ExchangeOk(browser, origin.Port()));
+}
+
 }  // namespace
 }  // namespace rw::proxy
