@@ -1,34 +1,46 @@
 // A growable byte array appended at the end and consumed from the front. Consuming moves a read
 // offset instead of copying the rest; the storage is compacted only when an append needs room.
-// Owned and used by one connection thread.
+// Reads from a socket can land directly in its free tail. Owned and used by one connection thread.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
-#include <vector>
 
 namespace rw::proxy {
 
 class ByteBuffer {
  public:
-  const char* Data() const { return storage_.data() + readOffset_; }
-  size_t Size() const { return storage_.size() - readOffset_; }
-  bool Empty() const { return Size() == 0; }
+  ByteBuffer() = default;
+  ByteBuffer(ByteBuffer&& other) noexcept;
+  ByteBuffer& operator=(ByteBuffer&& other) noexcept;
+  ByteBuffer(const ByteBuffer&) = delete;
+  ByteBuffer& operator=(const ByteBuffer&) = delete;
+
+  const char* Data() const { return storage_.get() + begin_; }
+  size_t Size() const { return end_ - begin_; }
+  bool Empty() const { return end_ == begin_; }
   std::string_view View() const { return std::string_view(Data(), Size()); }
 
   void Append(const char* data, size_t count);
   void Append(std::string_view bytes) { Append(bytes.data(), bytes.size()); }
+  // Room for at least `count` more bytes at the end, to be filled and then committed.
+  char* PrepareAppend(size_t count);
+  // Makes `count` bytes written after PrepareAppend part of the buffer.
+  void CommitAppend(size_t count) { end_ += count; }
   // Removes `count` bytes (at most Size()) from the front.
   void Consume(size_t count);
-  void Clear();
+  void Clear() { Consume(Size()); }
   // Total bytes ever removed from the front; lets an incremental scanner notice that what it
   // scanned is gone.
   uint64_t ConsumedTotal() const { return consumedTotal_; }
 
  private:
-  std::vector<char> storage_;
-  size_t readOffset_ = 0;
+  std::unique_ptr<char[]> storage_;
+  size_t capacity_ = 0;
+  size_t begin_ = 0;
+  size_t end_ = 0;
   uint64_t consumedTotal_ = 0;
 };
 

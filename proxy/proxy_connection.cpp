@@ -77,7 +77,6 @@ void ProxyConnection::CloseBrowserSocket() {
 
 void ProxyConnection::Run() {
   bufferSize_ = static_cast<size_t>(context_.ConnectionBufferSize());
-  receiveBuffer_.resize(bufferSize_);
   Relay();
   Close();
 }
@@ -98,10 +97,11 @@ void ProxyConnection::Relay() {
       return;
     }
     if (ready.firstReady) {
-      platform::SysCallResult received =
-          platform::Recv(browserSocket_, receiveBuffer_.data(), receiveBuffer_.size());
+      // Read straight into the request buffer's tail: no copy per read.
+      char* target = requestBuffer_.PrepareAppend(bufferSize_);
+      platform::SysCallResult received = platform::Recv(browserSocket_, target, bufferSize_);
       if (received.value > 0) {
-        RecordRequestBytes(receiveBuffer_.data(), static_cast<size_t>(received.value));
+        RecordRequestBytesInPlace(static_cast<size_t>(received.value));
       }
       if (!HandleBrowserData()) {
         return;
@@ -127,12 +127,14 @@ void ProxyConnection::Relay() {
 }
 
 void ProxyConnection::HandleServerRead(bool* serverEnded) {
-  platform::SysCallResult received =
-      platform::Recv(serverSocket_, receiveBuffer_.data(), receiveBuffer_.size());
+  ByteBuffer& buffer = response_.Buffer();
+  char* target = buffer.PrepareAppend(bufferSize_);
+  platform::SysCallResult received = platform::Recv(serverSocket_, target, bufferSize_);
   // Whatever the browser sends once the server has begun to answer starts a new request.
   requestState_ = RequestState::kHeader;
   if (received.value > 0) {
-    RecordResponseBytes(receiveBuffer_.data(), static_cast<size_t>(received.value));
+    buffer.CommitAppend(static_cast<size_t>(received.value));
+    conversation_->AddResponseData(target, static_cast<int32_t>(received.value));
   }
   if (!response_.Buffer().Empty()) {
     if (response_.HandleServerData() == ServerDataOutcome::kInterimForwarded) {
@@ -266,13 +268,14 @@ void ProxyConnection::Close() {
   CloseBrowserSocket();
 }
 
-void ProxyConnection::RecordRequestBytes(const char* data, size_t count) {
+void ProxyConnection::RecordRequestBytesInPlace(size_t count) {
   if (conversation_->ResponseDataSize() > 0) {
     // New request bytes after captured response bytes begin the next exchange.
     EndConversation();
     StartConversation();
   }
-  requestBuffer_.Append(data, count);
+  const char* data = requestBuffer_.Data() + requestBuffer_.Size();
+  requestBuffer_.CommitAppend(count);
   conversation_->AddRequestData(data, static_cast<int32_t>(count));
 }
 

@@ -53,7 +53,8 @@ class ProxyConnection : private ResponseOutput {
   void AssembleForwardedRequest();
   void Close();
 
-  void RecordRequestBytes(const char* data, size_t count);
+  // The `count` bytes just read into the request buffer's tail.
+  void RecordRequestBytesInPlace(size_t count);
   void RecordResponseBytes(const char* data, size_t count);
   void StartConversation();
   void EndConversation();
@@ -83,8 +84,7 @@ class ProxyConnection : private ResponseOutput {
 
   std::string lastHost_;
   int32_t lastPort_ = 0;
-  size_t bufferSize_ = 256;
-  std::vector<char> receiveBuffer_;
+  size_t bufferSize_ = 256;  // the most one read takes and one send gives
 
   // Only the owning thread replaces or closes the sockets, always under socketLock, so another
   // thread's ShutdownSockets never touches a descriptor number after it was closed. The owner reads
