@@ -1,6 +1,7 @@
 #include "platform/threads.h"
 
 #include <pthread.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -22,6 +23,13 @@ void TryRaiseThreadPriority() {
   // Per-thread nice value on Linux; lowering it needs CAP_SYS_NICE, which is usually absent.
   pid_t tid = static_cast<pid_t>(::syscall(SYS_gettid));
   ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), -10);
+}
+
+void BlockSigpipeOnThisThread() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGPIPE);
+  ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
 SysCallResult StartDetachedThread(std::function<void()> body) {

@@ -11,6 +11,10 @@ namespace rw::platform {
 // because an unprivileged process usually may not.
 void TryRaiseThreadPriority();
 
+// SIGPIPE raised on this thread (splice to a closed socket raises it) stays pending instead of
+// ending the process, whether or not the program ignores the signal.
+void BlockSigpipeOnThisThread();
+
 // Runs `body` on a new detached thread. value 0 on success; -1 with the error otherwise, in which
 // case `body` has not run and has been destroyed.
 SysCallResult StartDetachedThread(std::function<void()> body);

@@ -1,5 +1,7 @@
 #include "proxy/proxy_connection.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <utility>
 
 #include "platform/os_sys_calls.h"
@@ -8,6 +10,12 @@
 #include "proxy/server_connector.h"
 
 namespace rw::proxy {
+namespace {
+
+// Bytes one splice may move: no copy is made, so more per call only saves system calls.
+constexpr size_t kSpliceSize = 1024 * 1024;
+
+}  // namespace
 
 ProxyConnection::ProxyConnection(EngineContext& context, platform::Socket browserSocket)
     : context_(context), response_(*this), browserSocket_(std::move(browserSocket)) {
@@ -127,6 +135,11 @@ void ProxyConnection::Relay() {
 }
 
 void ProxyConnection::HandleServerRead(bool* serverEnded) {
+  if (!spliceDisabled_ && response_.StreamsUnchanged() && TrySpliceServerRead()) {
+    requestState_ = RequestState::kHeader;
+    *serverEnded = false;
+    return;
+  }
   ByteBuffer& buffer = response_.Buffer();
   char* target = buffer.PrepareAppend(bufferSize_);
   platform::SysCallResult received = platform::Recv(serverSocket_, target, bufferSize_);
@@ -142,6 +155,73 @@ void ProxyConnection::HandleServerRead(bool* serverEnded) {
     }
   }
   *serverEnded = received.value <= 0;
+}
+
+bool ProxyConnection::TrySpliceServerRead() {
+  // Small reads are not worth a pipe, and a read must not run past the body's end.
+  constexpr size_t kPeekWindow = 4096;
+  size_t limit = kSpliceSize;
+  int64_t remaining = response_.RemainingBodyBytes();
+  if (remaining >= 0) {
+    limit = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(limit)));
+  }
+  if (limit < kPeekWindow) {
+    return false;
+  }
+  if (captureView_.size() < kSpliceSize) {
+    captureView_.assign(kSpliceSize, '\0');
+  }
+  if (conversation_->ResponseDataSize() < capture::Conversation::kMaxCaptured) {
+    // The capture keeps each read's leading text. A byte 0x00-0x08 ends that text under every
+    // rule it uses; with one in view, the bytes up to it are all the capture needs.
+    platform::SysCallResult peeked = platform::Peek(serverSocket_, captureView_.data(), kPeekWindow);
+    if (peeked.value <= 0) {
+      return false;
+    }
+    size_t peekedCount = static_cast<size_t>(peeked.value);
+    bool textEnds = false;
+    for (size_t i = 0; i < peekedCount; ++i) {
+      if (static_cast<unsigned char>(captureView_[i]) <= 0x08) {
+        textEnds = true;
+        break;
+      }
+    }
+    if (!textEnds) {
+      return false;
+    }
+  } else {
+    captureView_[0] = '\0';  // nothing more is stored; only the count matters
+  }
+  if (!pipe_.Valid()) {
+    int errorNumber = 0;
+    pipe_ = platform::Pipe::Create(kSpliceSize, &errorNumber);
+    if (!pipe_.Valid()) {
+      spliceDisabled_ = true;
+      return false;
+    }
+  }
+  platform::SysCallResult moved = platform::SpliceToPipe(serverSocket_, pipe_, limit);
+  if (moved.value <= 0) {
+    if (moved.value < 0 && moved.errorNumber == EINVAL) {
+      spliceDisabled_ = true;  // this kernel cannot splice these sockets
+    }
+    return false;  // nothing taken: the ordinary read reports the end or the failure
+  }
+  size_t count = static_cast<size_t>(moved.value);
+  conversation_->AddResponseData(captureView_.data(), static_cast<int32_t>(count));
+  size_t sent = 0;
+  while (sent < count) {
+    platform::SysCallResult out = platform::SpliceFromPipe(pipe_, browserSocket_, count - sent);
+    if (out.value <= 0) {
+      // The browser is gone; what is left in the pipe is dropped with it.
+      pipe_.Close();
+      spliceDisabled_ = true;
+      break;
+    }
+    sent += static_cast<size_t>(out.value);
+  }
+  response_.AccountStreamedBytes(count);
+  return true;
 }
 
 bool ProxyConnection::HandleBrowserData() {

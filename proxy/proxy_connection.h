@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "capture/conversation.h"
+#include "platform/pipe.h"
 #include "platform/socket.h"
 #include "proxy/byte_buffer.h"
 #include "proxy/engine_context.h"
@@ -48,6 +49,9 @@ class ProxyConnection : private ResponseOutput {
   void Relay();
   bool HandleBrowserData();
   void HandleServerRead(bool* serverEnded);
+  // Moves one read of a streamed body from server to browser through a pipe, without copying it
+  // through this process. False when it did not apply; nothing has been read then.
+  bool TrySpliceServerRead();
   bool ParseRequest();
   bool Connect();
   void AssembleForwardedRequest();
@@ -85,6 +89,11 @@ class ProxyConnection : private ResponseOutput {
   std::string lastHost_;
   int32_t lastPort_ = 0;
   size_t bufferSize_ = 256;  // the most one read takes and one send gives
+  platform::Pipe pipe_;      // for streamed bodies; created on first use
+  bool spliceDisabled_ = false;
+  // What the capture is shown of a spliced read: its first bytes up to a byte that ends the
+  // captured text, so the conversation stores exactly what it would have from the real bytes.
+  std::vector<char> captureView_;
 
   // Only the owning thread replaces or closes the sockets, always under socketLock, so another
   // thread's ShutdownSockets never touches a descriptor number after it was closed. The owner reads

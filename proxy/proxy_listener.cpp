@@ -116,6 +116,7 @@ void ProxyListener::AcceptLoop(EngineContext& context, std::shared_ptr<AcceptRun
     auto browser = std::make_shared<platform::Socket>(std::move(accepted.socket));
     platform::SysCallResult started = context.StartThread([&context, browser] {
       platform::TryRaiseThreadPriority();
+      platform::BlockSigpipeOnThisThread();
       ProxyConnection connection(context, std::move(*browser));
       connection.Run();
     });

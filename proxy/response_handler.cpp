@@ -32,6 +32,32 @@ void ResponseHandler::Reset() {
   savedLines_.clear();
 }
 
+bool ResponseHandler::StreamsUnchanged() const {
+  if (!buffer_.Empty()) {
+    return false;
+  }
+  return tunnel_ || (state_ == ResponseState::kInBody && (info_.contentClass & kClassText) == 0 &&
+                     headerLines_.empty() && savedLines_.empty() && !info_.chunked);
+}
+
+int64_t ResponseHandler::RemainingBodyBytes() const {
+  if (tunnel_ || info_.contentLength == -1) {
+    return -1;
+  }
+  return std::max<int64_t>(info_.contentLength - bodyCount_, 0);
+}
+
+void ResponseHandler::AccountStreamedBytes(size_t count) {
+  if (tunnel_) {
+    return;
+  }
+  firstData_ = false;
+  bodyCount_ += static_cast<int64_t>(count);
+  if (info_.contentLength != -1 && bodyCount_ >= info_.contentLength) {
+    Finish();
+  }
+}
+
 bool ResponseHandler::HoldsResponse() const {
   return !buffer_.Empty() || !headerLines_.empty() || !savedLines_.empty() ||
          !decodedBody_.Empty();

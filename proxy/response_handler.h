@@ -46,6 +46,13 @@ class ResponseHandler {
   ServerDataOutcome HandleServerData();
   // Sends whatever is held for the browser and resets for the next response.
   void Finish();
+  // True when the next server bytes would go to the browser unchanged: a tunnel, or a streamed
+  // body with nothing buffered. The connection may then move them itself (AccountStreamedBytes).
+  bool StreamsUnchanged() const;
+  // Body bytes still expected before the response is finished by its length; -1 when unknown.
+  int64_t RemainingBodyBytes() const;
+  // `count` body bytes went to the browser without passing through the buffer.
+  void AccountStreamedBytes(size_t count);
   // True when a response (or part of one) is waiting to be sent to the browser.
   bool HoldsResponse() const;
 

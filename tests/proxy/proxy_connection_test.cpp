@@ -378,5 +378,73 @@ TEST(ProxyExchange, UpstreamProxyReceivesTheRequestUnchanged) {
   EXPECT_EQ(received, (std::vector<std::string>{request, request}));
 }
 
+TEST(ProxyExchange, LargeBinaryBodyStreamsExactlyAndEndsAtItsLength) {
+  const size_t size = 3 * 1024 * 1024 + 17;
+  std::string body(size, '\0');
+  for (size_t i = 0; i < size; i += 7) {
+    body[i] = static_cast<char>(0x81 + i % 30);  // 0x00 and 0x81-0x9E: never captured as text
+  }
+  const std::string header = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                             "Content-Length: " + std::to_string(size) + "\r\n\r\n";
+  const std::string chunked =
+      "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n"
+      "5\r\nafter\r\n0\r\n\r\n";
+  ScriptedOrigin origin([&](OriginPeer& peer) {
+    peer.ReadRequest();
+    peer.Send(header.substr(0, 20));
+    peer.Send(header.substr(20) + body.substr(0, 1000));
+    peer.Send(body.substr(1000));
+    peer.ReadRequest();
+    peer.Send(chunked);
+    peer.ReadRequest();
+  });
+  TestEngine engine;
+  ASSERT_TRUE(engine.Start());
+  platform::Socket browser = engine.Browser();
+  SendText(browser, Get(origin.Port(), "/big.bin"));
+  std::string received = ReadAtLeast(browser, header.size() + size);
+  EXPECT_TRUE(received == header + body);  // not EXPECT_EQ: a 3 MiB diff helps nobody
+  // Decoded, so it was parsed as a response of its own: the body ended at its length.
+  SendText(browser, Get(origin.Port(), "/next"));
+  const std::string decoded =
+      "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 5\r\n\r\nafter";
+  EXPECT_EQ(ReadAtLeast(browser, decoded.size()), decoded);
+  browser.Close();
+  ASSERT_TRUE(engine.Drain());
+  auto conversations = Conversations(engine);
+  ASSERT_EQ(conversations.size(), 2u);
+  EXPECT_EQ(conversations[0]->ResponseTotal(), static_cast<int64_t>(header.size() + size));
+  // Every read of the body starts with a non-text byte: only the header is captured.
+  EXPECT_EQ(conversations[0]->ResponseText(),
+            header + "\r\n(" + std::to_string(size) + " bytes not shown)\r\n");
+  EXPECT_EQ(conversations[1]->ResponseText(), chunked);
+}
+
+TEST(ProxyExchange, BrowserLeavingMidDownloadEndsTheConnectionQuietly) {
+  const size_t size = 16 * 1024 * 1024;
+  const std::string header = "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\n"
+                             "Content-Length: " + std::to_string(size) + "\r\n\r\n";
+  ScriptedOrigin origin([&](OriginPeer& peer) {
+    peer.ReadRequest();
+    peer.Send(header);
+    std::string block(64 * 1024, '\x01');
+    for (size_t sent = 0; sent < size; sent += block.size()) {
+      if (!peer.Send(block)) {
+        break;  // the proxy closed its server side
+      }
+    }
+  });
+  TestEngine engine;
+  ASSERT_TRUE(engine.Start());
+  {
+    platform::Socket browser = engine.Browser();
+    SendText(browser, Get(origin.Port(), "/file.zip"));
+    EXPECT_EQ(ReadAtLeast(browser, 1024 * 1024).substr(0, header.size()), header);
+  }
+  // Writes to the closed browser fail (and raise SIGPIPE, which must not end the process).
+  EXPECT_TRUE(engine.Drain());
+  EXPECT_EQ(engine.context.ActiveConnections(), 0);
+}
+
 }  // namespace
 }  // namespace rw::proxy
