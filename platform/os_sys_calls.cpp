@@ -88,7 +88,9 @@ SysCallResult Send(const Socket& socket, const char* data, size_t count) {
   return FromInt(n);
 }
 
-SysCallResult Shutdown(int fd) { return FromInt(::shutdown(fd, SHUT_RDWR)); }
+SysCallResult Shutdown(int fd) {
+  return FromInt(::shutdown(fd, SHUT_RDWR));
+}
 
 SysCallResult SetIntOption(const Socket& socket, int level, int name, int value) {
   return FromInt(::setsockopt(socket.Fd(), level, name, &value, sizeof(value)));

@@ -13,8 +13,8 @@
 namespace rw::platform {
 
 struct SysCallResult {
-  ssize_t value = -1;      // the call's result; -1 on failure
-  int errorNumber = 0;     // errno at the failing call, 0 on success
+  ssize_t value = -1;   // the call's result; -1 on failure
+  int errorNumber = 0;  // errno at the failing call, 0 on success
   bool Ok() const { return value >= 0; }
 };
 
@@ -45,7 +45,7 @@ SysCallResult LocalPort(const Socket& socket);
 struct PollReadResult {
   int errorNumber = 0;
   bool ok = false;
-  bool firstReady = false;   // readable, closed or failed
+  bool firstReady = false;  // readable, closed or failed
   bool secondReady = false;
 };
 // Waits without a time-out until one of the sockets is readable, hung up or failed. `second` may

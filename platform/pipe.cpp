@@ -19,7 +19,9 @@ SysCallResult FromValue(ssize_t value) {
 
 }  // namespace
 
-Pipe::~Pipe() { Close(); }
+Pipe::~Pipe() {
+  Close();
+}
 
 Pipe::Pipe(Pipe&& other) noexcept
     : readFd_(std::exchange(other.readFd_, -1)), writeFd_(std::exchange(other.writeFd_, -1)) {}

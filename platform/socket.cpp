@@ -6,7 +6,9 @@
 
 namespace rw::platform {
 
-Socket::~Socket() { Close(); }
+Socket::~Socket() {
+  Close();
+}
 
 Socket::Socket(Socket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
 

@@ -73,7 +73,7 @@ class EngineContext {
   // Read without a lock by connections as they start or open a server socket.
   std::atomic<bool> stopRequested_{false};
 
-  mutable std::mutex upstreamLock;  // leaf
+  mutable std::mutex upstreamLock;                 // leaf
   std::shared_ptr<const UpstreamProxy> upstream_;  // guarded by upstreamLock
 
   std::mutex threadStarterLock;  // leaf

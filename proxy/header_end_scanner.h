@@ -15,7 +15,9 @@ namespace rw::proxy {
 // Length of the header at the front of `bytes` (through its last line feed), or 0 if not ended.
 size_t HeaderEndLength(std::string_view bytes);
 
-inline bool HeaderEndFound(std::string_view bytes) { return HeaderEndLength(bytes) != 0; }
+inline bool HeaderEndFound(std::string_view bytes) {
+  return HeaderEndLength(bytes) != 0;
+}
 
 class HeaderEndScanner {
  public:

@@ -12,7 +12,8 @@ bool DropsGzip(const std::string& lower) {
 
 }  // namespace
 
-bool SplitHeader(ByteBuffer& buffer, bool dropGzipLines, LineList& lines, ResponseHeaderInfo* info) {
+bool SplitHeader(ByteBuffer& buffer, bool dropGzipLines, LineList& lines,
+                 ResponseHeaderInfo* info) {
   lines.clear();
   if (info != nullptr) {
     info->contentClass = 0;

@@ -14,11 +14,11 @@ namespace rw::proxy {
 // Each line keeps its own line end; the last line also keeps the blank line ending the header.
 using LineList = std::vector<std::string>;
 
-// When `buffer` holds a complete header (same end as HeaderEndLength), fills `lines` with its lines,
-// removes the header bytes from the buffer and returns true; bytes after the header stay. Lines
-// offering gzip ("accept-encoding:" and "gzip") are left out when `dropGzipLines`. With `info`,
-// its class is zeroed, every line (lower-cased) is examined and the class completed. Returns false
-// and leaves `lines` empty when the header is not complete.
+// When `buffer` holds a complete header (same end as HeaderEndLength), fills `lines` with its
+// lines, removes the header bytes from the buffer and returns true; bytes after the header stay.
+// Lines offering gzip ("accept-encoding:" and "gzip") are left out when `dropGzipLines`. With
+// `info`, its class is zeroed, every line (lower-cased) is examined and the class completed.
+// Returns false and leaves `lines` empty when the header is not complete.
 bool SplitHeader(ByteBuffer& buffer, bool dropGzipLines, LineList& lines, ResponseHeaderInfo* info);
 
 // Maximal runs of non-separator characters; the walk stops at the first NUL or line feed.

@@ -26,7 +26,7 @@ class HostCache {
     uint32_t address = 0;  // 0 marks a free entry; used entries come first
   };
 
-  mutable std::mutex cacheLock;  // leaf
+  mutable std::mutex cacheLock;         // leaf
   std::array<Entry, kEntries> entries;  // guarded by cacheLock
   size_t replacementPosition = 0;       // guarded by cacheLock
 };

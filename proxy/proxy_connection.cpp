@@ -174,7 +174,8 @@ bool ProxyConnection::TrySpliceServerRead() {
   if (conversation_->ResponseDataSize() < capture::Conversation::kMaxCaptured) {
     // The capture keeps each read's leading text. A byte 0x00-0x08 ends that text under every
     // rule it uses; with one in view, the bytes up to it are all the capture needs.
-    platform::SysCallResult peeked = platform::Peek(serverSocket_, captureView_.data(), kPeekWindow);
+    platform::SysCallResult peeked =
+        platform::Peek(serverSocket_, captureView_.data(), kPeekWindow);
     if (peeked.value <= 0) {
       return false;
     }
@@ -378,7 +379,9 @@ void ProxyConnection::SendAllFromBuffer(const platform::Socket& socket, ByteBuff
   buffer.Consume(sent);
 }
 
-void ProxyConnection::SendToBrowser(std::string_view bytes) { SendAll(browserSocket_, bytes); }
+void ProxyConnection::SendToBrowser(std::string_view bytes) {
+  SendAll(browserSocket_, bytes);
+}
 
 void ProxyConnection::CaptureResponseBytes(std::string_view bytes) {
   conversation_->AddResponseData(bytes.data(), static_cast<int32_t>(bytes.size()));

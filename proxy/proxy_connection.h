@@ -98,7 +98,7 @@ class ProxyConnection : private ResponseOutput {
   // Only the owning thread replaces or closes the sockets, always under socketLock, so another
   // thread's ShutdownSockets never touches a descriptor number after it was closed. The owner reads
   // them without the lock.
-  std::mutex socketLock;  // taken after the context's registryLock; leaf otherwise
+  std::mutex socketLock;            // taken after the context's registryLock; leaf otherwise
   platform::Socket browserSocket_;  // guarded by socketLock (writes)
   platform::Socket serverSocket_;   // guarded by socketLock (writes)
   uint64_t serverGeneration_ = 0;   // changes whenever a server socket is opened

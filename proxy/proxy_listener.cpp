@@ -24,11 +24,17 @@ ProxyListener::ProxyListener(EngineContext& context, const ProxySettings& settin
                              ListenerErrorSink& errors)
     : context_(context), settings_(settings), errors_(errors) {}
 
-ProxyListener::~ProxyListener() { StopListening(); }
+ProxyListener::~ProxyListener() {
+  StopListening();
+}
 
-bool ProxyListener::StartListening() { return Start(false); }
+bool ProxyListener::StartListening() {
+  return Start(false);
+}
 
-bool ProxyListener::StartListeningOnEphemeralPortForTest() { return Start(true); }
+bool ProxyListener::StartListeningOnEphemeralPortForTest() {
+  return Start(true);
+}
 
 void ProxyListener::StopListening() {
   context_.SetListenerRunning(false);

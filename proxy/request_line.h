@@ -12,12 +12,12 @@ struct RequestLine {
   bool threeTokens = false;  // anything else leaves every field below empty
   bool tunnel = false;       // a CONNECT request
   std::string method;
-  std::string target;        // scheme removed, cut before the first "/"
+  std::string target;  // scheme removed, cut before the first "/"
   std::string version;
-  std::string hostAndPort;   // "host" or "host:port"; empty when the target names no host
-  std::string path;          // from the first "/" on
+  std::string hostAndPort;  // "host" or "host:port"; empty when the target names no host
+  std::string path;         // from the first "/" on
   std::string host;
-  int32_t port = 80;         // 80 whatever the scheme, unless the request names one
+  int32_t port = 80;  // 80 whatever the scheme, unless the request names one
 };
 
 RequestLine ParseRequestLine(std::string_view line);

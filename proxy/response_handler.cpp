@@ -11,7 +11,9 @@
 namespace rw::proxy {
 namespace {
 
-bool IsBinaryByte(unsigned char c) { return c <= 0x08 || c >= 0x80; }
+bool IsBinaryByte(unsigned char c) {
+  return c <= 0x08 || c >= 0x80;
+}
 
 bool IsInterim(int32_t status) {
   // 101 switches protocols and is final; the other 1xx precede the real response.
@@ -59,8 +61,7 @@ void ResponseHandler::AccountStreamedBytes(size_t count) {
 }
 
 bool ResponseHandler::HoldsResponse() const {
-  return !buffer_.Empty() || !headerLines_.empty() || !savedLines_.empty() ||
-         !decodedBody_.Empty();
+  return !buffer_.Empty() || !headerLines_.empty() || !savedLines_.empty() || !decodedBody_.Empty();
 }
 
 bool ResponseHandler::ParseHeader() {
@@ -109,8 +110,8 @@ ServerDataOutcome ResponseHandler::HandleServerData() {
       }
       continue;
     }
-    if (info_.chunked && ((info_.contentClass & kClassText) == 0 || statusCode_ >= 300 ||
-                          statusCode_ == 204)) {
+    if (info_.chunked &&
+        ((info_.contentClass & kClassText) == 0 || statusCode_ >= 300 || statusCode_ == 204)) {
       info_.chunked = false;
       info_.contentClass = kClassOther;
     }

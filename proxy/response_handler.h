@@ -72,8 +72,8 @@ class ResponseHandler {
   ResponseOutput& output_;
   ByteBuffer buffer_;
   ByteBuffer decodedBody_;
-  LineList headerLines_;   // the current header, until sent
-  LineList savedLines_;    // the header of a chunked text body being decoded
+  LineList headerLines_;  // the current header, until sent
+  LineList savedLines_;   // the header of a chunked text body being decoded
   HeaderEndScanner headerEnd_;
   ResponseHeaderInfo info_;
   ResponseState state_ = ResponseState::kAwaitingHeader;

@@ -25,8 +25,8 @@ struct ResponseHeaderInfo {
   void CompleteClass();
 };
 
-// The value of a header line whose name is exactly `lowerName` (the line lower-cased), with the
-// spaces and tabs after the colon skipped; npos-free: returns false when the name differs.
+// True when the (lower-cased) line is named exactly `lowerName`; `value` is then what follows the
+// colon, spaces and tabs skipped.
 bool HeaderValueIfNamed(std::string_view lowerLine, std::string_view lowerName,
                         std::string_view* value);
 

@@ -23,7 +23,10 @@ TEST(NextChunk, ReadsOneChunkFromTheFront) {
       {"5", ChunkOutcome::kNeedMore, 0, 0},
       {"\r\n", ChunkOutcome::kNeedMore, 0, 0},
       {"", ChunkOutcome::kNeedMore, 0, 0},
-      {std::string("\0" "5\r\n", 4), ChunkOutcome::kNeedMore, 0, 0},
+      {std::string("\0"
+                   "5\r\n",
+                   4),
+       ChunkOutcome::kNeedMore, 0, 0},
       {"0\r\n\r\n", ChunkOutcome::kLast, 0, 5},
       {"0\n\nNEXT", ChunkOutcome::kLast, 0, 3},
       {"0\r\nTrailer: x\r\n\r\nNEXT", ChunkOutcome::kLast, 0, 17},

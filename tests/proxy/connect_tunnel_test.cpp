@@ -113,8 +113,8 @@ TEST(ConnectTunnel, BytesAfterTheConnectHeaderGoToTheServer) {
   TestEngine engine;
   ASSERT_TRUE(engine.Start());
   platform::Socket browser = engine.Browser();
-  ASSERT_TRUE(SendText(browser, "CONNECT 127.0.0.1:" + std::to_string(origin.Port()) +
-                                    " HTTP/1.1\r\n\r\nhello"));
+  ASSERT_TRUE(SendText(
+      browser, "CONNECT 127.0.0.1:" + std::to_string(origin.Port()) + " HTTP/1.1\r\n\r\nhello"));
   EXPECT_EQ(ReadAtLeast(browser, kTunnelReply.size() + 5), std::string(kTunnelReply) + "world");
   browser.Close();
   ASSERT_TRUE(engine.Drain());

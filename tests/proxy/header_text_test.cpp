@@ -112,17 +112,6 @@ TEST(HeaderSplit, DropsLinesOfferingGzipUnlessTunnelling) {
   EXPECT_EQ(lines.size(), 3u);
 }
 
-TEST(HeaderSplit, ExaminesResponseLinesAndCompletesTheClass) {
-  ByteBuffer buffer = BufferOf(
-      "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 12\r\n\r\nbody");
-  LineList lines;
-  ResponseHeaderInfo info;
-  info.contentClass = kClassOther;
-  ASSERT_TRUE(SplitHeader(buffer, true, lines, &info));
-  EXPECT_EQ(info.contentClass, kClassHtml | kClassText);
-  EXPECT_EQ(info.contentLength, 12);
-}
-
 TEST(Tokenise, RunsOfNonSeparatorsUpToNulOrLineFeed) {
   struct Row {
     std::string text;

@@ -90,10 +90,12 @@ TEST(ProxyExchange, StreamedResponsesGoOutReadByRead) {
     std::vector<std::string> pieces;
   };
   const std::vector<Row> rows = {
-      {"image", "HTTP/1.1 200 OK\r\nContent-Type: image/gif\r\nContent-Length: 9\r\n\r\n",
+      {"image",
+       "HTTP/1.1 200 OK\r\nContent-Type: image/gif\r\nContent-Length: 9\r\n\r\n",
        {"GIF", "89a", "xyz"}},
       // A byte 0x01 in the first body bytes turns text into a streamed response.
-      {"text reclassified", "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n",
+      {"text reclassified",
+       "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n",
        {std::string("ab\x01", 3), "cd", "ef"}},
   };
   for (const Row& row : rows) {
@@ -384,8 +386,10 @@ TEST(ProxyExchange, LargeBinaryBodyStreamsExactlyAndEndsAtItsLength) {
   for (size_t i = 0; i < size; i += 7) {
     body[i] = static_cast<char>(0x81 + i % 30);  // 0x00 and 0x81-0x9E: never captured as text
   }
-  const std::string header = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
-                             "Content-Length: " + std::to_string(size) + "\r\n\r\n";
+  const std::string header =
+      "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+      "Content-Length: " +
+      std::to_string(size) + "\r\n\r\n";
   const std::string chunked =
       "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n"
       "5\r\nafter\r\n0\r\n\r\n";
@@ -422,8 +426,10 @@ TEST(ProxyExchange, LargeBinaryBodyStreamsExactlyAndEndsAtItsLength) {
 
 TEST(ProxyExchange, BrowserLeavingMidDownloadEndsTheConnectionQuietly) {
   const size_t size = 16 * 1024 * 1024;
-  const std::string header = "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\n"
-                             "Content-Length: " + std::to_string(size) + "\r\n\r\n";
+  const std::string header =
+      "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\n"
+      "Content-Length: " +
+      std::to_string(size) + "\r\n\r\n";
   ScriptedOrigin origin([&](OriginPeer& peer) {
     peer.ReadRequest();
     peer.Send(header);

@@ -1,9 +1,8 @@
 #include "proxy/proxy_listener.h"
 
-#include <cerrno>
-
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -21,7 +20,8 @@ using testing::ScriptedOrigin;
 using testing::SendText;
 using testing::TestEngine;
 
-const std::string kPage = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 2\r\n\r\nok";
+const std::string kPage =
+    "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 2\r\n\r\nok";
 
 ScriptedOrigin::Script OkOrigin() {
   return [](OriginPeer& peer) {

@@ -70,12 +70,16 @@ TEST(RequestLine, NineCharacterMethodTest) {
     bool bodyless;
   };
   const std::vector<Row> rows = {
-      {"GET / HTTP/1.1\r\n", true},       {"HEAD / HTTP/1.1\r\n", true},
-      {"PUT /x HTTP/1.1\r\n", true},      {"DELETE /x HTTP/1.1\r\n", true},
-      {"get / HTTP/1.1\r\n", true},       {"POST / HTTP/1.1\r\n", false},
-      {"POST /GET HTTP/1.1\r\n", true},   // "GET" within the first nine characters
+      {"GET / HTTP/1.1\r\n", true},
+      {"HEAD / HTTP/1.1\r\n", true},
+      {"PUT /x HTTP/1.1\r\n", true},
+      {"DELETE /x HTTP/1.1\r\n", true},
+      {"get / HTTP/1.1\r\n", true},
+      {"POST / HTTP/1.1\r\n", false},
+      {"POST /GET HTTP/1.1\r\n", true},    // "GET" within the first nine characters
       {"POST /aGET HTTP/1.1\r\n", false},  // ... but not beyond them
-      {"OPTIONS * HTTP/1.1\r\n", false},  {"CONNECT a:443 HTTP/1.1\r\n", false},
+      {"OPTIONS * HTTP/1.1\r\n", false},
+      {"CONNECT a:443 HTTP/1.1\r\n", false},
       {"", false},
   };
   for (const Row& row : rows) {
