@@ -64,6 +64,7 @@ class EngineContext {
  private:
   capture::ConversationStore& store_;
   HostCache hosts_;
+  // Advanced by every connection thread without a lock: ids need only be unique.
   std::atomic<int32_t> conversationIdCounter_{1};
   // Read by connection threads when they size their buffers; written at StartListening.
   std::atomic<int32_t> listenerReceiveSize_{8192};
