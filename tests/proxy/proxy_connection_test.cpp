@@ -136,8 +136,8 @@ std::string TextResponse(const std::string& body) {
 }
 
 // Answers every request on a connection with a page naming the request's path.
-ScriptedOrigin::Script EchoPathOrigin(std::atomic<int>* closedConnections = nullptr) {
-  return [closedConnections](OriginPeer& peer) {
+ScriptedOrigin::Script EchoPathOrigin(Gate* closed = nullptr) {
+  return [closed](OriginPeer& peer) {
     for (;;) {
       std::string request = peer.ReadRequest();
       if (request.empty()) {
@@ -147,8 +147,8 @@ ScriptedOrigin::Script EchoPathOrigin(std::atomic<int>* closedConnections = null
       path.resize(path.find(' '));
       peer.Send(TextResponse("page " + path));
     }
-    if (closedConnections != nullptr) {
-      closedConnections->fetch_add(1);
+    if (closed != nullptr) {
+      closed->Open();
     }
   };
 }
@@ -259,7 +259,7 @@ TEST(ProxyExchange, HeaderlessMarkupIsSentUnchangedWhenTheServerCloses) {
 }
 
 TEST(ProxyExchange, KeptAliveConnectionReusesTheServerUntilANewHost) {
-  std::atomic<int> firstClosed{0};
+  Gate firstClosed;
   ScriptedOrigin first(EchoPathOrigin(&firstClosed));
   ScriptedOrigin second(EchoPathOrigin());
   TestEngine engine;
@@ -268,6 +268,7 @@ TEST(ProxyExchange, KeptAliveConnectionReusesTheServerUntilANewHost) {
   EXPECT_EQ(Exchange(browser, Get(first.Port(), "/1"), "page /1"), TextResponse("page /1"));
   EXPECT_EQ(Exchange(browser, Get(first.Port(), "/2"), "page /2"), TextResponse("page /2"));
   EXPECT_EQ(Exchange(browser, Get(second.Port(), "/3"), "page /3"), TextResponse("page /3"));
+  EXPECT_TRUE(firstClosed.Wait());  // the new host closed the first server connection
   browser.Close();
   ASSERT_TRUE(engine.Drain());
   EXPECT_EQ(first.Accepted(), 1);
@@ -331,8 +332,7 @@ TEST(ProxyExchange, MalformedRequestsGetThe400Literal) {
 }
 
 TEST(ProxyExchange, LaterRequestWithoutHostIsRefusedNotSentToTheEarlierServer) {
-  std::atomic<int> closed{0};
-  ScriptedOrigin origin(EchoPathOrigin(&closed));
+  ScriptedOrigin origin(EchoPathOrigin());
   TestEngine engine;
   ASSERT_TRUE(engine.Start());
   platform::Socket browser = engine.Browser();
