@@ -84,12 +84,16 @@ TEST(ResponseHandler, ChunkedImagePassesUnchanged) {
 }
 
 TEST(ResponseHandler, InterimThenFinalInOneReadIsHandledAtOnce) {
-  const std::string interim = "HTTP/1.1 100 Continue\r\n\r\n";
   const std::string final =
       "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 2\r\n\r\nok";
-  Feeder feeder;
-  EXPECT_EQ(feeder.Read(interim + final), ServerDataOutcome::kInterimForwarded);
-  EXPECT_EQ(feeder.output.sends, (std::vector<std::string>{interim, final}));
+  // 103 Early Hints precedes the real response just as 100 Continue does.
+  for (std::string interim :
+       {"HTTP/1.1 100 Continue\r\n\r\n", "HTTP/1.1 103 Early Hints\r\nLink: </a.css>\r\n\r\n"}) {
+    SCOPED_TRACE(interim);
+    Feeder feeder;
+    EXPECT_EQ(feeder.Read(interim + final), ServerDataOutcome::kInterimForwarded);
+    EXPECT_EQ(feeder.output.sends, (std::vector<std::string>{interim, final}));
+  }
 }
 
 TEST(ResponseHandler, HeaderlessMarkupSentUnchangedAtClose) {
