@@ -13,13 +13,6 @@
 namespace rw::platform {
 namespace {
 
-SysCallResult FromInt(ssize_t value) {
-  SysCallResult result;
-  result.value = value;
-  result.errorNumber = value < 0 ? errno : 0;
-  return result;
-}
-
 sockaddr_in MakeAddress(uint32_t netOrderAddress, uint16_t port) {
   sockaddr_in address;
   std::memset(&address, 0, sizeof(address));
@@ -44,11 +37,11 @@ SocketResult CreateTcpSocket() {
 
 SysCallResult BindIPv4(const Socket& socket, uint32_t hostOrderAddress, uint16_t port) {
   sockaddr_in address = MakeAddress(htonl(hostOrderAddress), port);
-  return FromInt(::bind(socket.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof(address)));
+  return SysCallResult::FromReturn(::bind(socket.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof(address)));
 }
 
 SysCallResult Listen(const Socket& socket, int backlog) {
-  return FromInt(::listen(socket.Fd(), backlog));
+  return SysCallResult::FromReturn(::listen(socket.Fd(), backlog));
 }
 
 SocketResult Accept(const Socket& socket) {
@@ -69,7 +62,7 @@ SysCallResult ConnectIPv4(const Socket& socket, uint32_t netOrderAddress, uint16
   sockaddr_in address = MakeAddress(netOrderAddress, port);
   // An interrupted connect goes on in the background; retrying would give EALREADY, so the
   // interruption is reported like any other failure.
-  return FromInt(::connect(socket.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof(address)));
+  return SysCallResult::FromReturn(::connect(socket.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof(address)));
 }
 
 SysCallResult Recv(const Socket& socket, char* data, size_t capacity) {
@@ -77,7 +70,7 @@ SysCallResult Recv(const Socket& socket, char* data, size_t capacity) {
   do {
     n = ::recv(socket.Fd(), data, capacity, 0);
   } while (n < 0 && errno == EINTR);
-  return FromInt(n);
+  return SysCallResult::FromReturn(n);
 }
 
 SysCallResult Send(const Socket& socket, const char* data, size_t count) {
@@ -85,21 +78,21 @@ SysCallResult Send(const Socket& socket, const char* data, size_t count) {
   do {
     n = ::send(socket.Fd(), data, count, MSG_NOSIGNAL);
   } while (n < 0 && errno == EINTR);
-  return FromInt(n);
+  return SysCallResult::FromReturn(n);
 }
 
 SysCallResult Shutdown(int fd) {
-  return FromInt(::shutdown(fd, SHUT_RDWR));
+  return SysCallResult::FromReturn(::shutdown(fd, SHUT_RDWR));
 }
 
 SysCallResult SetIntOption(const Socket& socket, int level, int name, int value) {
-  return FromInt(::setsockopt(socket.Fd(), level, name, &value, sizeof(value)));
+  return SysCallResult::FromReturn(::setsockopt(socket.Fd(), level, name, &value, sizeof(value)));
 }
 
 SysCallResult GetIntOption(const Socket& socket, int level, int name) {
   int value = 0;
   socklen_t length = sizeof(value);
-  SysCallResult result = FromInt(::getsockopt(socket.Fd(), level, name, &value, &length));
+  SysCallResult result = SysCallResult::FromReturn(::getsockopt(socket.Fd(), level, name, &value, &length));
   if (result.Ok()) {
     result.value = value;
   }
@@ -114,7 +107,7 @@ SysCallResult LocalPort(const Socket& socket) {
   sockaddr_in address;
   socklen_t length = sizeof(address);
   SysCallResult result =
-      FromInt(::getsockname(socket.Fd(), reinterpret_cast<sockaddr*>(&address), &length));
+      SysCallResult::FromReturn(::getsockname(socket.Fd(), reinterpret_cast<sockaddr*>(&address), &length));
   if (result.Ok()) {
     result.value = ntohs(address.sin_port);
   }

@@ -8,16 +8,6 @@
 #include <utility>
 
 namespace rw::platform {
-namespace {
-
-SysCallResult FromValue(ssize_t value) {
-  SysCallResult result;
-  result.value = value;
-  result.errorNumber = value < 0 ? errno : 0;
-  return result;
-}
-
-}  // namespace
 
 Pipe::~Pipe() {
   Close();
@@ -66,7 +56,7 @@ SysCallResult SpliceToPipe(const Socket& from, const Pipe& pipe, size_t count) {
   do {
     n = ::splice(from.Fd(), nullptr, pipe.WriteFd(), nullptr, count, SPLICE_F_MOVE);
   } while (n < 0 && errno == EINTR);
-  return FromValue(n);
+  return SysCallResult::FromReturn(n);
 }
 
 SysCallResult SpliceFromPipe(const Pipe& pipe, const Socket& to, size_t count) {
@@ -74,7 +64,7 @@ SysCallResult SpliceFromPipe(const Pipe& pipe, const Socket& to, size_t count) {
   do {
     n = ::splice(pipe.ReadFd(), nullptr, to.Fd(), nullptr, count, SPLICE_F_MOVE);
   } while (n < 0 && errno == EINTR);
-  return FromValue(n);
+  return SysCallResult::FromReturn(n);
 }
 
 SysCallResult Peek(const Socket& socket, char* data, size_t capacity) {
@@ -82,7 +72,7 @@ SysCallResult Peek(const Socket& socket, char* data, size_t capacity) {
   do {
     n = ::recv(socket.Fd(), data, capacity, MSG_PEEK);
   } while (n < 0 && errno == EINTR);
-  return FromValue(n);
+  return SysCallResult::FromReturn(n);
 }
 
 }  // namespace rw::platform

@@ -38,6 +38,10 @@ bool ProxyListener::StartListeningOnEphemeralPortForTest() {
 
 void ProxyListener::StopListening() {
   context_.SetListenerRunning(false);
+  StopAccepting();
+}
+
+void ProxyListener::StopAccepting() {
   boundPort_.store(0);
   if (run_) {
     run_->stop.store(true);
@@ -56,7 +60,10 @@ void ProxyListener::StopListening() {
 }
 
 bool ProxyListener::Start(bool ephemeralPort) {
-  StopListening();
+  // A restart replaces the listening socket only: connections already running carry on, whereas
+  // a gap in the running flag would end any whose relay loop happened to finish a pass in it.
+  // A restart that fails leaves the listener stopped, and those connections end as on a stop.
+  StopAccepting();
   UpstreamProxy upstream;
   upstream.use = !settings_.proxyAddress.empty();
   upstream.address = settings_.proxyAddress;
@@ -65,6 +72,7 @@ bool ProxyListener::Start(bool ephemeralPort) {
 
   platform::SocketResult created = platform::CreateTcpSocket();
   if (!created.socket.Valid()) {
+    context_.SetListenerRunning(false);
     errors_.ShowError("Unable to create listen socket.\n\n" + ErrnoErrorText(created.errorNumber));
     return false;
   }
@@ -82,11 +90,13 @@ bool ProxyListener::Start(bool ephemeralPort) {
   // A port out of range or a failed bind would let listen pick a random port unnoticed.
   if (!portInRange ||
       !platform::BindIPv4(socket, INADDR_LOOPBACK, static_cast<uint16_t>(port)).Ok()) {
+    context_.SetListenerRunning(false);
     errors_.ShowError("Error creating listen socket.\n\n" + SocketErrorText(kInvalidArgumentCode));
     return false;
   }
   platform::SysCallResult listened = platform::Listen(socket, SOMAXCONN);
   if (!listened.Ok()) {
+    context_.SetListenerRunning(false);
     errors_.ShowError("Error creating listen socket.\n\n" + ErrnoErrorText(listened.errorNumber));
     return false;
   }

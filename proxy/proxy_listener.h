@@ -43,6 +43,8 @@ class ProxyListener {
   };
 
   bool Start(bool ephemeralPort);
+  // Closes the listening socket and joins the accept thread; the running flag is left alone.
+  void StopAccepting();
   static void AcceptLoop(EngineContext& context, std::shared_ptr<AcceptRun> run);
 
   EngineContext& context_;
