@@ -67,6 +67,19 @@ grep -qi '^content-length:' "$work/chunked.hdr" || fail "held chunked page was n
 "${via[@]}" --cacert "$work/cert.pem" "https://127.0.0.1:$https_port/text.html" -o "$work/tls.out"
 cmp "$work/site/text.html" "$work/tls.out" || fail "HTTPS page differs"
 
+# Chained: a second instance forwards through the first as its upstream proxy.
+chain_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+RELAYWATCH_CONFIG_DIR="$work/config3" "$binary" --headless --port "$chain_port" \
+  --proxy "127.0.0.1:$proxy_port" > "$work/chain.out" 2> "$work/chain.err" &
+chain_pid=$!
+pids+=($chain_pid)
+for _ in $(seq 100); do grep -q "listening on" "$work/chain.out" 2>/dev/null && break; sleep 0.1; done
+grep -q "upstream proxy at 127.0.0.1:$proxy_port" "$work/chain.out" || fail "chained instance: $(cat "$work/chain.err")"
+curl -sS --fail --max-time 60 -x "127.0.0.1:$chain_port" "$origin/text.html?chained" -o "$work/chain.html"
+cmp "$work/site/text.html" "$work/chain.html" || fail "page through the chain differs"
+kill -TERM "$chain_pid"
+wait "$chain_pid" || fail "chained instance did not stop cleanly"
+
 # Ctrl+C: an orderly stop that writes every exchange to the logs.
 kill -INT "$proxy_pid"
 status=0
@@ -79,5 +92,7 @@ grep -q "GET $origin/text.html HTTP/1.1" "$csv" || fail "text page missing from 
 grep -q "GET $origin/chunked/text.html" "$csv" || fail "chunked page missing from the CSV log"
 grep -q "GET $origin/big.bin" "$csv" || fail "binary missing from the CSV log"
 grep -q "CONNECT 127.0.0.1:$https_port" "$csv" || fail "tunnel missing from the CSV log"
+# The upstream received the chained request unchanged, in absolute form.
+grep -q "GET $origin/text.html?chained HTTP/1.1" "$csv" || fail "chained request missing upstream"
 grep -q "it’s a café €5 привет" "$txt" || fail "UTF-8 page text not captured whole"
 echo "e2e: all checks passed"
