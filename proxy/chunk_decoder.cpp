@@ -33,11 +33,14 @@ ChunkStep NextChunk(std::string_view bytes) {
   uint64_t size = 0;
   size_t digits = 0;
   for (; i < bytes.size() && HexValue(bytes[i]) >= 0; ++i, ++digits) {
-    size = size * 16 + static_cast<uint64_t>(HexValue(bytes[i]));
-    if (size > kMaxChunkSize) {
+    const auto digit = static_cast<uint64_t>(HexValue(bytes[i]));
+    // Checked before multiplying: 2^60 times 16 wraps to 0, and a long size would then read as
+    // a small one.
+    if (size > (kMaxChunkSize - digit) / 16) {
       step.outcome = ChunkOutcome::kMalformed;
       return step;
     }
+    size = size * 16 + digit;
   }
   if (digits == 0) {
     step.outcome = ChunkOutcome::kMalformed;

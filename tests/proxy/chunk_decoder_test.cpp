@@ -67,6 +67,26 @@ TEST(DecodeChunks, SameResultWhateverTheSplit) {
   }
 }
 
+TEST(NextChunk, SizePastSixtyBitsIsMalformedNotWrapped) {
+  // 2^60 itself is the largest size taken; one more hex digit after it used to wrap the size
+  // to that digit, so the bytes after the size line were read as a small chunk.
+  struct Row {
+    std::string bytes;
+    ChunkOutcome outcome;
+  };
+  const std::vector<Row> rows = {
+      {"1000000000000000\r\n", ChunkOutcome::kNeedMore},  // 2^60
+      {"1000000000000001\r\n", ChunkOutcome::kMalformed},
+      {"10000000000000005\r\nhello\r\n", ChunkOutcome::kMalformed},
+      {"100000000000000000\r\n\r\n", ChunkOutcome::kMalformed},
+      {"000000000000000000000005\r\nhello", ChunkOutcome::kData},  // leading zeros are fine
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.bytes);
+    EXPECT_EQ(NextChunk(row.bytes).outcome, row.outcome);
+  }
+}
+
 TEST(DecodeChunks, MalformedSizeStopsDecoding) {
   ByteBuffer raw;
   ByteBuffer decoded;

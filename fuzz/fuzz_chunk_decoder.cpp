@@ -1,0 +1,89 @@
+// Chunked bodies from servers: NextChunk on the raw bytes and DecodeChunks over split reads.
+#include <cctype>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "fuzz/read_splitter.h"
+#include "proxy/byte_buffer.h"
+#include "proxy/chunk_decoder.h"
+
+using namespace rw::proxy;
+
+namespace {
+
+void Check(bool condition) {
+  if (!condition) {
+    std::abort();
+  }
+}
+
+// The chunk size as written, or kTooLarge once it passes 60 bits; `digits` says whether any led.
+constexpr uint64_t kTooLarge = ~uint64_t{0};
+
+uint64_t WrittenSize(std::string_view bytes, bool* digits) {
+  size_t i = 0;
+  while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) >= 0x01 &&
+         static_cast<unsigned char>(bytes[i]) <= 0x20) {
+    ++i;
+  }
+  uint64_t size = 0;
+  *digits = false;
+  for (; i < bytes.size() && std::isxdigit(static_cast<unsigned char>(bytes[i])); ++i) {
+    *digits = true;
+    if (size > (uint64_t{1} << 56)) {
+      return kTooLarge;
+    }
+    const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(bytes[i])));
+    size = size * 16 + static_cast<uint64_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+    if (size > (uint64_t{1} << 60)) {
+      return kTooLarge;
+    }
+  }
+  return size;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  rw::fuzz::ReadSplitter reads(data, size);
+  const std::string_view all = reads.All();
+
+  ChunkStep step = NextChunk(all);
+  bool digits = false;
+  const uint64_t written = WrittenSize(all, &digits);
+  if (step.outcome == ChunkOutcome::kData) {
+    Check(digits && written == step.size);
+  }
+  if (digits && written == kTooLarge) {
+    Check(step.outcome == ChunkOutcome::kMalformed);
+  }
+  if (step.outcome == ChunkOutcome::kData) {
+    Check(step.headerLength <= all.size());
+    Check(step.size < (uint64_t{1} << 60));
+  } else if (step.outcome == ChunkOutcome::kLast) {
+    Check(step.headerLength > 0 && step.headerLength <= all.size());
+  }
+
+  ByteBuffer raw;
+  ByteBuffer decoded;
+  int64_t contentLength = (reads.Flags() & 1) != 0 ? -1 : 0;
+  size_t fed = 0;
+  DecodeOutcome outcome = DecodeOutcome::kNeedMore;
+  while (!reads.Done() && outcome == DecodeOutcome::kNeedMore) {
+    bool mark = false;
+    std::string_view read = reads.Next(&mark);
+    raw.Append(read);
+    fed += read.size();
+    const size_t rawBefore = raw.Size();
+    const size_t decodedBefore = decoded.Size();
+    outcome = DecodeChunks(raw, decoded, contentLength);
+    // Decoding only removes framing: it never makes bytes up.
+    Check(raw.Size() <= rawBefore);
+    Check(decoded.Size() - decodedBefore <= rawBefore - raw.Size());
+    Check(decoded.Size() <= fed);
+    Check(contentLength == -1 || static_cast<uint64_t>(contentLength) == decoded.Size() ||
+          decoded.Size() == 0);
+  }
+  return 0;
+}
