@@ -100,8 +100,10 @@ ServerDataOutcome ResponseHandler::HandleServerData() {
     state_ = ResponseState::kInBody;
     if (IsInterim(statusCode_)) {
       // The interim header goes to the browser at once; a final response in the same read is
-      // handled on the next pass of this loop.
+      // handled on the next pass of this loop. An interim response has no body, so a length it
+      // names must not end the final response early.
       info_.chunked = false;
+      info_.contentLength = -1;
       SendHeader();
       outcome = ServerDataOutcome::kInterimForwarded;
       state_ = ResponseState::kAwaitingHeader;

@@ -96,6 +96,15 @@ TEST(ResponseHandler, InterimThenFinalInOneReadIsHandledAtOnce) {
   }
 }
 
+TEST(ResponseHandler, LengthOnAnInterimResponseDoesNotCutTheFinalOne) {
+  Feeder feeder;
+  feeder.Read("HTTP/1.1 100 Continue\r\nContent-Length: 3\r\n\r\n");
+  const std::string final = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n<p>held</p>";
+  feeder.Read(final);
+  feeder.handler.Finish();  // the server closed: the whole page goes out as received
+  EXPECT_EQ(feeder.output.sends.back(), final);
+}
+
 TEST(ResponseHandler, HeaderlessMarkupSentUnchangedAtClose) {
   Feeder feeder;
   feeder.Read(" \r\n<html>hi");
