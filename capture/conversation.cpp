@@ -51,13 +51,14 @@ void Conversation::AddData(Direction direction, const char* data, int32_t count)
     std::lock_guard guard(lock);
     Side& side = SideOf(direction);
     side.total += count;
-    const int32_t textLength = Utf8TextPrefixLength(data, count, side.carry);
-    if (textLength < 1) {
+    const auto size = static_cast<int64_t>(side.data.size());
+    // A full buffer stores nothing more, so the chunk need not be scanned at all. A released
+    // record takes no more bytes: they would be counted in heldBytes forever.
+    if (size >= kMaxCaptured || released) {
       return;
     }
-    const auto size = static_cast<int64_t>(side.data.size());
-    // A released record takes no more bytes: they would be counted in heldBytes forever.
-    if (size >= kMaxCaptured || released) {
+    const int32_t textLength = Utf8TextPrefixLength(data, count, side.carry);
+    if (textLength < 1) {
       return;
     }
     const int64_t stored = std::min<int64_t>(textLength, kMaxCaptured - size);
