@@ -155,40 +155,30 @@ std::string Conversation::TotalTimeText() const {
   return FormatMilliseconds(platform::TickDifference(lastTick, startTick));
 }
 
-std::string Conversation::RequestFirstLine() const {
+template <typename Render>
+std::string Conversation::RenderOrReport(Render render) const {
   try {
-    return FirstLine(Direction::kRequest);
+    return render();
   } catch (const std::bad_alloc&) {
     store.ReportFatal("Error in ConvertArrayToString");
     return {};
   }
+}
+
+std::string Conversation::RequestFirstLine() const {
+  return RenderOrReport([&] { return FirstLine(Direction::kRequest); });
 }
 
 std::string Conversation::ResponseFirstLine() const {
-  try {
-    return FirstLine(Direction::kResponse);
-  } catch (const std::bad_alloc&) {
-    store.ReportFatal("Error in ConvertArrayToString");
-    return {};
-  }
+  return RenderOrReport([&] { return FirstLine(Direction::kResponse); });
 }
 
 std::string Conversation::RequestText() const {
-  try {
-    return FullText(Direction::kRequest);
-  } catch (const std::bad_alloc&) {
-    store.ReportFatal("Error in ConvertArrayToString");
-    return {};
-  }
+  return RenderOrReport([&] { return FullText(Direction::kRequest); });
 }
 
 std::string Conversation::ResponseText() const {
-  try {
-    return FullText(Direction::kResponse);
-  } catch (const std::bad_alloc&) {
-    store.ReportFatal("Error in ConvertArrayToString");
-    return {};
-  }
+  return RenderOrReport([&] { return FullText(Direction::kResponse); });
 }
 
 std::string Conversation::FirstLine(Direction direction) const {

@@ -74,6 +74,10 @@ class Conversation {
   ConversationStore& Store() const { return store; }
 
  private:
+  // Runs a rendering for callers outside the store; exhausted memory is reported and gives "".
+  template <typename Render>
+  std::string RenderOrReport(Render render) const;
+
   friend class ConversationStore;
 
   struct Side {

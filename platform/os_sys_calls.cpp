@@ -22,11 +22,9 @@ sockaddr_in MakeAddress(uint32_t netOrderAddress, uint16_t port) {
   return address;
 }
 
-}  // namespace
-
-SocketResult CreateTcpSocket() {
+// Owns a descriptor returned by socket/accept, or captures errno when there is none.
+SocketResult SocketFromReturn(int fd) {
   SocketResult result;
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) {
     result.errorNumber = errno;
   } else {
@@ -35,9 +33,16 @@ SocketResult CreateTcpSocket() {
   return result;
 }
 
+}  // namespace
+
+SocketResult CreateTcpSocket() {
+  return SocketFromReturn(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+}
+
 SysCallResult BindIPv4(const Socket& socket, uint32_t hostOrderAddress, uint16_t port) {
   sockaddr_in address = MakeAddress(htonl(hostOrderAddress), port);
-  return SysCallResult::FromReturn(::bind(socket.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof(address)));
+  return SysCallResult::FromReturn(
+      ::bind(socket.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof(address)));
 }
 
 SysCallResult Listen(const Socket& socket, int backlog) {
@@ -45,24 +50,19 @@ SysCallResult Listen(const Socket& socket, int backlog) {
 }
 
 SocketResult Accept(const Socket& socket) {
-  SocketResult result;
   int fd;
   do {
     fd = ::accept4(socket.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    result.errorNumber = errno;
-  } else {
-    result.socket = Socket(fd);
-  }
-  return result;
+  return SocketFromReturn(fd);
 }
 
 SysCallResult ConnectIPv4(const Socket& socket, uint32_t netOrderAddress, uint16_t port) {
   sockaddr_in address = MakeAddress(netOrderAddress, port);
   // An interrupted connect goes on in the background; retrying would give EALREADY, so the
   // interruption is reported like any other failure.
-  return SysCallResult::FromReturn(::connect(socket.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof(address)));
+  return SysCallResult::FromReturn(
+      ::connect(socket.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof(address)));
 }
 
 SysCallResult Recv(const Socket& socket, char* data, size_t capacity) {
@@ -92,7 +92,8 @@ SysCallResult SetIntOption(const Socket& socket, int level, int name, int value)
 SysCallResult GetIntOption(const Socket& socket, int level, int name) {
   int value = 0;
   socklen_t length = sizeof(value);
-  SysCallResult result = SysCallResult::FromReturn(::getsockopt(socket.Fd(), level, name, &value, &length));
+  SysCallResult result =
+      SysCallResult::FromReturn(::getsockopt(socket.Fd(), level, name, &value, &length));
   if (result.Ok()) {
     result.value = value;
   }
@@ -106,8 +107,8 @@ SysCallResult SetNoDelay(const Socket& socket) {
 SysCallResult LocalPort(const Socket& socket) {
   sockaddr_in address;
   socklen_t length = sizeof(address);
-  SysCallResult result =
-      SysCallResult::FromReturn(::getsockname(socket.Fd(), reinterpret_cast<sockaddr*>(&address), &length));
+  SysCallResult result = SysCallResult::FromReturn(
+      ::getsockname(socket.Fd(), reinterpret_cast<sockaddr*>(&address), &length));
   if (result.Ok()) {
     result.value = ntohs(address.sin_port);
   }
