@@ -31,9 +31,9 @@ int HeadlessRunner::Run() {
   platform::RaiseOpenFileLimit();
 
   ConsoleReporter reporter;
-  ProxyApp app(SettingsStore(platform::SettingsBacking(
-                   platform::SettingsBacking::DefaultKeyDirectory())),
-               reporter, reporter);
+  ProxyApp app(
+      SettingsStore(platform::SettingsBacking(platform::SettingsBacking::DefaultKeyDirectory())),
+      reporter, reporter);
   app.LoadSettings();
 
   // Start-up applies and saves the stored settings, exactly as the window does; options then
@@ -41,12 +41,12 @@ int HeadlessRunner::Run() {
   bool listening = false;
   if (options.HasOverrides()) {
     SettingsForm stored = app.Form();
-    app.ApplySettings(stored, true, false);
+    app.ApplySettings(stored, {.save = true, .listen = false});
     SettingsForm& form = app.Form();
     options.ApplyOverrides(form);
-    listening = app.ApplySettings(form, false, true);
+    listening = app.ApplySettings(form, {.save = false, .listen = true});
   } else {
-    listening = app.ApplySettings(app.Form(), true, true);
+    listening = app.ApplySettings(app.Form(), {.save = true, .listen = true});
   }
   if (!listening) {
     app.Shutdown(std::chrono::seconds(1));
@@ -59,10 +59,10 @@ int HeadlessRunner::Run() {
   if (!form.proxyLabel.empty()) {
     std::printf("Forwarding through the upstream proxy at %s\n", form.proxyLabel.c_str());
   }
-  const std::string logging = app.Store().AutoLog() ? "auto-logging to " +
-                                                          app.Store().TextLogName() + " and " +
-                                                          app.Store().CsvLogName()
-                                                    : std::string("auto-logging off");
+  const std::string logging =
+      app.Store().AutoLog()
+          ? "auto-logging to " + app.Store().TextLogName() + " and " + app.Store().CsvLogName()
+          : std::string("auto-logging off");
   std::printf("Keeping up to %d MB of captured data; %s\n", app.Store().MaxMB(), logging.c_str());
   std::printf("Press Ctrl+C to stop.\n");
   std::fflush(stdout);

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "app/settings_schema.h"
 #include "platform/process_setup.h"
 
 namespace rw::app {
@@ -9,6 +10,7 @@ namespace rw::app {
 ProxyApp::ProxyApp(SettingsStore settingsStore, proxy::ListenerErrorSink& errors,
                    capture::CaptureNotifier& notifier)
     : settings(std::move(settingsStore)),
+      proxySettings(DefaultProxySettings()),
       store(std::make_unique<capture::ConversationStore>()),
       engine(std::make_unique<proxy::EngineContext>(*store)),
       listener(std::make_unique<proxy::ProxyListener>(*engine, proxySettings, errors)) {
@@ -23,16 +25,15 @@ ProxyApp::~ProxyApp() {
 
 void ProxyApp::LoadSettings() {
   settings.EnsureSettingsKey();
-  form.RestoreDefaults();
   form.Load(settings, *store);
 }
 
-bool ProxyApp::ApplySettings(SettingsForm& applied, bool save, bool listen) {
+bool ProxyApp::ApplySettings(SettingsForm& applied, ApplyOptions options) {
   applied.Apply(proxySettings, *store);
-  if (save) {
-    applied.Save(settings, *store);
+  if (options.save) {
+    applied.Save(settings);
   }
-  return listen ? listener->StartListening() : true;
+  return options.listen ? listener->StartListening() : true;
 }
 
 void ProxyApp::Upkeep() {

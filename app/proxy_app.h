@@ -25,13 +25,19 @@ class ProxyApp {
   ProxyApp(const ProxyApp&) = delete;
   ProxyApp& operator=(const ProxyApp&) = delete;
 
+  // What ApplySettings does beyond putting the form into force.
+  struct ApplyOptions {
+    bool save = true;    // write the values to the settings store
+    bool listen = true;  // (re)start the listener
+  };
+
   // Makes sure the settings key exists, then fills the form: defaults, then the stored values.
   void LoadSettings();
 
-  // Puts `form` into force, saves it when `save` is set, and (re)starts the listener when
-  // `listen` is set. Returns whether the listener is accepting (failures were reported through
-  // the error sink); true when not asked to listen.
-  bool ApplySettings(SettingsForm& form, bool save, bool listen);
+  // Puts `form` into force, then saves it and (re)starts the listener as `options` say. Returns
+  // whether the listener is accepting (failures were reported through the error sink); true when
+  // not asked to listen.
+  bool ApplySettings(SettingsForm& form, ApplyOptions options);
 
   // The timer's store upkeep: write the logs when auto-logging, else drop the oldest data.
   void Upkeep();
@@ -46,7 +52,6 @@ class ProxyApp {
   capture::ConversationStore& Store() { return *store; }
   proxy::EngineContext& Engine() { return *engine; }
   proxy::ProxyListener& Listener() { return *listener; }
-  const proxy::ProxySettings& InUse() const { return proxySettings; }
 
  private:
   SettingsStore settings;

@@ -2,11 +2,15 @@
 
 #include <utility>
 
+#include "app/settings_schema.h"
+
 namespace rw::app {
 
 SettingsStore::SettingsStore(platform::SettingsBacking backing) : backing(std::move(backing)) {}
 
-bool SettingsStore::EnsureSettingsKey() { return backing.CreateKey(); }
+bool SettingsStore::EnsureSettingsKey() {
+  return backing.CreateKey();
+}
 
 std::string SettingsStore::ReadSetting(std::string_view name) const {
   using Status = platform::SettingsBacking::ReadStatus;
@@ -21,10 +25,9 @@ std::string SettingsStore::ReadSetting(std::string_view name) const {
       text.resize(nul);
     }
   }
-  if (text.empty() && name == "HttpAddress") {
-    text = "127.0.0.1";
-  } else if (text.empty() && name == "HttpPort") {
-    text = "8010";
+  if (const Setting* setting = FindSetting(name);
+      text.empty() && setting != nullptr && setting->readGivesDefault) {
+    text = setting->defaultText;
   }
   return text;
 }

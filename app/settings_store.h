@@ -20,8 +20,8 @@ class SettingsStore {
   bool EnsureSettingsKey();
 
   // The value's text up to its first NUL. A key that cannot be opened gives "\n" (not empty, and
-  // no defaults). A missing, empty or oversized value gives "" except HttpAddress -> "127.0.0.1"
-  // and HttpPort -> "8010".
+  // no defaults). A missing, empty or oversized value gives "", or the value's default where the
+  // settings schema says the read gives it (the listening address and port).
   std::string ReadSetting(std::string_view name) const;
 
   // Silent on failure: the value simply keeps its old text.

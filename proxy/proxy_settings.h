@@ -1,5 +1,6 @@
 // The settings the engine reads. Written on the user-interface thread only; the listener reads
-// them there at StartListening, which publishes the upstream proxy for connection threads.
+// them there at StartListening, which publishes the upstream proxy for connection threads. The
+// application fills them from its settings (and their defaults) before it starts the listener.
 #pragma once
 
 #include <cstdint>
@@ -8,8 +9,8 @@
 namespace rw::proxy {
 
 struct ProxySettings {
-  std::string listenAddress = "127.0.0.1";  // shown and saved only; the listener binds loopback
-  int32_t listenPort = 8010;
+  std::string listenAddress;  // shown and saved only; the listener binds loopback
+  int32_t listenPort = 0;
   std::string proxyAddress;  // empty = connect to servers directly
   int32_t proxyPort = 0;
 };

@@ -28,9 +28,9 @@ TEST(CommandLine, OverridesReachTheFormOnly) {
 
 TEST(CommandLine, RejectsWhatWouldSilentlyMisbehave) {
   const std::vector<std::vector<std::string>> bad = {
-      {"--port"},          {"--port", "0"},     {"--port", "65536"}, {"--port", "80x"},
-      {"--proxy", "host"}, {"--proxy", ":80"},  {"--proxy", "h:0"},  {"--max-mb", "-1"},
-      {"--log-dir", ""},   {"--auto-log=yes"},  {"--frobnicate"},
+      {"--port"},          {"--port", "0"},    {"--port", "65536"}, {"--port", "80x"},
+      {"--proxy", "host"}, {"--proxy", ":80"}, {"--proxy", "h:0"},  {"--max-mb", "-1"},
+      {"--log-dir", ""},   {"--auto-log=yes"}, {"--frobnicate"},
   };
   for (const auto& args : bad) {
     SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));

@@ -59,7 +59,7 @@ TEST(ProxyApp, BusyPortIsReportedAndNothingListens) {
   BusyPort busy;
   ASSERT_NE(busy.port, 0);
   app.Form().port = std::to_string(busy.port);
-  EXPECT_FALSE(app.ApplySettings(app.Form(), true, true));
+  EXPECT_FALSE(app.ApplySettings(app.Form(), {.save = true, .listen = true}));
   ASSERT_EQ(reporter.errors.size(), 1u);
   EXPECT_EQ(reporter.errors[0].rfind("Error creating listen socket.\n\n", 0), 0u);
   EXPECT_EQ(app.Listener().BoundPort(), 0);
@@ -75,7 +75,7 @@ TEST(ProxyApp, ShutdownWritesTheLogsWhenAutoLogging) {
   app.Form().autoLog = true;
   app.Form().logDir = (dir.path() / "logs").string();
   std::filesystem::create_directory(dir.path() / "logs");
-  ASSERT_TRUE(app.ApplySettings(app.Form(), false, false));
+  ASSERT_TRUE(app.ApplySettings(app.Form(), {.save = false, .listen = false}));
 
   auto done = std::make_shared<capture::Conversation>(7, app.Store());
   app.Store().AddConversation(done);

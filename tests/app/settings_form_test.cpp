@@ -2,36 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <fstream>
 
 #include "app/settings_store.h"
 #include "capture/conversation_store.h"
+#include "platform/current_directory.h"
 #include "proxy/proxy_settings.h"
 #include "tests/support/temp_dir.h"
 
 namespace rw::app {
 namespace {
-
-TEST(SettingsForm, NumberFieldNormalisesTheText) {
-  struct Row {
-    const char* in;
-    int32_t value;
-    const char* out;
-  };
-  const Row rows[] = {
-      {"8010", 8010, "8010"},   {"  8080  ", 8080, "8080"}, {"80abc", 80, "80"},
-      {"abc", 0, ""},           {"0", 0, ""},              {"", 0, ""},
-      {"-5", -5, "-5"},         {"+7", 7, "7"},            {"99999999999", INT32_MAX, "2147483647"},
-      {"-99999999999", INT32_MIN, "-2147483648"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.in);
-    std::string text = row.in;
-    EXPECT_EQ(SettingsForm::NumberField(text), row.value);
-    EXPECT_EQ(text, row.out);
-  }
-}
 
 TEST(SettingsForm, ApplyPutsNormalisedValuesIntoForce) {
   capture::ConversationStore store;
@@ -79,7 +59,7 @@ TEST(SettingsForm, SavedSettingsComeBackOnTheNextStart) {
     EXPECT_EQ(form.port, "8010");
     EXPECT_EQ(form.maxMB, "8");
     EXPECT_FALSE(form.autoLog);
-    EXPECT_EQ(form.logDir, SettingsForm::CurrentDirectory());
+    EXPECT_EQ(form.logDir, platform::CurrentDirectory());
     form.proxyHost = "proxy.local";
     form.proxyPort = "3128";
     form.maxMB = "2";
@@ -87,7 +67,7 @@ TEST(SettingsForm, SavedSettingsComeBackOnTheNextStart) {
     form.logDir = "/tmp/logs ";
     form.autoLog = true;
     form.Apply(proxy, store);
-    form.Save(settings, store);
+    form.Save(settings);
   }
   EXPECT_EQ(settings.ReadSetting("MaxMB"), "4");  // the limit in force, not the typed 2
   EXPECT_EQ(settings.ReadSetting("HttpPort"), "8010");
@@ -118,6 +98,49 @@ TEST(SettingsForm, UnopenableKeyStillGivesAWorkingPort) {
   EXPECT_EQ(proxy.listenPort, 8010);
   EXPECT_EQ(proxy.listenAddress, "127.0.0.1");
   EXPECT_EQ(store.MaxMB(), 8);
+}
+
+TEST(SettingsForm, LoadShowsTheStoredLimitAsItWillBeInForce) {
+  struct Row {
+    const char* stored;
+    const char* shown;
+  };
+  // The floor and the default apply on loading too, so a limit edited in the stored file
+  // never shows (or saves back) as less than 4.
+  const Row rows[] = {{"2", "4"},   {"-3", "4"}, {"0", "8"},   {"", "8"},
+                      {"abc", "8"}, {"4", "4"},  {"16", "16"}, {" 32MB", "32"}};
+  testing::TempDir dir;
+  SettingsStore settings{platform::SettingsBacking(dir.path() / "key")};
+  ASSERT_TRUE(settings.EnsureSettingsKey());
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.stored);
+    settings.WriteSetting("MaxMB", row.stored);
+    capture::ConversationStore store;
+    SettingsForm form;
+    form.Load(settings, store);
+    EXPECT_EQ(form.maxMB, row.shown);
+  }
+}
+
+TEST(SettingsForm, LoadKeepsDefaultsForEmptyValuesAndTheAutoLogBoxFollowsOnlyOne) {
+  testing::TempDir dir;
+  SettingsStore settings{platform::SettingsBacking(dir.path() / "key")};
+  ASSERT_TRUE(settings.EnsureSettingsKey());
+  settings.WriteSetting("HttpAddress", "");
+  settings.WriteSetting("LogDir", "");
+  for (const char* flag : {"1", "0", "yes", "", "11"}) {
+    SCOPED_TRACE(flag);
+    settings.WriteSetting("AutoLog", flag);
+    capture::ConversationStore store;
+    store.SetAutoLog(true);
+    SettingsForm form;
+    form.logDir = "/somewhere";
+    form.Load(settings, store);
+    EXPECT_EQ(form.autoLog, std::string(flag) == "1");
+    EXPECT_EQ(store.AutoLog(), form.autoLog);
+    EXPECT_EQ(form.listenAddress, "127.0.0.1");
+    EXPECT_EQ(form.logDir, platform::CurrentDirectory());
+  }
 }
 
 }  // namespace
