@@ -1,7 +1,6 @@
 #include "app/console_reporter.h"
 
-#include <signal.h>
-#include <unistd.h>
+#include "platform/signal_set.h"
 
 namespace rw::app {
 
@@ -18,15 +17,19 @@ void ConsoleReporter::Print(const std::string& text) {
   std::fflush(out);
 }
 
-void ConsoleReporter::ShowError(const std::string& text) { Print(text); }
+void ConsoleReporter::ShowError(const std::string& text) {
+  Print(text);
+}
 
-void ConsoleReporter::ShowMessage(const std::string& text) { Print(text); }
+void ConsoleReporter::ShowMessage(const std::string& text) {
+  Print(text);
+}
 
 void ConsoleReporter::FatalError(const std::string& text) {
   Print(text);
   // The window would close here; without one, ask the runner to end as on Ctrl+C.
   if (!fatalSeen.exchange(true)) {
-    ::kill(::getpid(), SIGTERM);
+    platform::RaiseInProcess(platform::Signal::kTerminate);
   }
 }
 

@@ -1,19 +1,17 @@
 #include "app/headless_runner.h"
 
-#include <signal.h>
-
-#include <cerrno>
+#include <chrono>
 #include <cstdio>
-#include <ctime>
 
 #include "app/console_reporter.h"
 #include "app/proxy_app.h"
 #include "platform/process_setup.h"
+#include "platform/signal_set.h"
 
 namespace rw::app {
 namespace {
 
-constexpr int kUpkeepMilliseconds = 4000;
+constexpr std::chrono::milliseconds kUpkeepPeriod{4000};
 
 }  // namespace
 
@@ -21,12 +19,9 @@ HeadlessRunner::HeadlessRunner(const CommandLine& options) : options(options) {}
 
 int HeadlessRunner::Run() {
   // Block the stop signals before any thread starts, so every thread inherits the mask and the
-  // main thread alone receives them in sigtimedwait, between upkeep ticks.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // main thread alone receives them by waiting for them, between upkeep ticks.
+  const platform::SignalSet stopSignals{platform::Signal::kInterrupt, platform::Signal::kTerminate};
+  stopSignals.Block();
   platform::IgnoreSigpipe();
   platform::RaiseOpenFileLimit();
 
@@ -67,18 +62,9 @@ int HeadlessRunner::Run() {
   std::printf("Press Ctrl+C to stop.\n");
   std::fflush(stdout);
 
-  for (;;) {
-    timespec period{kUpkeepMilliseconds / 1000, (kUpkeepMilliseconds % 1000) * 1000000L};
-    const int sig = sigtimedwait(&stopSignals, nullptr, &period);
-    if (sig == SIGINT || sig == SIGTERM) {
-      break;
-    }
-    if (sig < 0 && errno != EAGAIN && errno != EINTR) {
-      break;
-    }
-    if (sig < 0 && errno == EAGAIN) {
-      app.Upkeep();
-    }
+  // Upkeep between stop signals; a stop signal, or a wait that fails, ends the run.
+  while (stopSignals.Wait(kUpkeepPeriod).outcome == platform::SignalSet::Outcome::kTimedOut) {
+    app.Upkeep();
   }
 
   std::printf("Stopping...\n");

@@ -1,0 +1,68 @@
+#include "platform/signal_set.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
+namespace rw::platform {
+namespace {
+
+int Number(Signal signal) {
+  switch (signal) {
+    case Signal::kInterrupt:
+      return SIGINT;
+    case Signal::kTerminate:
+      return SIGTERM;
+    case Signal::kHangUp:
+      return SIGHUP;
+    case Signal::kUser1:
+      return SIGUSR1;
+  }
+  return SIGTERM;
+}
+
+}  // namespace
+
+SignalSet::SignalSet(std::initializer_list<Signal> signals) {
+  sigemptyset(&set);
+  for (Signal signal : signals) {
+    sigaddset(&set, Number(signal));
+  }
+}
+
+void SignalSet::Block() const {
+  ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+SignalSet::WaitResult SignalSet::Wait(std::chrono::milliseconds timeout) const {
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(timeout);
+  const timespec period{static_cast<time_t>(seconds.count()),
+                        static_cast<long>((timeout - seconds).count() * 1000000L)};
+  for (;;) {
+    const int received = ::sigtimedwait(&set, nullptr, &period);
+    if (received >= 0) {
+      for (Signal signal :
+           {Signal::kInterrupt, Signal::kTerminate, Signal::kHangUp, Signal::kUser1}) {
+        if (Number(signal) == received) {
+          return WaitResult{Outcome::kSignal, signal, 0};
+        }
+      }
+      // Only signals of the set are taken, and each was made from a Signal.
+      return WaitResult{Outcome::kFailed, Signal::kInterrupt, 0};
+    }
+    if (errno == EAGAIN) {
+      return WaitResult{Outcome::kTimedOut, Signal::kInterrupt, 0};
+    }
+    if (errno != EINTR) {
+      return WaitResult{Outcome::kFailed, Signal::kInterrupt, errno};
+    }
+  }
+}
+
+void RaiseInProcess(Signal signal) {
+  ::kill(::getpid(), Number(signal));
+}
+
+}  // namespace rw::platform
