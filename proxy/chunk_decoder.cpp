@@ -78,7 +78,7 @@ ChunkStep NextChunk(std::string_view bytes) {
   return step;
 }
 
-DecodeOutcome DecodeChunks(ByteBuffer& raw, ByteBuffer& decoded, int64_t& contentLength) {
+DecodeOutcome DecodeChunks(ByteBuffer& raw, ByteBuffer& decoded) {
   for (;;) {
     ChunkStep step = NextChunk(raw.View());
     switch (step.outcome) {
@@ -90,10 +90,6 @@ DecodeOutcome DecodeChunks(ByteBuffer& raw, ByteBuffer& decoded, int64_t& conten
         raw.Consume(step.headerLength);
         return DecodeOutcome::kComplete;
       case ChunkOutcome::kData:
-        if (contentLength < 0) {
-          contentLength = 0;
-        }
-        contentLength += static_cast<int64_t>(step.size);
         decoded.Append(raw.Data() + step.headerLength, static_cast<size_t>(step.size));
         raw.Consume(step.headerLength + static_cast<size_t>(step.size));
         break;

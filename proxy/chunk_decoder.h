@@ -29,9 +29,8 @@ ChunkStep NextChunk(std::string_view bytes);
 
 enum class DecodeOutcome { kNeedMore, kComplete, kMalformed };
 
-// Moves every whole chunk from the front of `raw` to the end of `decoded`, adding its size to
-// `contentLength` (which starts counting from 0 when it is -1). On kComplete the last chunk and
-// its trailers have left `raw`; what follows them stays.
-DecodeOutcome DecodeChunks(ByteBuffer& raw, ByteBuffer& decoded, int64_t& contentLength);
+// Moves every whole chunk from the front of `raw` to the end of `decoded`. On kComplete the last
+// chunk and its trailers have left `raw`; what follows them stays.
+DecodeOutcome DecodeChunks(ByteBuffer& raw, ByteBuffer& decoded);
 
 }  // namespace rw::proxy

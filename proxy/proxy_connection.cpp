@@ -150,7 +150,12 @@ void ProxyConnection::HandleServerRead(bool* serverEnded) {
     conversation_->AddResponseData(target, static_cast<int32_t>(received.value));
   }
   if (!response_.Buffer().Empty()) {
-    if (response_.HandleServerData() == ServerDataOutcome::kInterimForwarded) {
+    ServerDataOutcome outcome = response_.HandleServerData();
+    if (outcome == ServerDataOutcome::kSwitchedToTunnel) {
+      // After 101 Switching Protocols both sides speak another protocol: relay it unchanged.
+      tunnel_ = true;
+    }
+    if (outcome != ServerDataOutcome::kContinue) {
       requestState_ = RequestState::kPassThrough;
     }
   }

@@ -20,203 +20,275 @@ bool IsInterim(int32_t status) {
   return status >= 100 && status < 200 && status != 101;
 }
 
+bool IsLineNamed(const std::string& line, std::string_view lowerName) {
+  std::string_view value;
+  return HeaderValueIfNamed(ToLower(line), lowerName, &value);
+}
+
+// A decoded body is sent with its length: the line named Transfer-Encoding becomes a
+// Content-Length line, and a Content-Length the server sent beside it (which the coding
+// overrides) goes, so the browser never sees two lengths. The header's end is added when the
+// lines are joined, so a replaced or removed last line loses nothing.
+void LengthInsteadOfCoding(LineList& lines, size_t length) {
+  bool replaced = false;
+  for (auto line = lines.begin(); line != lines.end();) {
+    if (!replaced && IsLineNamed(*line, "transfer-encoding")) {
+      char text[48];
+      std::snprintf(text, sizeof(text), "Content-Length: %zu\n", length);
+      *line = text;
+      replaced = true;
+      ++line;
+    } else if (IsLineNamed(*line, "content-length")) {
+      line = lines.erase(line);
+    } else {
+      ++line;
+    }
+  }
+}
+
 }  // namespace
 
 void ResponseHandler::Reset() {
-  state_ = ResponseState::kAwaitingHeader;
-  bodyCount_ = 0;
-  info_.contentLength = -1;
-  info_.chunked = false;
-  info_.contentClass = 0;
-  firstData_ = true;
-  headerEnd_.Reset();
-  decodedBody_.Clear();
-  savedLines_.clear();
+  current_ = Progress(tunnel_ ? BodyAction::kTunnel : BodyAction::kAwaitingHeader);
+}
+
+void ResponseHandler::SetTunnel() {
+  tunnel_ = true;
+  current_.action = BodyAction::kTunnel;
 }
 
 bool ResponseHandler::StreamsUnchanged() const {
   if (!buffer_.Empty()) {
     return false;
   }
-  return tunnel_ || (state_ == ResponseState::kInBody && (info_.contentClass & kClassText) == 0 &&
-                     headerLines_.empty() && savedLines_.empty() && !info_.chunked);
+  return current_.action == BodyAction::kTunnel ||
+         (current_.action == BodyAction::kStream && current_.header.empty());
 }
 
 int64_t ResponseHandler::RemainingBodyBytes() const {
-  if (tunnel_ || info_.contentLength == -1) {
+  if (current_.action == BodyAction::kTunnel || current_.info.contentLength == -1) {
     return -1;
   }
-  return std::max<int64_t>(info_.contentLength - bodyCount_, 0);
+  return std::max<int64_t>(current_.info.contentLength - current_.bodyBytes, 0);
 }
 
 void ResponseHandler::AccountStreamedBytes(size_t count) {
-  if (tunnel_) {
+  if (current_.action == BodyAction::kTunnel) {
     return;
   }
-  firstData_ = false;
-  bodyCount_ += static_cast<int64_t>(count);
-  if (info_.contentLength != -1 && bodyCount_ >= info_.contentLength) {
+  current_.sniffed = true;
+  current_.bodyBytes += static_cast<int64_t>(count);
+  if (current_.info.contentLength != -1 && current_.bodyBytes >= current_.info.contentLength) {
     Finish();
   }
 }
 
 bool ResponseHandler::HoldsResponse() const {
-  return !buffer_.Empty() || !headerLines_.empty() || !savedLines_.empty() || !decodedBody_.Empty();
+  return !buffer_.Empty() || !current_.header.empty() || !current_.decoded.Empty();
 }
 
 bool ResponseHandler::ParseHeader() {
-  statusCode_ = 0;
-  if (!headerEnd_.Found(buffer_)) {
+  current_.statusCode = 0;
+  if (!current_.headerEnd.Found(buffer_)) {
     return false;
   }
-  SplitHeader(buffer_, !tunnel_, headerLines_, &info_);
-  headerEnd_.Reset();
-  if (!headerLines_.empty()) {
-    statusCode_ = ParseStatusCode(ToLower(headerLines_.front()));
+  // Each header is read afresh: what an interim response said does not carry over.
+  current_.info = ResponseHeaderInfo{};
+  SplitHeader(buffer_, true, current_.header, &current_.info);
+  current_.headerEnd.Reset();
+  if (!current_.header.empty()) {
+    current_.statusCode = ParseStatusCode(ToLower(current_.header.front()));
   }
   return true;
 }
 
 ServerDataOutcome ResponseHandler::HandleServerData() {
-  ServerDataOutcome outcome = ServerDataOutcome::kContinue;
-  if (tunnel_) {
-    output_.SendToBrowser(buffer_.View());
-    buffer_.Clear();
-    return outcome;
-  }
-  while (state_ == ResponseState::kAwaitingHeader) {
-    if (!ParseHeader()) {
-      if (buffer_.Size() <= kMaxResponseHeaderBytes) {
-        return outcome;
-      }
-      // No header end in 64 KiB: treat it as a response without a header and stream it.
-      state_ = ResponseState::kInBody;
-      info_.contentClass = kClassOther;
-      info_.contentLength = -1;
-      info_.chunked = false;
-      headerLines_.clear();
-      break;
-    }
-    state_ = ResponseState::kInBody;
-    if (IsInterim(statusCode_)) {
-      // The interim header goes to the browser at once; a final response in the same read is
-      // handled on the next pass of this loop. An interim response has no body, so a length it
-      // names must not end the final response early.
-      info_.chunked = false;
-      info_.contentLength = -1;
-      SendHeader();
-      outcome = ServerDataOutcome::kInterimForwarded;
-      state_ = ResponseState::kAwaitingHeader;
-      if (buffer_.Empty()) {
-        return outcome;
-      }
-      continue;
-    }
-    if (info_.chunked &&
-        ((info_.contentClass & kClassText) == 0 || statusCode_ >= 300 || statusCode_ == 204)) {
-      info_.chunked = false;
-      info_.contentClass = kClassOther;
-    }
-    if (headRequest_) {
-      info_.chunked = false;
-      Finish();
-      return outcome;
-    }
-    if (info_.chunked) {
-      savedLines_ = std::move(headerLines_);
-      headerLines_.clear();
-      break;
-    }
-    if (statusCode_ >= 300 || statusCode_ == 204) {
-      info_.contentClass = kClassOther;
-    }
-    if ((info_.contentClass & kClassText) == 0) {
-      SendHeader();
+  bool interimForwarded = false;
+  while (current_.action == BodyAction::kAwaitingHeader) {
+    switch (ParseHeaderStage()) {
+      case HeaderKind::kIncomplete:
+        return interimForwarded ? ServerDataOutcome::kInterimForwarded
+                                : ServerDataOutcome::kContinue;
+      case HeaderKind::kInterim:
+        ForwardInterim();
+        interimForwarded = true;
+        break;
+      case HeaderKind::kSwitchingProtocols:
+        SwitchToTunnel();
+        return ServerDataOutcome::kSwitchedToTunnel;
+      case HeaderKind::kFinal:
+        interimForwarded = false;
+        ChooseBodyAction();
+        break;
+      case HeaderKind::kNone:
+        break;
     }
   }
+  // The final response has begun: the browser's next bytes are a new request, whatever an
+  // interim response in the same read allowed.
+  switch (current_.action) {
+    case BodyAction::kTunnel:
+      ForwardBuffer();
+      return ServerDataOutcome::kContinue;
+    case BodyAction::kDecodeChunked:
+      if (!DecodeChunkStage()) {
+        return ServerDataOutcome::kContinue;
+      }
+      break;
+    default:
+      break;
+  }
+  SniffFirstBytes();
+  StreamOrHold();
+  return ServerDataOutcome::kContinue;
+}
 
-  if (info_.chunked) {
-    DecodeOutcome decoded = DecodeChunks(buffer_, decodedBody_, info_.contentLength);
-    if (decoded == DecodeOutcome::kMalformed) {
+ResponseHandler::HeaderKind ResponseHandler::ParseHeaderStage() {
+  if (ParseHeader()) {
+    if (IsInterim(current_.statusCode)) {
+      return HeaderKind::kInterim;
+    }
+    return current_.statusCode == 101 ? HeaderKind::kSwitchingProtocols : HeaderKind::kFinal;
+  }
+  if (buffer_.Size() <= kMaxResponseHeaderBytes) {
+    return HeaderKind::kIncomplete;
+  }
+  // No header end in 64 KiB: a response without a header, streamed as received.
+  current_.info = ResponseHeaderInfo{.contentClass = kClassOther};
+  current_.header.clear();
+  current_.action = BodyAction::kStream;
+  return HeaderKind::kNone;
+}
+
+void ResponseHandler::ForwardInterim() {
+  // The interim header goes to the browser at once; a final response in the same read is parsed
+  // on the next pass.
+  SendHeader();
+  current_.info = ResponseHeaderInfo{};
+}
+
+void ResponseHandler::SwitchToTunnel() {
+  SendHeader();
+  SetTunnel();
+  ForwardBuffer();
+}
+
+void ResponseHandler::ChooseBodyAction() {
+  ResponseHeaderInfo& info = current_.info;
+  const int32_t status = current_.statusCode;
+  if (status >= 300 || status == 204) {
+    // No body worth holding, and nothing to decode: sent as it comes.
+    info.contentClass = kClassOther;
+    info.chunked = false;
+  }
+  if ((info.contentClass & kClassText) == 0) {
+    info.chunked = false;
+  }
+  if (headRequest_) {
+    // No body follows, whatever the header says about one.
+    info.chunked = false;
+    current_.action = BodyAction::kHoldText;
+    Finish();
+    return;
+  }
+  if ((info.contentClass & kClassText) == 0) {
+    current_.action = BodyAction::kStream;
+    SendHeader();
+  } else if (info.chunked) {
+    current_.action = BodyAction::kDecodeChunked;
+  } else {
+    current_.action = BodyAction::kHoldText;
+  }
+}
+
+bool ResponseHandler::DecodeChunkStage() {
+  switch (DecodeChunks(buffer_, current_.decoded)) {
+    case DecodeOutcome::kMalformed:
       ReleaseHeld();
-    } else if (decoded == DecodeOutcome::kNeedMore) {
+      return true;
+    case DecodeOutcome::kNeedMore:
       if (HeldBytes() > kMaxHeldResponseBytes) {
         ReleaseHeld();
       }
-      return outcome;
-    } else {
+      return false;
+    case DecodeOutcome::kComplete:
       CompleteChunkedBody();
+      return true;
+  }
+  return false;
+}
+
+void ResponseHandler::SniffFirstBytes() {
+  // Once per response, on the first pass after the header, even with no body bytes yet: text
+  // that starts with binary bytes is not held.
+  if (current_.sniffed) {
+    return;
+  }
+  current_.sniffed = true;
+  if (current_.action != BodyAction::kHoldText) {
+    return;
+  }
+  std::string_view first = buffer_.View().substr(0, 32);
+  for (char c : first) {
+    if (IsBinaryByte(static_cast<unsigned char>(c))) {
+      current_.info.contentClass = kClassOther;
+      current_.action = BodyAction::kStream;
+      SendHeader();
+      return;
     }
   }
-  if (firstData_) {
-    if ((info_.contentClass & kClassText) != 0) {
-      size_t count = std::min<size_t>(buffer_.Size(), 32);
-      for (size_t i = 0; i < count; ++i) {
-        if (IsBinaryByte(static_cast<unsigned char>(buffer_.Data()[i]))) {
-          info_.contentClass = kClassOther;
-          SendHeader();
-          break;
-        }
-      }
-    }
-    firstData_ = false;
-  }
-  if ((info_.contentClass & kClassText) == 0 && headerLines_.empty()) {
-    if (!buffer_.Empty()) {
-      bodyCount_ += static_cast<int64_t>(buffer_.Size());
-      output_.SendToBrowser(buffer_.View());
-      buffer_.Clear();
-    }
+}
+
+void ResponseHandler::StreamOrHold() {
+  if (current_.action == BodyAction::kStream) {
+    current_.bodyBytes += static_cast<int64_t>(buffer_.Size());
+    ForwardBuffer();
   } else {
-    bodyCount_ = static_cast<int64_t>(buffer_.Size());
+    current_.bodyBytes = static_cast<int64_t>(buffer_.Size());
     if (HeldBytes() > kMaxHeldResponseBytes) {
       ReleaseHeld();
     }
   }
-  if (info_.contentLength != -1 && bodyCount_ >= info_.contentLength) {
+  if (current_.info.contentLength != -1 && current_.bodyBytes >= current_.info.contentLength) {
     Finish();
   }
-  return outcome;
 }
 
 void ResponseHandler::CompleteChunkedBody() {
   // The decoded body goes first; anything the server sent after the last chunk follows it.
   ByteBuffer rest = std::move(buffer_);
-  buffer_ = std::move(decodedBody_);
-  decodedBody_ = ByteBuffer();
-  headerEnd_.Reset();
-  int64_t decodedSize = static_cast<int64_t>(buffer_.Size());
+  buffer_ = std::move(current_.decoded);
+  current_.decoded = ByteBuffer();
+  const size_t decodedSize = buffer_.Size();
   buffer_.Append(rest.View());
-  info_.chunked = false;
-  for (std::string& line : savedLines_) {
-    if (ToLower(line).find("transfer-encoding") != std::string::npos) {
-      info_.contentLength = decodedSize;
-      bodyCount_ = decodedSize;
-      char text[48];
-      std::snprintf(text, sizeof(text), "Content-Length: %" PRId64 "\n", decodedSize);
-      line = text;
-      break;
-    }
+  LengthInsteadOfCoding(current_.header, decodedSize);
+  current_.info.chunked = false;
+  current_.info.contentLength = static_cast<int64_t>(decodedSize);
+  current_.action = BodyAction::kHoldText;
+}
+
+void ResponseHandler::ForwardBuffer() {
+  if (!buffer_.Empty()) {
+    output_.SendToBrowser(buffer_.View());
+    buffer_.Clear();
   }
-  headerLines_ = std::move(savedLines_);
-  savedLines_.clear();
 }
 
 void ResponseHandler::SendHeader() {
-  if (headerLines_.empty()) {
+  if (current_.header.empty()) {
     return;
   }
-  std::string text = JoinLines(headerLines_);
+  std::string text = JoinLines(current_.header);
   TerminateHeaderText(text);
   output_.SendToBrowser(text);
-  headerLines_.clear();
+  current_.header.clear();
 }
 
 void ResponseHandler::SendHeaderAndBuffer() {
   // One send for header and body: one segment on the wire for small pages.
-  std::string text = JoinLines(headerLines_);
+  std::string text = JoinLines(current_.header);
   TerminateHeaderText(text);
-  headerLines_.clear();
+  current_.header.clear();
   if (text.empty()) {
     output_.SendToBrowser(buffer_.View());
   } else {
@@ -227,58 +299,54 @@ void ResponseHandler::SendHeaderAndBuffer() {
 }
 
 void ResponseHandler::ReleaseHeld() {
-  if (state_ == ResponseState::kInBody && info_.chunked) {
+  if (current_.action == BodyAction::kDecodeChunked) {
     // The browser gets the original chunked header, what was decoded as one chunk, then the
     // raw rest; from here the body streams unchanged. The raw rest starts with the line end
     // that closed the last decoded chunk's data, which now closes the merged chunk.
-    std::string text = JoinLines(savedLines_);
+    std::string text = JoinLines(current_.header);
     TerminateHeaderText(text);
-    savedLines_.clear();
-    if (!decodedBody_.Empty()) {
+    current_.header.clear();
+    ByteBuffer& decoded = current_.decoded;
+    if (!decoded.Empty()) {
       char size[32];
-      std::snprintf(size, sizeof(size), "%zx\r\n", decodedBody_.Size());
+      std::snprintf(size, sizeof(size), "%zx\r\n", decoded.Size());
       text += size;
-      text.append(decodedBody_.Data(), decodedBody_.Size());
-      decodedBody_.Clear();
+      text.append(decoded.Data(), decoded.Size());
+      decoded.Clear();
     }
     text.append(buffer_.Data(), buffer_.Size());
     buffer_.Clear();
     output_.SendToBrowser(text);
-    info_.chunked = false;
-    info_.contentLength = -1;
+    current_.info.chunked = false;
+    current_.info.contentLength = -1;
   } else {
     SendHeaderAndBuffer();
   }
-  info_.contentClass = kClassOther;
-  firstData_ = false;
+  current_.info.contentClass = kClassOther;
+  current_.sniffed = true;
+  current_.action = BodyAction::kStream;
 }
 
 void ResponseHandler::Finish() {
-  if (state_ == ResponseState::kAwaitingHeader && !buffer_.Empty()) {
-    bool parsed = false;
-    if (buffer_.View().find("HTTP/1.") != std::string_view::npos) {
-      buffer_.Append("\r\n");
-      output_.CaptureResponseBytes("\r\n");
-      parsed = ParseHeader();
-    }
-    if (!parsed) {
-      size_t i = 0;
-      std::string_view bytes = buffer_.View();
-      while (i < bytes.size()) {
-        auto c = static_cast<unsigned char>(bytes[i]);
-        if (!((c >= 0x01 && c <= 0x20) || c >= 0x80)) {
-          break;
-        }
-        ++i;
+  switch (current_.action) {
+    case BodyAction::kTunnel:
+      ForwardBuffer();
+      return;
+    case BodyAction::kAwaitingHeader:
+      // The server closed without ending its header: end it, if it looks like one, and send
+      // what came.
+      if (!buffer_.Empty() && buffer_.View().find("HTTP/1.") != std::string_view::npos) {
+        buffer_.Append("\r\n");
+        output_.CaptureResponseBytes("\r\n");
+        ParseHeader();
       }
-      if (i < bytes.size() && bytes[i] == '<') {
-        info_.contentClass = kClassHtml | kClassText;
-      }
-    }
-  }
-  if (state_ == ResponseState::kInBody && info_.chunked) {
-    // The server closed before the last chunk.
-    ReleaseHeld();
+      break;
+    case BodyAction::kDecodeChunked:
+      // The server closed before the last chunk.
+      ReleaseHeld();
+      break;
+    default:
+      break;
   }
   if (!buffer_.Empty()) {
     SendHeaderAndBuffer();

@@ -23,11 +23,21 @@ class ResponseOutput {
   virtual void CaptureResponseBytes(std::string_view bytes) = 0;
 };
 
-enum class ResponseState { kAwaitingHeader, kInBody };
+// What happens to the bytes of the response in progress.
+enum class BodyAction {
+  kAwaitingHeader,  // no header yet: server bytes collect until one ends
+  kStream,          // the header has gone; body bytes go to the browser as they come
+  kHoldText,        // header and body are held until the length is reached or the server closes
+  kDecodeChunked,   // chunked text: decoded and held, then sent whole with a Content-Length
+  kTunnel,          // every byte goes on unchanged, both ways (CONNECT, or after a 101)
+};
 
 enum class ServerDataOutcome {
   kContinue,
-  kInterimForwarded,  // a 1xx response went to the browser: let the request body flow
+  // A 1xx response went to the browser and the final one has not begun: the request body flows.
+  kInterimForwarded,
+  // A 101 went to the browser: from now on the connection is a tunnel both ways.
+  kSwitchedToTunnel,
 };
 
 class ResponseHandler {
@@ -37,8 +47,9 @@ class ResponseHandler {
   // Server bytes not yet handled; the connection appends every server read here.
   ByteBuffer& Buffer() { return buffer_; }
 
+  // Forgets the response in progress (not the buffer); the next bytes begin a new response.
   void Reset();
-  void SetTunnel() { tunnel_ = true; }
+  void SetTunnel();
   // A response to HEAD has no body and is finished at the end of its header.
   void SetHeadRequest(bool head) { headRequest_ = head; }
 
@@ -56,32 +67,52 @@ class ResponseHandler {
   // True when a response (or part of one) is waiting to be sent to the browser.
   bool HoldsResponse() const;
 
-  ResponseState State() const { return state_; }
-  uint16_t ContentClass() const { return info_.contentClass; }
-  int32_t StatusCode() const { return statusCode_; }
+  BodyAction Action() const { return current_.action; }
+  uint16_t ContentClass() const { return current_.info.contentClass; }
+  int32_t StatusCode() const { return current_.statusCode; }
 
  private:
+  enum class HeaderKind { kIncomplete, kInterim, kSwitchingProtocols, kFinal, kNone };
+
+  // Everything about the response in progress; a new response starts from a fresh one.
+  struct Progress {
+    explicit Progress(BodyAction start) : action(start) {}
+
+    BodyAction action;
+    int32_t statusCode = 0;
+    ResponseHeaderInfo info;
+    // Body bytes taken from the server after the header (for chunked text: once decoded).
+    int64_t bodyBytes = 0;
+    bool sniffed = false;  // the first body bytes have been looked at
+    LineList header;       // header lines not yet sent to the browser
+    ByteBuffer decoded;    // chunked text decoded so far
+    HeaderEndScanner headerEnd;
+  };
+
+  // The stages, in the order server bytes meet them.
+  HeaderKind ParseHeaderStage();
+  void ForwardInterim();
+  void SwitchToTunnel();
+  void ChooseBodyAction();
+  // False while the chunked body is incomplete and still held.
+  bool DecodeChunkStage();
+  void SniffFirstBytes();
+  void StreamOrHold();
+
   bool ParseHeader();
   void SendHeader();
   void SendHeaderAndBuffer();
+  void ForwardBuffer();
   // Stops holding: sends the header and what is held; later bytes stream.
   void ReleaseHeld();
   void CompleteChunkedBody();
-  size_t HeldBytes() const { return buffer_.Size() + decodedBody_.Size(); }
+  size_t HeldBytes() const { return buffer_.Size() + current_.decoded.Size(); }
 
   ResponseOutput& output_;
   ByteBuffer buffer_;
-  ByteBuffer decodedBody_;
-  LineList headerLines_;  // the current header, until sent
-  LineList savedLines_;   // the header of a chunked text body being decoded
-  HeaderEndScanner headerEnd_;
-  ResponseHeaderInfo info_;
-  ResponseState state_ = ResponseState::kAwaitingHeader;
-  int32_t statusCode_ = 0;
-  int64_t bodyCount_ = 0;
-  bool firstData_ = true;
-  bool tunnel_ = false;
-  bool headRequest_ = false;
+  Progress current_{BodyAction::kAwaitingHeader};
+  bool tunnel_ = false;       // for the rest of the connection
+  bool headRequest_ = false;  // for the current request
 };
 
 }  // namespace rw::proxy

@@ -107,7 +107,8 @@ void ResponseHeaderInfo::ExamineLine(std::string_view lowerLine) {
     contentClass = kClassOther;
     if (Contains(lowerLine, "text/")) {
       contentClass = kClassText;
-      if (Contains(lowerLine, "x-component")) {
+      // An event stream never ends by itself: held, it would never reach the browser.
+      if (Contains(lowerLine, "x-component") || Contains(lowerLine, "text/event-stream")) {
         contentClass = kClassOther;
       }
     }

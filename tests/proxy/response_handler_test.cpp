@@ -53,7 +53,7 @@ TEST(ResponseHandler, TextWithLengthInThreeReadsGoesOutInOneSendAfterTheLast) {
   feeder.Read(body.substr(700));
   ASSERT_EQ(feeder.output.sends.size(), 1u);
   EXPECT_EQ(feeder.output.sends[0], header + body);
-  EXPECT_EQ(feeder.handler.State(), ResponseState::kAwaitingHeader);
+  EXPECT_EQ(feeder.handler.Action(), BodyAction::kAwaitingHeader);
 }
 
 TEST(ResponseHandler, ChunkedTextIsDecodedWithALengthWhateverTheSplit) {
@@ -70,7 +70,7 @@ TEST(ResponseHandler, ChunkedTextIsDecodedWithALengthWhateverTheSplit) {
     EXPECT_TRUE(feeder.output.sends.empty());
     feeder.Read(response.substr(split));
     EXPECT_EQ(feeder.output.All(), expected);
-    EXPECT_EQ(feeder.handler.State(), ResponseState::kAwaitingHeader);
+    EXPECT_EQ(feeder.handler.Action(), BodyAction::kAwaitingHeader);
   }
 }
 
@@ -91,8 +91,77 @@ TEST(ResponseHandler, InterimThenFinalInOneReadIsHandledAtOnce) {
        {"HTTP/1.1 100 Continue\r\n\r\n", "HTTP/1.1 103 Early Hints\r\nLink: </a.css>\r\n\r\n"}) {
     SCOPED_TRACE(interim);
     Feeder feeder;
-    EXPECT_EQ(feeder.Read(interim + final), ServerDataOutcome::kInterimForwarded);
+    // The final response has begun, so the browser's next bytes are a new request, not a body.
+    EXPECT_EQ(feeder.Read(interim + final), ServerDataOutcome::kContinue);
     EXPECT_EQ(feeder.output.sends, (std::vector<std::string>{interim, final}));
+    // Alone in its read, the interim response lets the request body flow.
+    Feeder alone;
+    EXPECT_EQ(alone.Read(interim), ServerDataOutcome::kInterimForwarded);
+    EXPECT_EQ(alone.Read(final), ServerDataOutcome::kContinue);
+    EXPECT_EQ(alone.output.sends, (std::vector<std::string>{interim, final}));
+  }
+}
+
+TEST(ResponseHandler, SwitchingProtocolsIsFinalAndBecomesATunnel) {
+  const std::string header =
+      "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n\r\n";
+  const std::string frame = "\x81\x05hello";
+  Feeder feeder;
+  EXPECT_EQ(feeder.Read(header + frame), ServerDataOutcome::kSwitchedToTunnel);
+  EXPECT_EQ(feeder.output.sends, (std::vector<std::string>{header, frame}));
+  // Whatever follows is passed on as it comes, even when it looks like a header.
+  const std::string later = "HTTP/1.1 200 OK\r\n\r\n";
+  EXPECT_EQ(feeder.Read(later), ServerDataOutcome::kContinue);
+  EXPECT_EQ(feeder.output.sends.back(), later);
+  feeder.handler.Reset();
+  EXPECT_EQ(feeder.handler.Action(), BodyAction::kTunnel);
+}
+
+TEST(ResponseHandler, ResponsesWithoutABodyToHoldGoOutAtTheirHeader) {
+  struct Row {
+    std::string header;
+    bool head;
+  };
+  const std::vector<Row> rows = {
+      {"HTTP/1.1 204 No Content\r\n\r\n", false},
+      // A coding on a response without a body: there are no chunks to wait for.
+      {"HTTP/1.1 204 No Content\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n",
+       false},
+      {"HTTP/1.1 304 Not Modified\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n",
+       false},
+      {"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 5000\r\n\r\n", true},
+      {"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n", true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.header);
+    Feeder feeder;
+    feeder.handler.SetHeadRequest(row.head);
+    feeder.Read(row.header);
+    EXPECT_EQ(feeder.output.All(), row.header);
+  }
+}
+
+TEST(ResponseHandler, DecodedChunkedTextNamesOneLengthAndNoCoding) {
+  struct Row {
+    std::string name;
+    std::string lines;     // between the status line and the coding
+    std::string expected;  // the same place in what the browser gets
+  };
+  const std::vector<Row> rows = {
+      // Only the line named Transfer-Encoding is replaced, not the first that mentions it.
+      {"exposed", "Access-Control-Expose-Headers: Transfer-Encoding, ETag\r\n",
+       "Access-Control-Expose-Headers: Transfer-Encoding, ETag\r\n"},
+      // The coding overrides a length sent beside it: that length must not reach the browser.
+      {"length beside the coding", "Content-Length: 99\r\n", ""},
+      {"none", "", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Feeder feeder;
+    feeder.Read("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n" + row.lines +
+                "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
+    EXPECT_EQ(feeder.output.All(), "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n" + row.expected +
+                                       "Content-Length: 5\r\n\r\nhello");
   }
 }
 

@@ -32,6 +32,8 @@ TEST(ResponseClassification, ByContentType) {
       {"Content-Type: text/plain", kClassText},
       {"Content-Type: text/css", kClassText},
       {"Content-Type: text/x-component", kClassOther},
+      // A live feed that never ends: streamed, not held.
+      {"Content-Type: text/event-stream", kClassOther},
       {"Content-Type: image/gif", kClassOther},
       {"Content-Type: application/octet-stream", kClassOther},
       {"Content-Type: application/xhtml+xml", kClassHtml | kClassText},
