@@ -76,10 +76,14 @@ int HeadlessRunner::Run() {
   if (autoLog) {
     std::printf("Log files: %s (full text), %s (stats)\n", textLog.c_str(), csvLog.c_str());
   }
+  const int status = reporter.FatalSeen() ? 1 : 0;
   if (!clean) {
     std::fprintf(stderr, "relaywatch: some connections did not end in time\n");
+    // Those connections still use the store, the engine and the reporter on this stack: end the
+    // process here (the logs are closed) rather than let any of them go.
+    platform::EndProcessNow(status);
   }
-  return reporter.FatalSeen() ? 1 : 0;
+  return status;
 }
 
 }  // namespace rw::app

@@ -44,7 +44,9 @@ class ProxyApp {
 
   // Stops listening, ends the open connections (waiting at most `wait`), writes the logs when
   // auto-logging, and frees the store. When connection threads are still running after the
-  // wait, what they use is deliberately kept alive instead. Returns false in that case.
+  // wait, what they use is deliberately kept alive instead and false is returned: the caller must
+  // then end the process with platform::EndProcessNow before anything else the threads reach
+  // (the notifier, the error sink) goes out of scope.
   bool Shutdown(std::chrono::milliseconds wait);
 
   SettingsForm& Form() { return form; }

@@ -3,10 +3,15 @@
 #include <malloc.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 namespace rw::platform {
 
-void IgnoreSigpipe() { ::signal(SIGPIPE, SIG_IGN); }
+void IgnoreSigpipe() {
+  ::signal(SIGPIPE, SIG_IGN);
+}
 
 void RaiseOpenFileLimit() {
   rlimit limit{};
@@ -16,6 +21,14 @@ void RaiseOpenFileLimit() {
   }
 }
 
-void ReleaseFreeMemory() { ::malloc_trim(0); }
+void ReleaseFreeMemory() {
+  ::malloc_trim(0);
+}
+
+void EndProcessNow(int status) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  ::_exit(status);
+}
 
 }  // namespace rw::platform

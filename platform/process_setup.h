@@ -14,4 +14,9 @@ void RaiseOpenFileLimit();
 // at the burst's peak.
 void ReleaseFreeMemory();
 
+// Flushes the standard streams and ends the process at once, running no destructors and no exit
+// handlers: for a shutdown that leaves threads running which still use objects that destructors
+// would free.
+[[noreturn]] void EndProcessNow(int status);
+
 }  // namespace rw::platform

@@ -52,19 +52,27 @@ platform::SysCallResult EngineContext::StartThread(std::function<void()> body) {
   return starter(std::move(body));
 }
 
+void EngineContext::ConnectionThreadStarting() {
+  std::lock_guard<std::mutex> lock(registryLock);
+  activeConnections_.fetch_add(1);
+}
+
+void EngineContext::ConnectionThreadEnded() {
+  std::lock_guard<std::mutex> lock(registryLock);
+  activeConnections_.fetch_sub(1);
+  // Notified under the lock: once the waiter sees 0 it may destroy this context, and by then the
+  // notifying thread must be done with it.
+  registryChanged.notify_all();
+}
+
 void EngineContext::AddConnection(ProxyConnection* connection) {
   std::lock_guard<std::mutex> lock(registryLock);
   liveConnections_.insert(connection);
-  activeConnections_.fetch_add(1);
 }
 
 void EngineContext::RemoveConnection(ProxyConnection* connection) {
   std::lock_guard<std::mutex> lock(registryLock);
   liveConnections_.erase(connection);
-  activeConnections_.fetch_sub(1);
-  // Notified under the lock: once the waiter sees 0 it may destroy this context, and by then the
-  // notifying thread must be done with it.
-  registryChanged.notify_all();
 }
 
 bool EngineContext::StopConnections(std::chrono::milliseconds wait) {
@@ -73,7 +81,7 @@ bool EngineContext::StopConnections(std::chrono::milliseconds wait) {
   for (ProxyConnection* connection : liveConnections_) {
     connection->ShutdownSockets();
   }
-  return registryChanged.wait_for(lock, wait, [this] { return liveConnections_.empty(); });
+  return registryChanged.wait_for(lock, wait, [this] { return activeConnections_.load() == 0; });
 }
 
 }  // namespace rw::proxy

@@ -35,11 +35,12 @@ class EngineContext {
 
   // The id for a new conversation: 2 for the first.
   int32_t NextConversationId() { return conversationIdCounter_.fetch_add(1) + 1; }
+  // Connection threads started and not yet ended, whether or not they have begun to run.
   int32_t ActiveConnections() const { return activeConnections_.load(); }
 
   // Shuts down the sockets of every live connection (and of any that starts later), then waits up
-  // to `wait` for them all to end. True when none remain; otherwise the caller must keep the store
-  // and this context alive.
+  // to `wait` for every started connection thread to end. True when none remain; otherwise the
+  // caller must keep the store and this context alive.
   bool StopConnections(std::chrono::milliseconds wait);
 
   // Listener side (user-interface thread).
@@ -57,8 +58,14 @@ class EngineContext {
   // The relay loops' stop signal, read after every pass.
   bool ListenerRunning() const { return listenerRunning_.load(); }
   bool StopRequested() const { return stopRequested_.load(); }
+  // Accept thread: counts a connection thread about to be started, so that a stop cannot report
+  // "drained" while the thread has not yet run. Each call is matched by one ConnectionThreadEnded.
+  void ConnectionThreadStarting();
+  // The last thing a connection thread does (or the accept thread, when the start failed): after
+  // this, nothing of the context may be touched.
+  void ConnectionThreadEnded();
+  // A running connection joins and leaves the set whose sockets a stop shuts down.
   void AddConnection(ProxyConnection* connection);
-  // The last thing a connection does: after this, nothing of the context may be touched.
   void RemoveConnection(ProxyConnection* connection);
 
  private:
@@ -83,7 +90,8 @@ class EngineContext {
   std::mutex registryLock;  // taken before any connection's socketLock
   std::condition_variable registryChanged;
   std::unordered_set<ProxyConnection*> liveConnections_;  // guarded by registryLock
-  // Changed under registryLock; atomic so ActiveConnections() can read it without the lock.
+  // Started connection threads. Changed under registryLock; atomic so ActiveConnections() can read
+  // it without the lock.
   std::atomic<int32_t> activeConnections_{0};
 };
 

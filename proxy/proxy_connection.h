@@ -31,9 +31,9 @@ enum class RequestState {
 
 class ProxyConnection : private ResponseOutput {
  public:
-  // Counts itself among the context's live connections and starts the first conversation.
+  // Joins the context's live connections and starts the first conversation.
   ProxyConnection(EngineContext& context, platform::Socket browserSocket);
-  // Closes the sockets, completes the last conversation, and leaves the registry last.
+  // Closes the sockets, completes the last conversation, and leaves the live connections.
   ~ProxyConnection() override;
   ProxyConnection(const ProxyConnection&) = delete;
   ProxyConnection& operator=(const ProxyConnection&) = delete;

@@ -130,14 +130,20 @@ void ProxyListener::AcceptLoop(EngineContext& context, std::shared_ptr<AcceptRun
       continue;
     }
     auto browser = std::make_shared<platform::Socket>(std::move(accepted.socket));
+    // Counted before it exists, so that a stop waits for it even if it has not yet run.
+    context.ConnectionThreadStarting();
     platform::SysCallResult started = context.StartThread([&context, browser] {
       platform::TryRaiseThreadPriority();
       platform::BlockSigpipeOnThisThread();
-      ProxyConnection connection(context, std::move(*browser));
-      connection.Run();
+      {
+        ProxyConnection connection(context, std::move(*browser));
+        connection.Run();
+      }
+      context.ConnectionThreadEnded();
     });
     if (!started.Ok()) {
       browser->Close();
+      context.ConnectionThreadEnded();
       std::this_thread::sleep_for(kPauseAfterFailure);
     }
   }

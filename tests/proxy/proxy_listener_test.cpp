@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "loopback_support.h"
@@ -132,6 +134,46 @@ TEST(ProxyListener, ThreadThatCannotStartClosesItsSocketAndTheListenerGoesOn) {
   platform::Socket served = engine.Browser();
   EXPECT_TRUE(ExchangeOk(served, origin.Port()));
   EXPECT_EQ(calls.load(), 2);
+}
+
+// A connection thread that has been started but has not yet begun must count: an owner told
+// "drained" frees the store and the context, and the thread would then use them.
+TEST(ProxyListener, StartedThreadCountsBeforeItRunsSoStopWaitsForIt) {
+  auto store = std::make_unique<capture::ConversationStore>();
+  auto context = std::make_unique<EngineContext>(*store);
+  ProxySettings settings;
+  testing::RecordingErrorSink errors;
+  testing::Gate started;
+  testing::Gate release;
+  std::thread connectionThread;
+  context->SetThreadStarterForTest([&](std::function<void()> body) {
+    connectionThread = std::thread([&release, body = std::move(body)] {
+      release.Wait();
+      body();
+    });
+    started.Open();
+    return platform::SysCallResult{0, 0};
+  });
+  auto listener = std::make_unique<ProxyListener>(*context, settings, errors);
+  ASSERT_TRUE(listener->StartListeningOnEphemeralPortForTest());
+  platform::Socket browser = ConnectLoopback(listener->BoundPort());
+  ASSERT_TRUE(started.Wait());
+  listener->StopListening();
+  EXPECT_EQ(context->ActiveConnections(), 1);
+  const bool drainedEarly = context->StopConnections(std::chrono::milliseconds(0));
+  EXPECT_FALSE(drainedEarly);
+  if (drainedEarly) {
+    // What an owner does when told that no connection remains.
+    listener.reset();
+    context.reset();
+    store.reset();
+  }
+  release.Open();
+  if (!drainedEarly) {
+    EXPECT_TRUE(context->StopConnections(std::chrono::seconds(10)));
+    EXPECT_EQ(context->ActiveConnections(), 0);
+  }
+  connectionThread.join();
 }
 
 // Descriptors above 1023 would overrun a select set; the relay loop must serve them all the same.
