@@ -24,6 +24,8 @@ class HeaderEndScanner {
   // True once `buffer` holds a header end. Scans only bytes not seen before, unless bytes were
   // consumed from the front since the last call, in which case it starts over.
   bool Found(const ByteBuffer& buffer);
+  // After Found returned true: the header's length from the buffer's front, through its end.
+  size_t Length() const { return scanned_; }
   void Reset();
 
  private:

@@ -23,14 +23,17 @@ bool SplitHeader(ByteBuffer& buffer, bool dropGzipLines, LineList& lines,
     return false;
   }
   std::string_view header = buffer.View().substr(0, end);
+  bool firstLine = true;
   auto emit = [&](std::string_view line) {
     std::string lower = ToLower(line);
     if (info != nullptr) {
       info->ExamineLine(lower);
     }
-    if (!(dropGzipLines && DropsGzip(lower))) {
+    // The gzip rule is for header lines: a request line whose query names it is kept.
+    if (firstLine || !(dropGzipLines && DropsGzip(lower))) {
       lines.emplace_back(line);
     }
+    firstLine = false;
   };
   // A line ends at a line feed, unless only carriage returns and a further line feed follow: then
   // that is the header's end and belongs to the last line.

@@ -16,7 +16,8 @@ using LineList = std::vector<std::string>;
 
 // When `buffer` holds a complete header (same end as HeaderEndLength), fills `lines` with its
 // lines, removes the header bytes from the buffer and returns true; bytes after the header stay.
-// Lines offering gzip ("accept-encoding:" and "gzip") are left out when `dropGzipLines`. With
+// Header lines offering gzip ("accept-encoding:" and "gzip") are left out when `dropGzipLines`;
+// the first line (request or status line) never is. With
 // `info`, its class is zeroed, every line (lower-cased) is examined and the class completed.
 // Returns false and leaves `lines` empty when the header is not complete.
 bool SplitHeader(ByteBuffer& buffer, bool dropGzipLines, LineList& lines, ResponseHeaderInfo* info);

@@ -235,11 +235,14 @@ bool ProxyConnection::HandleBrowserData() {
     requestState_ = RequestState::kPassThrough;
   }
   if (requestState_ == RequestState::kHeader) {
-    if (!requestHeaderEnd_.Found(requestBuffer_)) {
-      if (requestBuffer_.Size() > kMaxRequestHeaderBytes) {
-        SendAll(browserSocket_, kBadRequestReply);
-        return false;
-      }
+    const bool found = requestHeaderEnd_.Found(requestBuffer_);
+    // The same cap whether the header came in one read or many.
+    const size_t headerBytes = found ? requestHeaderEnd_.Length() : requestBuffer_.Size();
+    if (headerBytes > kMaxRequestHeaderBytes) {
+      SendAll(browserSocket_, kBadRequestReply);
+      return false;
+    }
+    if (!found) {
       return true;
     }
     bool parsed = ParseRequest();

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -328,6 +329,55 @@ TEST(ProxyExchange, MalformedRequestsGetThe400Literal) {
     platform::Socket browser = engine.Browser();
     SendText(browser, request);
     EXPECT_EQ(ReadToClose(browser), "HTTP/1.0 400 Invalid header received from browser\n\n");
+  }
+}
+
+// The header cap holds whether the header arrives in one read or several, and the gzip rule looks
+// at header lines only, never at the request line.
+TEST(ProxyExchange, RequestHeaderRulesHoldWhateverTheReads) {
+  struct Row {
+    std::string name;
+    std::string path;
+    size_t firstWrite;  // bytes of the request in the first write; the rest follows
+    bool forwarded;
+  };
+  const std::string longPath = "/" + std::string(70 * 1000, 'a');
+  const std::string fitPath = "/" + std::string(60 * 1000, 'b');
+  const std::vector<Row> rows = {
+      {"70 KB target in one write", longPath, std::string::npos, false},
+      {"70 KB target in two writes", longPath, 40000, false},
+      {"60 KB target in one write", fitPath, std::string::npos, true},
+      {"60 KB target in two writes", fitPath, 30000, true},
+      {"query naming the gzip offer", "/find?q=accept-encoding:gzip", std::string::npos, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::string received;
+    ScriptedOrigin origin([&](OriginPeer& peer) {
+      received = peer.ReadRequest();
+      if (!received.empty()) {
+        peer.Send(TextResponse("ok"));
+      }
+      peer.ReadRequest();
+    });
+    TestEngine engine;
+    ASSERT_TRUE(engine.Start());
+    platform::Socket browser = engine.Browser();
+    const std::string request = Get(origin.Port(), row.path);
+    const size_t first = std::min(row.firstWrite, request.size());
+    ASSERT_TRUE(SendText(browser, request.substr(0, first)));
+    SendText(browser, request.substr(first));
+    if (row.forwarded) {
+      EXPECT_EQ(ReadAtLeast(browser, TextResponse("ok").size()), TextResponse("ok"));
+      browser.Close();
+      ASSERT_TRUE(engine.Drain());
+      EXPECT_EQ(received, "GET " + row.path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    } else {
+      EXPECT_EQ(ReadToClose(browser), kBadRequestReply);
+      browser.Close();
+      ASSERT_TRUE(engine.Drain());
+      EXPECT_EQ(origin.Accepted(), 0);
+    }
   }
 }
 
