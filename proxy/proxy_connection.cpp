@@ -136,26 +136,26 @@ void ProxyConnection::Relay() {
 
 void ProxyConnection::HandleServerRead(bool* serverEnded) {
   if (!spliceDisabled_ && response_.StreamsUnchanged() && TrySpliceServerRead()) {
-    requestState_ = RequestState::kHeader;
+    ServerHasAnswered();
     *serverEnded = false;
     return;
   }
   ByteBuffer& buffer = response_.Buffer();
   char* target = buffer.PrepareAppend(bufferSize_);
   platform::SysCallResult received = platform::Recv(serverSocket_, target, bufferSize_);
-  // Whatever the browser sends once the server has begun to answer starts a new request.
-  requestState_ = RequestState::kHeader;
+  ServerHasAnswered();
   if (received.value > 0) {
     buffer.CommitAppend(static_cast<size_t>(received.value));
     conversation_->AddResponseData(target, static_cast<int32_t>(received.value));
   }
   if (!response_.Buffer().Empty()) {
-    ServerDataOutcome outcome = response_.HandleServerData();
+    const ServerDataOutcome outcome = response_.HandleServerData();
     if (outcome == ServerDataOutcome::kSwitchedToTunnel) {
       // After 101 Switching Protocols both sides speak another protocol: relay it unchanged.
       tunnel_ = true;
-    }
-    if (outcome != ServerDataOutcome::kContinue) {
+      requestState_ = RequestState::kPassThrough;
+    } else if (outcome == ServerDataOutcome::kInterimForwarded && bodyFramer_.InBody()) {
+      // The body the interim response asked for may now flow.
       requestState_ = RequestState::kPassThrough;
     }
   }
@@ -230,39 +230,89 @@ bool ProxyConnection::TrySpliceServerRead() {
   return true;
 }
 
+void ProxyConnection::ServerHasAnswered() {
+  // A body of unknown length ends where the server's answer begins: whatever the browser sends
+  // then starts a new request. A framed body goes on to its end.
+  if (!tunnel_ && bodyFramer_.Framing() == BodyFraming::kUnframed) {
+    requestState_ = RequestState::kHeader;
+  }
+}
+
 bool ProxyConnection::HandleBrowserData() {
   if (tunnel_) {
     requestState_ = RequestState::kPassThrough;
-  }
-  if (requestState_ == RequestState::kHeader) {
-    const bool found = requestHeaderEnd_.Found(requestBuffer_);
-    // The same cap whether the header came in one read or many.
-    const size_t headerBytes = found ? requestHeaderEnd_.Length() : requestBuffer_.Size();
-    if (headerBytes > kMaxRequestHeaderBytes) {
-      SendAll(browserSocket_, kBadRequestReply);
-      return false;
-    }
-    if (!found) {
-      return true;
-    }
-    bool parsed = ParseRequest();
-    requestHeaderEnd_.Reset();
-    if (!parsed) {
-      return false;
-    }
-    if (response_.HoldsResponse()) {
-      // A response still held when the browser moves on is sent rather than dropped.
-      response_.Finish();
-    }
-    response_.Reset();
-    if (!Connect()) {
-      return false;
-    }
     SendAllFromBuffer(serverSocket_, requestBuffer_);
     return true;
   }
-  SendAllFromBuffer(serverSocket_, requestBuffer_);
-  return true;
+  // One read may hold the end of a body and the next request; each is handled in turn.
+  for (;;) {
+    if (requestState_ == RequestState::kPassThrough) {
+      ForwardBody();
+      if (requestState_ == RequestState::kPassThrough || requestBuffer_.Empty()) {
+        return true;
+      }
+    }
+    switch (HandleRequestHeader()) {
+      case HeaderOutcome::kNeedMore:
+        return true;
+      case HeaderOutcome::kRefused:
+        return false;
+      case HeaderOutcome::kForwarded:
+        break;
+    }
+    if (requestBuffer_.Empty()) {
+      return true;
+    }
+  }
+}
+
+void ProxyConnection::ForwardBody() {
+  const size_t body = bodyFramer_.Take(requestBuffer_.View());
+  // Sent or not (a failed send ends the server side), these bytes are done with: framing must
+  // never count them twice.
+  SendAll(serverSocket_, requestBuffer_.View().substr(0, body));
+  requestBuffer_.Consume(body);
+  if (!bodyFramer_.InBody()) {
+    requestState_ = RequestState::kHeader;
+  }
+}
+
+HeaderOutcome ProxyConnection::HandleRequestHeader() {
+  const bool found = requestHeaderEnd_.Found(requestBuffer_);
+  // The same cap whether the header came in one read or many.
+  const size_t headerBytes = found ? requestHeaderEnd_.Length() : requestBuffer_.Size();
+  if (headerBytes > kMaxRequestHeaderBytes) {
+    SendAll(browserSocket_, kBadRequestReply);
+    return HeaderOutcome::kRefused;
+  }
+  if (!found) {
+    return HeaderOutcome::kNeedMore;
+  }
+  bool parsed = ParseRequest();
+  requestHeaderEnd_.Reset();
+  if (!parsed) {
+    return HeaderOutcome::kRefused;
+  }
+  if (response_.HoldsResponse()) {
+    // A response still held when the browser moves on is sent rather than dropped.
+    response_.Finish();
+  }
+  response_.Reset();
+  if (!Connect()) {
+    return HeaderOutcome::kRefused;
+  }
+  // The header and the body bytes that came with it go in one send (one segment for a small
+  // request); bytes after the body stay for the next request. Tunnelled bytes after a CONNECT
+  // all go to the server.
+  const size_t body = tunnel_ ? requestBuffer_.Size() : bodyFramer_.Take(requestBuffer_.View());
+  std::string text = JoinLines(requestHeaderLines_);
+  TerminateHeaderText(text);
+  text.append(requestBuffer_.Data(), body);
+  requestBuffer_.Consume(body);
+  SendAll(serverSocket_, text);
+  requestState_ =
+      tunnel_ || bodyFramer_.InBody() ? RequestState::kPassThrough : RequestState::kHeader;
+  return HeaderOutcome::kForwarded;
 }
 
 bool ProxyConnection::ParseRequest() {
@@ -287,24 +337,11 @@ bool ProxyConnection::ParseRequest() {
   if (!upstream_->use && !tunnel_) {
     requestHeaderLines_.front() = OriginFormLine(request_);
   }
-  if (!HasBodylessMethodPrefix(requestHeaderLines_.front())) {
-    requestState_ = RequestState::kPassThrough;
-  }
+  // Without a length or chunked encoding, only a method outside the bodyless ones is taken to
+  // carry a body, passed through until the server answers.
+  bodyFramer_.Start(requestHeaderLines_, !HasBodylessMethodPrefix(requestHeaderLines_.front()));
   response_.SetHeadRequest(EqualsIgnoringCase(request_.method, "HEAD"));
   return true;
-}
-
-void ProxyConnection::AssembleForwardedRequest() {
-  std::string text = JoinLines(requestHeaderLines_);
-  TerminateHeaderText(text);
-  if (requestBuffer_.Empty()) {
-    requestBuffer_.Append(text);
-    return;
-  }
-  ByteBuffer assembled;
-  assembled.Append(text);
-  assembled.Append(requestBuffer_.View());
-  requestBuffer_ = std::move(assembled);
 }
 
 bool ProxyConnection::Connect() {
@@ -323,9 +360,6 @@ bool ProxyConnection::Connect() {
     response_.SetTunnel();
   }
   bool answerTunnel = !upstream_->use && tunnel_;
-  if (!answerTunnel) {
-    AssembleForwardedRequest();
-  }
   conversation_->MarkConnectStart();
   if (!serverSocket_.Valid()) {
     SetServerSocket(OpenServerConnection(context_.Hosts(), targetName, targetPort));

@@ -18,6 +18,7 @@
 #include "proxy/engine_context.h"
 #include "proxy/header_end_scanner.h"
 #include "proxy/header_text.h"
+#include "proxy/request_body_framer.h"
 #include "proxy/request_line.h"
 #include "proxy/response_handler.h"
 #include "proxy/upstream_proxy.h"
@@ -27,6 +28,12 @@ namespace rw::proxy {
 enum class RequestState {
   kHeader,       // the next browser bytes begin a request header
   kPassThrough,  // browser bytes go to the server as they come (a body, or a tunnel)
+};
+
+enum class HeaderOutcome {
+  kNeedMore,   // no complete request header yet
+  kForwarded,  // sent to the server with the body bytes that followed it
+  kRefused,    // answered by the proxy; the connection ends
 };
 
 class ProxyConnection : private ResponseOutput {
@@ -48,13 +55,16 @@ class ProxyConnection : private ResponseOutput {
  private:
   void Relay();
   bool HandleBrowserData();
+  HeaderOutcome HandleRequestHeader();
+  // Sends the body bytes at the front of the request buffer; the rest is the next request.
+  void ForwardBody();
+  void ServerHasAnswered();
   void HandleServerRead(bool* serverEnded);
   // Moves one read of a streamed body from server to browser through a pipe, without copying it
   // through this process. False when it did not apply; nothing has been read then.
   bool TrySpliceServerRead();
   bool ParseRequest();
   bool Connect();
-  void AssembleForwardedRequest();
   void Close();
 
   // The `count` bytes just read into the request buffer's tail.
@@ -83,6 +93,7 @@ class ProxyConnection : private ResponseOutput {
   RequestLine request_;
   bool tunnel_ = false;
   RequestState requestState_ = RequestState::kHeader;
+  RequestBodyFramer bodyFramer_;
   std::shared_ptr<const UpstreamProxy> upstream_;
   ResponseHandler response_;
 

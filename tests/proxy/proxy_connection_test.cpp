@@ -216,6 +216,82 @@ TEST(ProxyExchange, PostBodyInSeveralReadsIsPassedThrough) {
   EXPECT_EQ(conversations[0]->RequestText(), header + "abcdefg");
 }
 
+// A body that comes in a later read than its header is forwarded as a body whatever the method,
+// even when it holds a blank line, and the request after it is parsed as a request.
+TEST(ProxyExchange, RequestBodiesAreFramedForEveryMethod) {
+  struct Row {
+    std::string method;
+    std::string framing;  // the header field that frames the body
+    std::string body;
+  };
+  const std::string text = "line one\r\n\r\nGET http://x/ HTTP/1.1\r\n\r\n";
+  const std::vector<Row> rows = {
+      {"PUT", "Content-Length: " + std::to_string(text.size()), text},
+      {"DELETE", "Content-Length: " + std::to_string(text.size()), text},
+      {"PATCH", "Content-Length: " + std::to_string(text.size()), text},
+      {"GET", "Content-Length: " + std::to_string(text.size()), text},
+      {"PUT", "Transfer-Encoding: chunked", "4\r\nab\r\n\r\n3\r\n\r\n\r\r\n0\r\n\r\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.method + " with " + row.framing);
+    Gate headerArrived;
+    std::string header;
+    std::string body;
+    std::string next;
+    ScriptedOrigin origin([&](OriginPeer& peer) {
+      header = peer.ReadHeader();
+      headerArrived.Open();
+      body = peer.ReadExactly(row.body.size());
+      peer.Send(TextResponse("stored"));
+      next = peer.ReadRequest();
+      peer.Send(TextResponse("next"));
+      peer.ReadRequest();
+    });
+    TestEngine engine;
+    ASSERT_TRUE(engine.Start());
+    platform::Socket browser = engine.Browser();
+    ASSERT_TRUE(SendText(browser, row.method +
+                                      " http://127.0.0.1:" + std::to_string(origin.Port()) +
+                                      "/r HTTP/1.1\r\n" + row.framing + "\r\n\r\n"));
+    ASSERT_TRUE(headerArrived.Wait());
+    SendText(browser, row.body);
+    EXPECT_EQ(ReadAtLeast(browser, TextResponse("stored").size()), TextResponse("stored"));
+    EXPECT_EQ(Exchange(browser, Get(origin.Port(), "/next"), "next"), TextResponse("next"));
+    browser.Close();
+    ASSERT_TRUE(engine.Drain());
+    EXPECT_EQ(header, row.method + " /r HTTP/1.1\r\n" + row.framing + "\r\n\r\n");
+    EXPECT_EQ(body, row.body);
+    EXPECT_EQ(next, "GET /next HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  }
+}
+
+// The end of a body and the next request in one read: each goes its own way.
+TEST(ProxyExchange, RequestAfterABodyInTheSameReadIsParsed) {
+  std::vector<std::string> received;
+  ScriptedOrigin origin([&](OriginPeer& peer) {
+    for (;;) {
+      std::string request = peer.ReadRequest();
+      if (request.empty()) {
+        break;
+      }
+      received.push_back(request);
+      peer.Send(TextResponse("ok"));
+    }
+  });
+  TestEngine engine;
+  ASSERT_TRUE(engine.Start());
+  platform::Socket browser = engine.Browser();
+  const std::string put = "PUT http://127.0.0.1:" + std::to_string(origin.Port()) +
+                          "/a HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc";
+  ASSERT_TRUE(SendText(browser, put + Get(origin.Port(), "/b")));
+  EXPECT_EQ(ReadAtLeast(browser, 2 * TextResponse("ok").size()),
+            TextResponse("ok") + TextResponse("ok"));
+  browser.Close();
+  ASSERT_TRUE(engine.Drain());
+  EXPECT_EQ(received, (std::vector<std::string>{"PUT /a HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc",
+                                                "GET /b HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"}));
+}
+
 TEST(ProxyExchange, ResponsesWithoutBodyGoOutAtOnce) {
   struct Row {
     std::string method;

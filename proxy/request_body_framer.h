@@ -1,0 +1,48 @@
+// Where a request body ends: by its Content-Length or its chunked encoding, whatever the method,
+// so that the bytes after it are read as the next request header. Walks the chunked framing
+// without decoding it: the body is forwarded unchanged. Owned by one connection thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "proxy/header_text.h"
+
+namespace rw::proxy {
+
+enum class BodyFraming {
+  kNone,      // no body: the next browser bytes begin a request header
+  kLength,    // Content-Length bytes follow the header
+  kChunked,   // chunks up to the last one and its trailer
+  kUnframed,  // neither, or a framing that could not be read: passed through as it comes
+};
+
+class RequestBodyFramer {
+ public:
+  // Reads the framing from a request's header lines (the first is the request line).
+  // `mayCarryBody` says whether a request without Content-Length or chunked encoding is taken to
+  // have a body all the same (passed through unframed).
+  void Start(const LineList& lines, bool mayCarryBody);
+
+  // How many bytes from the front of `bytes` belong to the body. When fewer than all are taken
+  // (and the framing is not kUnframed), the body has ended and the rest is the next request.
+  size_t Take(std::string_view bytes);
+
+  BodyFraming Framing() const { return framing_; }
+  // True while body bytes are still expected (always for kUnframed).
+  bool InBody() const;
+
+ private:
+  enum class ChunkStep { kSize, kExtension, kData, kDataEnd, kTrailer, kDone };
+
+  size_t TakeChunked(std::string_view bytes);
+
+  BodyFraming framing_ = BodyFraming::kNone;
+  uint64_t remaining_ = 0;  // kLength: bytes left; kChunked: bytes left of the current chunk
+  ChunkStep step_ = ChunkStep::kDone;
+  bool sizeDigits_ = false;       // kSize: a hex digit has been seen
+  bool trailerLineText_ = false;  // kTrailer: the current line has more than line-end bytes
+};
+
+}  // namespace rw::proxy
