@@ -17,7 +17,7 @@ fi
 "$root/scripts/build.sh" none "$root/build" >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/rw-bench.XXXXXX")
-RELAYWATCH_CONFIG_DIR="$work/config" "$root/build/app/relaywatch" --headless --port "$port" \
+RELAYWATCH_CONFIG_DIR="$work/config" "$root/build/bin/relaywatch" --headless --port "$port" \
   --max-mb "${RW_MAX_MB:-8}" --log-dir "$work" > "$work/relaywatch.out" 2>&1 &
 rw_pid=$!
 cleanup() { kill -INT "$rw_pid" 2>/dev/null || true; wait "$rw_pid" 2>/dev/null || true; rm -rf "$work"; }

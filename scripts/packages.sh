@@ -8,6 +8,7 @@ RELAYWATCH_PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev openssl
   curl python3 coreutils procps
+  qt6-base-dev qt6-qpa-plugins fonts-dejavu-core xdg-utils
 )
 
 missing=()

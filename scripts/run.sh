@@ -4,4 +4,4 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/packages.sh"
 "$root/scripts/build.sh" none "$root/build" >&2
-exec "$root/build/app/relaywatch" "$@"
+exec "$root/build/bin/relaywatch" "$@"

@@ -1,9 +1,11 @@
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/headless_runner.h"
+#include "ui/desktop_runner.h"
 
 int main(int argc, char** argv) {
   rw::app::CommandLine options;
@@ -23,11 +25,20 @@ int main(int argc, char** argv) {
     case rw::app::CommandLine::ParseResult::kRun:
       break;
   }
-  if (!options.headless) {
+  if (options.headless) {
+    return rw::app::HeadlessRunner(options).Run();
+  }
+  if (options.HasOverrides()) {
     std::fprintf(stderr,
-                 "relaywatch: the desktop window is not available in this build yet; "
-                 "run with --headless.\n");
+                 "relaywatch: the options for one run need --headless; in the window, change "
+                 "them on the Settings page.\n");
     return 2;
   }
-  return rw::app::HeadlessRunner(options).Run();
+  if (!rw::ui::DesktopRunner::DisplayAvailable(&std::getenv)) {
+    std::fprintf(stderr,
+                 "relaywatch: no display to open the window on (neither DISPLAY nor "
+                 "WAYLAND_DISPLAY is set); run 'relaywatch --headless' instead.\n");
+    return 2;
+  }
+  return rw::ui::DesktopRunner::Run(argc, argv);
 }

@@ -1,0 +1,33 @@
+#include "ui/about_page.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QPixmap>
+
+#include "ui/program_picture.h"
+
+namespace rw::ui {
+
+AboutPage::AboutPage(QWidget* parent) : Page(parent) {
+  auto* picture = new QLabel(this);
+  picture->setPixmap(QPixmap::fromImage(ProgramPicture::Render(160)));
+  picture->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  picture->setAlignment(Qt::AlignCenter);
+  picture->setAccessibleName(QStringLiteral("Relaywatch"));
+
+  auto* versionLabel = new QLabel(QStringLiteral("Version:"), this);
+  versionText = new QLabel(QStringLiteral(RELAYWATCH_VERSION), this);
+  versionText->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  versionLabel->setBuddy(versionText);
+
+  auto* layout = new QGridLayout(this);
+  layout->setRowStretch(0, 1);
+  layout->setColumnStretch(0, 1);
+  layout->addWidget(picture, 1, 1, 1, 2, Qt::AlignCenter);
+  layout->addWidget(versionLabel, 2, 1, Qt::AlignRight);
+  layout->addWidget(versionText, 2, 2, Qt::AlignLeft);
+  layout->setColumnStretch(3, 1);
+  layout->setRowStretch(3, 1);
+}
+
+}  // namespace rw::ui

@@ -1,0 +1,24 @@
+// The About tab: the program's picture in a sunken frame and its version. No behaviour.
+// GUI thread only; owned by the main window.
+#pragma once
+
+#include "ui/page.h"
+
+class QLabel;
+
+namespace rw::ui {
+
+class AboutPage : public Page {
+  Q_OBJECT
+
+ public:
+  explicit AboutPage(QWidget* parent = nullptr);
+
+  // The "Version:" label's field, for tests and the accessibility tree.
+  QLabel* VersionText() const { return versionText; }
+
+ private:
+  QLabel* versionText = nullptr;
+};
+
+}  // namespace rw::ui

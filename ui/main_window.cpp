@@ -1,0 +1,182 @@
+#include "ui/main_window.h"
+
+#include <QCloseEvent>
+#include <QKeySequence>
+#include <QShortcut>
+#include <QTabBar>
+#include <QTimer>
+
+#include "ui/about_page.h"
+#include "ui/page_rectangle.h"
+#include "ui/program_picture.h"
+#include "ui/settings_page.h"
+#include "ui/splash_window.h"
+
+namespace rw::ui {
+namespace {
+
+// Gives the focus to the first control of `page` that takes it from the Tab key.
+void FocusFirstControl(QWidget* page) {
+  for (QWidget* next = page->nextInFocusChain(); next != page; next = next->nextInFocusChain()) {
+    if (page->isAncestorOf(next) && next->isVisibleTo(page) && next->isEnabled() &&
+        (next->focusPolicy() & Qt::TabFocus) != 0) {
+      next->setFocus(Qt::TabFocusReason);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+MainWindow::MainWindow(UiContext& context, const ViewerPageMakers& makers, QWidget* parent)
+    : QWidget(parent), context(context) {
+  setWindowTitle(QStringLiteral("Relaywatch"));
+  setWindowIcon(ProgramPicture::Icon());
+  resize(900, 560);
+
+  tabs = new QTabBar(this);
+  tabs->setExpanding(false);
+  tabs->setDrawBase(true);
+  for (const char* text : {"Settings", "Requests", "Responses", "Detail", "About"}) {
+    tabs->addTab(QString::fromLatin1(text));
+  }
+  tabs->setAccessibleName(QStringLiteral("Pages"));
+
+  // Settings first: its start-up loads and applies the settings and starts listening.
+  settingsPage = new SettingsPage(context, this);
+  pages[kSettings] = settingsPage;
+  pages[kRequests] = makers.requests(context, this);
+  pages[kResponses] = makers.responses(context, this);
+  pages[kDetail] = makers.detail(context, this);
+  pages[kAbout] = new AboutPage(this);
+  connect(settingsPage, &SettingsPage::exitRequested, this, &QWidget::close);
+  connect(tabs, &QTabBar::currentChanged, this, &MainWindow::TabChanged);
+
+  // The tab strip's own keys only work while it has the focus; these work from any page.
+  auto step = [this](int by) {
+    tabs->setCurrentIndex((tabs->currentIndex() + by + kTabCount) % kTabCount);
+  };
+  for (const QKeySequence& keys :
+       {QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)}) {
+    connect(new QShortcut(keys, this), &QShortcut::activated, this, [step] { step(1); });
+  }
+  for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+                                   QKeySequence(Qt::CTRL | Qt::Key_PageUp)}) {
+    connect(new QShortcut(keys, this), &QShortcut::activated, this, [step] { step(-1); });
+  }
+
+  timer = new QTimer(this);
+  timer->setInterval(kTimerMilliseconds);
+  connect(timer, &QTimer::timeout, this, &MainWindow::TimerTick);
+  timer->start();
+  startTime = context.now();
+
+  LayoutPages();
+
+  splash = new SplashWindow(this);
+  splash->ShowCentred();
+  splashShown = true;
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::TabChanged(int index) {
+  if (index == currentTab || index < 0 || index >= kTabCount) {
+    return;
+  }
+  currentTab = index;
+  for (int i = 0; i < kTabCount; ++i) {
+    PageAt(i)->setVisible(i == currentTab);
+  }
+  Page* selected = PageAt(currentTab);
+  // A user stepping through the tabs with the arrow keys keeps the focus on the tab strip;
+  // otherwise the page takes it, on its first control.
+  if (!tabs->hasFocus()) {
+    FocusFirstControl(selected);
+  }
+  selected->Selected();
+}
+
+void MainWindow::TimerTick() {
+  if (tickRunning || ended) {
+    return;
+  }
+  tickRunning = true;
+  PageAt(currentTab)->TimerTick();
+  context.app.Upkeep();
+  if (splashShown) {
+    SplashCheck();
+  }
+  tickRunning = false;
+}
+
+void MainWindow::SplashCheck() {
+  if (splash == nullptr) {
+    return;
+  }
+  if (static_cast<uint32_t>(context.now() - startTime) <= kSplashMilliseconds) {
+    return;
+  }
+  splash->close();
+  splash->deleteLater();
+  splash = nullptr;
+  repaint();
+}
+
+void MainWindow::ShowClearedState() {
+  for (Page* page : pages) {
+    page->ShowClearedState();
+  }
+}
+
+void MainWindow::EndRun() {
+  if (ended) {
+    return;
+  }
+  ended = true;
+  timer->stop();
+  if (splash != nullptr) {
+    splash->close();
+  }
+  if (context.app.Store().AutoLog()) {
+    context.app.Store().WriteLogs(true);
+  }
+  for (Page* page : pages) {
+    page->Closing();
+  }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  const bool first = !ended;
+  EndRun();
+  event->accept();
+  if (first) {
+    emit runEnded();
+  }
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  LayoutPages();
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  LayoutPages();
+}
+
+void MainWindow::LayoutPages() {
+  if (width() < 1 || height() < 1 || isMinimized()) {
+    return;
+  }
+  tabs->setGeometry(0, 0, width(), tabs->sizeHint().height());
+  const QRect header(tabs->mapTo(this, tabs->tabRect(0).topLeft()), tabs->tabRect(0).size());
+  const QRect page = PageRectangle(rect(), header);
+  for (int i = 0; i < kTabCount; ++i) {
+    PageAt(i)->setGeometry(page);
+    PageAt(i)->raise();
+    PageAt(i)->setVisible(i == currentTab);
+  }
+}
+
+}  // namespace rw::ui
