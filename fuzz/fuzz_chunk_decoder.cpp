@@ -65,22 +65,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(step.headerLength > 0 && step.headerLength <= all.size());
   }
 
-  ByteBuffer raw;
-  ByteBuffer decoded;
+  ByteBuffer buffer;
+  ChunkedProgress progress;
   size_t fed = 0;
   DecodeOutcome outcome = DecodeOutcome::kNeedMore;
   while (!reads.Done() && outcome == DecodeOutcome::kNeedMore) {
     bool mark = false;
     std::string_view read = reads.Next(&mark);
-    raw.Append(read);
+    buffer.Append(read);
     fed += read.size();
-    const size_t rawBefore = raw.Size();
-    const size_t decodedBefore = decoded.Size();
-    outcome = DecodeChunks(raw, decoded);
-    // Decoding only removes framing: it never makes bytes up.
-    Check(raw.Size() <= rawBefore);
-    Check(decoded.Size() - decodedBefore <= rawBefore - raw.Size());
-    Check(decoded.Size() <= fed);
+    const size_t decodedBefore = progress.decodedEnd - progress.decodedStart;
+    const size_t rawBefore = buffer.Size() - progress.rawStart;
+    outcome = DecodeChunksInPlace(buffer, progress);
+    // Decoding only removes framing: it never makes bytes up, and the decoded part never
+    // overtakes the raw part it is taken from.
+    Check(progress.decodedStart <= progress.decodedEnd);
+    Check(progress.decodedEnd <= progress.rawStart && progress.rawStart <= buffer.Size());
+    Check(buffer.Size() <= fed);
+    Check(progress.decodedEnd - progress.decodedStart - decodedBefore <= rawBefore);
+    if (outcome == DecodeOutcome::kComplete) {
+      Check(progress.decodedStart == 0 && progress.rawStart == progress.decodedEnd);
+    }
   }
   return 0;
 }

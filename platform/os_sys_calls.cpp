@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 
 #include <cerrno>
 #include <cstring>
@@ -77,6 +78,23 @@ SysCallResult Send(const Socket& socket, const char* data, size_t count) {
   ssize_t n;
   do {
     n = ::send(socket.Fd(), data, count, MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  return SysCallResult::FromReturn(n);
+}
+
+SysCallResult SendGathered(const Socket& socket, std::string_view first, std::string_view second) {
+  iovec parts[2];
+  parts[0].iov_base = const_cast<char*>(first.data());
+  parts[0].iov_len = first.size();
+  parts[1].iov_base = const_cast<char*>(second.data());
+  parts[1].iov_len = second.size();
+  msghdr message;
+  std::memset(&message, 0, sizeof(message));
+  message.msg_iov = parts;
+  message.msg_iovlen = 2;
+  ssize_t n;
+  do {
+    n = ::sendmsg(socket.Fd(), &message, MSG_NOSIGNAL);
   } while (n < 0 && errno == EINTR);
   return SysCallResult::FromReturn(n);
 }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/socket.h"
 
@@ -40,6 +41,8 @@ SysCallResult ConnectIPv4(const Socket& socket, uint32_t netOrderAddress, uint16
 SysCallResult Recv(const Socket& socket, char* data, size_t capacity);
 // MSG_NOSIGNAL: a peer that went away yields EPIPE instead of killing the process.
 SysCallResult Send(const Socket& socket, const char* data, size_t count);
+// One send of `first` followed by `second` (either may be empty), MSG_NOSIGNAL as Send.
+SysCallResult SendGathered(const Socket& socket, std::string_view first, std::string_view second);
 // Both directions; wakes a thread blocked in accept or recv on the same socket.
 SysCallResult Shutdown(int fd);
 SysCallResult SetIntOption(const Socket& socket, int level, int name, int value);

@@ -65,4 +65,18 @@ void ByteBuffer::Consume(size_t count) {
   }
 }
 
+void ByteBuffer::Erase(size_t offset, size_t count) {
+  size_t size = Size();
+  offset = std::min(offset, size);
+  count = std::min(count, size - offset);
+  if (count == 0) {
+    return;
+  }
+  char* data = storage_.get() + begin_;
+  std::memmove(data + offset, data + offset + count, size - offset - count);
+  end_ -= count;
+  // A different byte sequence from `offset` on: scanners keyed on this count must start over.
+  ++consumedTotal_;
+}
+
 }  // namespace rw::proxy

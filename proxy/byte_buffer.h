@@ -23,6 +23,9 @@ class ByteBuffer {
   bool Empty() const { return end_ == begin_; }
   std::string_view View() const { return std::string_view(Data(), Size()); }
 
+  // For rearranging bytes in place; the size does not change.
+  char* MutableData() { return storage_.get() + begin_; }
+
   void Append(const char* data, size_t count);
   void Append(std::string_view bytes) { Append(bytes.data(), bytes.size()); }
   // Room for at least `count` more bytes at the end, to be filled and then committed.
@@ -32,6 +35,8 @@ class ByteBuffer {
   // Removes `count` bytes (at most Size()) from the front.
   void Consume(size_t count);
   void Clear() { Consume(Size()); }
+  // Removes `count` bytes starting `offset` bytes from the front; the bytes after them move up.
+  void Erase(size_t offset, size_t count);
   // Total bytes ever removed from the front; lets an incremental scanner notice that what it
   // scanned is gone.
   uint64_t ConsumedTotal() const { return consumedTotal_; }

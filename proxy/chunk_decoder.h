@@ -29,8 +29,19 @@ ChunkStep NextChunk(std::string_view bytes);
 
 enum class DecodeOutcome { kNeedMore, kComplete, kMalformed };
 
-// Moves every whole chunk from the front of `raw` to the end of `decoded`. On kComplete the last
-// chunk and its trailers have left `raw`; what follows them stays.
-DecodeOutcome DecodeChunks(ByteBuffer& raw, ByteBuffer& decoded);
+// How far the in-place decoding of a chunked body has come: bytes `decodedStart` to `decodedEnd`
+// of the buffer are the decoded data so far, raw chunked bytes begin at `rawStart`, and all other
+// bytes before that were framing.
+struct ChunkedProgress {
+  size_t decodedStart = 0;
+  size_t decodedEnd = 0;
+  size_t rawStart = 0;
+};
+
+// Decodes every whole chunk from `progress.rawStart` on without copying it out of the buffer:
+// each chunk's data is joined to the decoded data by moving whichever of the two is smaller. On
+// kComplete the framing is gone: the buffer holds the decoded body, then whatever followed the
+// last chunk and its trailers.
+DecodeOutcome DecodeChunksInPlace(ByteBuffer& buffer, ChunkedProgress& progress);
 
 }  // namespace rw::proxy

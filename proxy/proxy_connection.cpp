@@ -425,6 +425,25 @@ void ProxyConnection::SendToBrowser(std::string_view bytes) {
   SendAll(browserSocket_, bytes);
 }
 
+void ProxyConnection::SendGatheredToBrowser(std::string_view head, std::string_view body) {
+  if (!browserSocket_.Valid()) {
+    return;
+  }
+  // Portions of at most the send size, as every send; the first one carries the header.
+  while (!head.empty() || !body.empty()) {
+    std::string_view first = head.substr(0, bufferSize_);
+    std::string_view second = body.substr(0, bufferSize_ - first.size());
+    platform::SysCallResult sent = platform::SendGathered(browserSocket_, first, second);
+    if (sent.value <= 0) {
+      return;
+    }
+    const auto count = static_cast<size_t>(sent.value);
+    const size_t fromHead = std::min(count, head.size());
+    head.remove_prefix(fromHead);
+    body.remove_prefix(count - fromHead);
+  }
+}
+
 void ProxyConnection::CaptureResponseBytes(std::string_view bytes) {
   conversation_->AddResponseData(bytes.data(), static_cast<int32_t>(bytes.size()));
 }

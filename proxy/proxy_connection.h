@@ -80,6 +80,7 @@ class ProxyConnection : private ResponseOutput {
 
   // ResponseOutput
   void SendToBrowser(std::string_view bytes) override;
+  void SendGatheredToBrowser(std::string_view head, std::string_view body) override;
   void CaptureResponseBytes(std::string_view bytes) override;
 
   EngineContext& context_;

@@ -48,6 +48,14 @@ void LengthInsteadOfCoding(LineList& lines, size_t length) {
 
 }  // namespace
 
+void ResponseOutput::SendGatheredToBrowser(std::string_view head, std::string_view body) {
+  std::string bytes;
+  bytes.reserve(head.size() + body.size());
+  bytes.append(head);
+  bytes.append(body);
+  SendToBrowser(bytes);
+}
+
 void ResponseHandler::Reset() {
   current_ = Progress(tunnel_ ? BodyAction::kTunnel : BodyAction::kAwaitingHeader);
 }
@@ -84,7 +92,7 @@ void ResponseHandler::AccountStreamedBytes(size_t count) {
 }
 
 bool ResponseHandler::HoldsResponse() const {
-  return !buffer_.Empty() || !current_.header.empty() || !current_.decoded.Empty();
+  return !buffer_.Empty() || !current_.header.empty();
 }
 
 bool ResponseHandler::ParseHeader() {
@@ -202,12 +210,12 @@ void ResponseHandler::ChooseBodyAction() {
 }
 
 bool ResponseHandler::DecodeChunkStage() {
-  switch (DecodeChunks(buffer_, current_.decoded)) {
+  switch (DecodeChunksInPlace(buffer_, current_.chunked)) {
     case DecodeOutcome::kMalformed:
       ReleaseHeld();
       return true;
     case DecodeOutcome::kNeedMore:
-      if (HeldBytes() > kMaxHeldResponseBytes) {
+      if (buffer_.Size() > kMaxHeldResponseBytes) {
         ReleaseHeld();
       }
       return false;
@@ -245,7 +253,7 @@ void ResponseHandler::StreamOrHold() {
     ForwardBuffer();
   } else {
     current_.bodyBytes = static_cast<int64_t>(buffer_.Size());
-    if (HeldBytes() > kMaxHeldResponseBytes) {
+    if (buffer_.Size() > kMaxHeldResponseBytes) {
       ReleaseHeld();
     }
   }
@@ -255,12 +263,8 @@ void ResponseHandler::StreamOrHold() {
 }
 
 void ResponseHandler::CompleteChunkedBody() {
-  // The decoded body goes first; anything the server sent after the last chunk follows it.
-  ByteBuffer rest = std::move(buffer_);
-  buffer_ = std::move(current_.decoded);
-  current_.decoded = ByteBuffer();
-  const size_t decodedSize = buffer_.Size();
-  buffer_.Append(rest.View());
+  // The buffer now holds the decoded body, then anything the server sent after the last chunk.
+  const size_t decodedSize = current_.chunked.decodedEnd;
   LengthInsteadOfCoding(current_.header, decodedSize);
   current_.info.chunked = false;
   current_.info.contentLength = static_cast<int64_t>(decodedSize);
@@ -285,15 +289,14 @@ void ResponseHandler::SendHeader() {
 }
 
 void ResponseHandler::SendHeaderAndBuffer() {
-  // One send for header and body: one segment on the wire for small pages.
+  // Header and body leave together: one segment on the wire for small pages.
   std::string text = JoinLines(current_.header);
   TerminateHeaderText(text);
   current_.header.clear();
   if (text.empty()) {
     output_.SendToBrowser(buffer_.View());
   } else {
-    text.append(buffer_.Data(), buffer_.Size());
-    output_.SendToBrowser(text);
+    output_.SendGatheredToBrowser(text, buffer_.View());
   }
   buffer_.Clear();
 }
@@ -306,15 +309,16 @@ void ResponseHandler::ReleaseHeld() {
     std::string text = JoinLines(current_.header);
     TerminateHeaderText(text);
     current_.header.clear();
-    ByteBuffer& decoded = current_.decoded;
-    if (!decoded.Empty()) {
+    const std::string_view held = buffer_.View();
+    const ChunkedProgress& chunked = current_.chunked;
+    const size_t decodedSize = chunked.decodedEnd - chunked.decodedStart;
+    if (decodedSize > 0) {
       char size[32];
-      std::snprintf(size, sizeof(size), "%zx\r\n", decoded.Size());
+      std::snprintf(size, sizeof(size), "%zx\r\n", decodedSize);
       text += size;
-      text.append(decoded.Data(), decoded.Size());
-      decoded.Clear();
+      text.append(held.substr(chunked.decodedStart, decodedSize));
     }
-    text.append(buffer_.Data(), buffer_.Size());
+    text.append(held.substr(chunked.rawStart));
     buffer_.Clear();
     output_.SendToBrowser(text);
     current_.info.chunked = false;

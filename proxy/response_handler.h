@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "proxy/byte_buffer.h"
+#include "proxy/chunk_decoder.h"
 #include "proxy/header_end_scanner.h"
 #include "proxy/header_text.h"
 #include "proxy/response_header_info.h"
@@ -19,6 +20,9 @@ class ResponseOutput {
   virtual ~ResponseOutput() = default;
   // Sends all bytes to the browser; a failure is not reported (the browser side then ends).
   virtual void SendToBrowser(std::string_view bytes) = 0;
+  // Sends a header and a body as if they were one range; the connection gathers them into its
+  // sends, so a held page is neither copied again nor split into a small first segment.
+  virtual void SendGatheredToBrowser(std::string_view head, std::string_view body);
   // Bytes the proxy itself adds to the response buffer, captured as response data.
   virtual void CaptureResponseBytes(std::string_view bytes) = 0;
 };
@@ -83,9 +87,9 @@ class ResponseHandler {
     ResponseHeaderInfo info;
     // Body bytes taken from the server after the header (for chunked text: once decoded).
     int64_t bodyBytes = 0;
-    bool sniffed = false;  // the first body bytes have been looked at
-    LineList header;       // header lines not yet sent to the browser
-    ByteBuffer decoded;    // chunked text decoded so far
+    bool sniffed = false;     // the first body bytes have been looked at
+    LineList header;          // header lines not yet sent to the browser
+    ChunkedProgress chunked;  // where decoding a chunked text body in the buffer stands
     HeaderEndScanner headerEnd;
   };
 
@@ -106,7 +110,6 @@ class ResponseHandler {
   // Stops holding: sends the header and what is held; later bytes stream.
   void ReleaseHeld();
   void CompleteChunkedBody();
-  size_t HeldBytes() const { return buffer_.Size() + current_.decoded.Size(); }
 
   ResponseOutput& output_;
   ByteBuffer buffer_;
