@@ -12,7 +12,11 @@
 namespace rw::capture {
 
 Conversation::Conversation(int32_t id, ConversationStore& store)
-    : id(id), store(store), startTime(platform::NowLocal()), lastDataTime(startTime) {
+    : id(id),
+      store(store),
+      startMilliseconds(platform::NowWallMilliseconds()),
+      startTime{startMilliseconds / 1000},
+      lastDataTime(startTime) {
   startTick = platform::NowTicks();
   connectStartTick = platform::NowTicks();
   connectedTick = platform::NowTicks();
@@ -50,6 +54,11 @@ void Conversation::AddData(Direction direction, const char* data, int32_t count)
   {
     std::lock_guard guard(lock);
     Side& side = SideOf(direction);
+    if (direction == Direction::kResponse && !responseStarted) {
+      // When the server began to answer: splits the exchange's time into waiting and receiving.
+      responseStarted = true;
+      firstResponseTick = platform::NowTicks();
+    }
     side.total += count;
     const auto size = static_cast<int64_t>(side.data.size());
     // A full buffer stores nothing more, so the chunk need not be scanned at all. A released
@@ -226,6 +235,42 @@ void Conversation::AppendPageBlock(Direction direction, std::string& out) const 
       std::snprintf(separator, sizeof separator,
                     "\r\n\r\n--------------- %s (%d) ---------------\r\n\r\n", time.c_str(), id);
   out.append(separator, static_cast<size_t>(n));
+}
+
+ConversationRecord Conversation::CopyRecord() const {
+  std::lock_guard guard(lock);
+  ConversationRecord record;
+  record.id = id;
+  record.startMilliseconds = startMilliseconds;
+  record.released = released;
+  if (!released) {
+    record.request = request.data;
+    record.response = response.data;
+  }
+  record.requestTotal = request.total;
+  record.responseTotal = response.total;
+  record.startTick = startTick;
+  record.connectStartTick = connectStartTick;
+  record.connectedTick = connectedTick;
+  record.lastTick = lastTick;
+  record.responseStarted = responseStarted;
+  record.firstResponseTick = responseStarted ? firstResponseTick : lastTick;
+  return record;
+}
+
+ExchangeSummary Conversation::Summary() const {
+  std::lock_guard guard(lock);
+  ExchangeSummary summary;
+  summary.id = id;
+  summary.startMilliseconds = startMilliseconds;
+  if (!released) {
+    summary.requestLine = FirstLineOf(request.data);
+    summary.statusLine = FirstLineOf(response.data);
+  }
+  summary.requestTotal = request.total;
+  summary.responseTotal = response.total;
+  summary.totalMilliseconds = platform::TickDifference(lastTick, startTick);
+  return summary;
 }
 
 void Conversation::Release() {

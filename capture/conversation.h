@@ -18,6 +18,34 @@ class ConversationStore;
 
 enum class Direction { kRequest, kResponse };
 
+// A consistent copy of one record, taken under its lock, for exports that read every field.
+struct ConversationRecord {
+  int32_t id = 0;
+  int64_t startMilliseconds = 0;  // wall clock at creation, ms since the epoch
+  std::string request;            // captured bytes
+  std::string response;
+  int64_t requestTotal = 0;
+  int64_t responseTotal = 0;
+  uint32_t startTick = 0;
+  uint32_t connectStartTick = 0;
+  uint32_t connectedTick = 0;
+  uint32_t firstResponseTick = 0;  // equals lastTick when no response byte arrived
+  bool responseStarted = false;
+  uint32_t lastTick = 0;
+  bool released = false;
+};
+
+// What one line about a completed exchange needs, without copying the captured bodies.
+struct ExchangeSummary {
+  int32_t id = 0;
+  int64_t startMilliseconds = 0;
+  std::string requestLine;  // first line of each direction, as FirstLine gives it
+  std::string statusLine;
+  int64_t requestTotal = 0;
+  int64_t responseTotal = 0;
+  int32_t totalMilliseconds = 0;
+};
+
 class Conversation {
  public:
   // Each direction keeps at most this many captured bytes.
@@ -47,6 +75,8 @@ class Conversation {
   int64_t RequestTotal() const;
   int64_t ResponseTotal() const;
   platform::LocalDateTime StartTime() const;
+  // Wall-clock creation time with milliseconds, since the epoch.
+  int64_t StartMilliseconds() const { return startMilliseconds; }
   platform::LocalDateTime LastDataTime() const;
   // True once the store has removed the record; its data is then gone.
   bool IsReleased() const;
@@ -70,6 +100,9 @@ class Conversation {
   // Appends this record's block of a page text: its captured bytes (malformed UTF-8 shown as
   // "?"), the omission note and the separator naming it.
   void AppendPageBlock(Direction direction, std::string& out) const;
+  // Both may throw std::bad_alloc.
+  ConversationRecord CopyRecord() const;
+  ExchangeSummary Summary() const;
 
   ConversationStore& Store() const { return store; }
 
@@ -95,6 +128,7 @@ class Conversation {
 
   const int32_t id;
   ConversationStore& store;
+  const int64_t startMilliseconds;
   const platform::LocalDateTime startTime;
 
   // Read by the store's walks without this record's lock; set once by the owning thread.
@@ -114,6 +148,8 @@ class Conversation {
   uint32_t startTick = 0;                // guarded by lock
   uint32_t connectStartTick = 0;         // guarded by lock
   uint32_t connectedTick = 0;            // guarded by lock
+  uint32_t firstResponseTick = 0;        // guarded by lock; valid once responseStarted
+  bool responseStarted = false;          // guarded by lock
   uint32_t lastTick = 0;                 // guarded by lock
   bool released = false;                 // guarded by lock
 };

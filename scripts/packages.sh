@@ -7,6 +7,7 @@ RELAYWATCH_PACKAGES=(
   g++ cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev openssl
+  nlohmann-json3-dev
   curl python3 coreutils procps
   qt6-base-dev qt6-qpa-plugins fonts-dejavu-core xdg-utils
 )

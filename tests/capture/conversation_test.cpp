@@ -108,6 +108,36 @@ TEST(Conversation, TimingTexts) {
   }
 }
 
+TEST(Conversation, RecordCopyKeepsFirstResponseByteTime) {
+  ManualTicks ticks;
+  ConversationStore store;
+  ticks.Set(100);
+  Conversation c(3, store);
+  AddRequest(c, "GET http://a.test/ HTTP/1.1\r\n\r\n");
+  ticks.Set(110);
+  c.MarkConnectStart();
+  ticks.Set(120);
+  c.MarkConnected();
+  EXPECT_FALSE(c.CopyRecord().responseStarted);
+  ticks.Set(150);
+  AddResponse(c, "HTTP/1.1 200 OK\r\n\r\n");
+  ticks.Set(170);
+  AddResponse(c, "more");  // later bytes do not move the first-byte time
+  ticks.Set(200);
+  c.MarkEnd();
+  const ConversationRecord record = c.CopyRecord();
+  EXPECT_TRUE(record.responseStarted);
+  EXPECT_EQ(record.firstResponseTick, 150u);
+  EXPECT_EQ(record.lastTick, 200u);
+  EXPECT_EQ(record.response, "HTTP/1.1 200 OK\r\n\r\nmore");
+  EXPECT_EQ(record.responseTotal, 23);
+  const ExchangeSummary summary = c.Summary();
+  EXPECT_EQ(summary.requestLine, "GET http://a.test/ HTTP/1.1");
+  EXPECT_EQ(summary.statusLine, "HTTP/1.1 200 OK");
+  EXPECT_EQ(summary.totalMilliseconds, 100);
+  EXPECT_EQ(summary.startMilliseconds / 1000, c.StartTime().seconds);
+}
+
 TEST(Conversation, ExhaustedMemoryIsReportedPerDirection) {
   FakeCaptureNotifier notifier;
   ConversationStore store;

@@ -1,0 +1,50 @@
+// Writes a new version of a file beside it under a temporary name and renames it into place, so a
+// reader opening the file at any moment finds the old version or the new one, whole. Used by one
+// thread at a time; created with mode 0600 because what it holds (captured traffic) is private.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace rw::platform {
+
+class ReplacingFile {
+ public:
+  ReplacingFile() = default;
+  ~ReplacingFile();  // abandons a version that was not committed
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+  // Starts a new version of `path`: a temporary file in the same directory. False when it cannot
+  // be created; Error() says why.
+  bool Begin(const std::string& path);
+  // Buffered; false once any write has failed, and then stays false.
+  bool Write(std::string_view bytes);
+  // Appends the first `length` bytes of the version now at the target path. False when that file
+  // is shorter or cannot be read.
+  bool CopyFromCurrent(int64_t length);
+  // Flushes, syncs and closes the temporary file and renames it over the target.
+  bool Commit();
+  // Closes and removes the temporary file; the target is left as it was.
+  void Abandon();
+
+  // errno of the first failure, 0 when none.
+  int Error() const { return error; }
+  // Bytes written to the new version so far.
+  int64_t Size() const { return size; }
+
+ private:
+  bool Flush();
+  bool WriteAll(const char* bytes, size_t count);
+  bool Fail(int errorNumber);
+
+  std::string target;
+  std::string temporary;
+  int fd = -1;
+  int error = 0;
+  int64_t size = 0;
+  std::string pending;
+};
+
+}  // namespace rw::platform
