@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "platform/write_all.h"
+
 namespace rw::platform {
 namespace {
 
@@ -13,57 +15,38 @@ constexpr size_t kBufferSize = 64 * 1024;
 
 }  // namespace
 
-AppendFile::~AppendFile() {
-  if (fd >= 0) {
-    ::close(fd);
-  }
-}
-
 bool AppendFile::Open(const std::string& path) {
-  if (fd >= 0) {
+  if (file.Valid()) {
     error = EBUSY;
     return false;
   }
   error = 0;
   pending.clear();
-  fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) {
+  FileDescriptor opened(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+  if (!opened.Valid()) {
     error = errno;
     return false;
   }
   struct stat info {};
-  if (::fstat(fd, &info) != 0) {
+  if (::fstat(opened.Get(), &info) != 0) {
     error = errno;
-    ::close(fd);
-    fd = -1;
     return false;
   }
   sizeAtOpen = static_cast<int64_t>(info.st_size);
+  file = std::move(opened);
   return true;
 }
 
-bool AppendFile::WriteAll(const char* bytes, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, bytes, size);
-    if (n < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      error = errno;
-      return false;
-    }
-    if (n == 0) {
-      error = EIO;
-      return false;
-    }
-    bytes += n;
-    size -= static_cast<size_t>(n);
+bool AppendFile::WriteNow(std::string_view bytes) {
+  const SysCallResult written = WriteAll(file, bytes);
+  if (!written.Ok()) {
+    error = written.errorNumber;
   }
-  return true;
+  return written.Ok();
 }
 
 bool AppendFile::Write(std::string_view bytes) {
-  if (fd < 0 || error != 0) {
+  if (!file.Valid() || error != 0) {
     if (error == 0) {
       error = EBADF;
     }
@@ -77,47 +60,45 @@ bool AppendFile::Write(std::string_view bytes) {
     return false;
   }
   if (bytes.size() >= kBufferSize) {
-    return WriteAll(bytes.data(), bytes.size());
+    return WriteNow(bytes);
   }
   pending.append(bytes);
   return true;
 }
 
 bool AppendFile::Flush() {
-  if (fd < 0 || error != 0) {
+  if (!file.Valid() || error != 0) {
     if (error == 0) {
       error = EBADF;
     }
     return false;
   }
-  const bool ok = WriteAll(pending.data(), pending.size());
+  const bool ok = WriteNow(pending);
   pending.clear();
   return ok;
 }
 
 bool AppendFile::Close() {
-  if (fd < 0) {
+  if (!file.Valid()) {
     return false;
   }
   const bool flushed = Flush();
-  const int closed = ::close(fd);
-  fd = -1;
-  if (closed != 0 && error == 0) {
-    error = errno;
+  const SysCallResult closed = file.Close();
+  if (!closed.Ok() && error == 0) {
+    error = closed.errorNumber;
   }
-  return flushed && closed == 0;
+  return flushed && closed.Ok();
 }
 
 void AppendFile::Abandon() {
-  if (fd < 0) {
+  if (!file.Valid()) {
     return;
   }
   pending.clear();
-  if (::ftruncate(fd, static_cast<off_t>(sizeAtOpen)) != 0) {
+  if (::ftruncate(file.Get(), static_cast<off_t>(sizeAtOpen)) != 0) {
     // Nothing more to do: the file keeps a partial tail, which the next pass follows.
   }
-  ::close(fd);
-  fd = -1;
+  (void)file.Close();
 }
 
 }  // namespace rw::platform

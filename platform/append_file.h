@@ -6,18 +6,14 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_descriptor.h"
+
 namespace rw::platform {
 
 class AppendFile {
  public:
-  AppendFile() = default;
-  ~AppendFile();  // closes without a check when Close was not called
-  AppendFile(const AppendFile&) = delete;
-  AppendFile& operator=(const AppendFile&) = delete;
-
   // Opens (or creates, mode 0600) `path` for appending. False when it cannot; Error() says why.
   bool Open(const std::string& path);
-  bool IsOpen() const { return fd >= 0; }
   // Size of the file when it was opened: 0 for a file created now or found empty.
   int64_t SizeAtOpen() const { return sizeAtOpen; }
 
@@ -25,7 +21,7 @@ class AppendFile {
   bool Write(std::string_view bytes);
   // Hands everything buffered to the kernel; false when not all of it was written.
   bool Flush();
-  // Flushes and closes, checking both.
+  // Flushes and closes, checking both. (Destroying an open file closes it without the checks.)
   bool Close();
   // Best effort: drops what this handle appended, cutting the file back to SizeAtOpen(), and
   // closes it. Used after a failed pass so that a later pass does not leave half-written rows.
@@ -35,9 +31,9 @@ class AppendFile {
   int Error() const { return error; }
 
  private:
-  bool WriteAll(const char* bytes, size_t size);
+  bool WriteNow(std::string_view bytes);
 
-  int fd = -1;
+  FileDescriptor file;
   int64_t sizeAtOpen = 0;
   int error = 0;
   std::string pending;

@@ -51,11 +51,8 @@ SysCallResult Listen(const Socket& socket, int backlog) {
 }
 
 SocketResult Accept(const Socket& socket) {
-  int fd;
-  do {
-    fd = ::accept4(socket.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  return SocketFromReturn(fd);
+  return SocketFromReturn(RetryWhileInterrupted(
+      [&] { return ::accept4(socket.Fd(), nullptr, nullptr, SOCK_CLOEXEC); }));
 }
 
 SysCallResult ConnectIPv4(const Socket& socket, uint32_t netOrderAddress, uint16_t port) {
@@ -67,19 +64,13 @@ SysCallResult ConnectIPv4(const Socket& socket, uint32_t netOrderAddress, uint16
 }
 
 SysCallResult Recv(const Socket& socket, char* data, size_t capacity) {
-  ssize_t n;
-  do {
-    n = ::recv(socket.Fd(), data, capacity, 0);
-  } while (n < 0 && errno == EINTR);
-  return SysCallResult::FromReturn(n);
+  return SysCallResult::FromReturn(
+      RetryWhileInterrupted([&] { return ::recv(socket.Fd(), data, capacity, 0); }));
 }
 
 SysCallResult Send(const Socket& socket, const char* data, size_t count) {
-  ssize_t n;
-  do {
-    n = ::send(socket.Fd(), data, count, MSG_NOSIGNAL);
-  } while (n < 0 && errno == EINTR);
-  return SysCallResult::FromReturn(n);
+  return SysCallResult::FromReturn(
+      RetryWhileInterrupted([&] { return ::send(socket.Fd(), data, count, MSG_NOSIGNAL); }));
 }
 
 SysCallResult SendGathered(const Socket& socket, std::string_view first, std::string_view second) {
@@ -142,10 +133,7 @@ PollReadResult PollReadable(int first, int second) {
   fds[1].events = POLLIN;
   fds[1].revents = 0;
   nfds_t count = second >= 0 ? 2 : 1;
-  int n;
-  do {
-    n = ::poll(fds, count, -1);
-  } while (n < 0 && errno == EINTR);
+  const int n = RetryWhileInterrupted([&] { return ::poll(fds, count, -1); });
   PollReadResult result;
   if (n <= 0) {
     result.errorNumber = n < 0 ? errno : 0;

@@ -4,26 +4,15 @@
 
 #include <sys/types.h>
 
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "platform/socket.h"
+#include "platform/sys_call_result.h"
 
 namespace rw::platform {
-
-struct SysCallResult {
-  ssize_t value = -1;   // the call's result; -1 on failure
-  int errorNumber = 0;  // errno at the failing call, 0 on success
-  bool Ok() const { return value >= 0; }
-
-  // Wraps a system call's return value, capturing errno right after the call when it failed.
-  static SysCallResult FromReturn(ssize_t returned) {
-    return SysCallResult{returned, returned < 0 ? errno : 0};
-  }
-};
 
 struct SocketResult {
   Socket socket;

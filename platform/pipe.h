@@ -4,6 +4,7 @@
 
 #include <cstddef>
 
+#include "platform/file_descriptor.h"
 #include "platform/os_sys_calls.h"
 
 namespace rw::platform {
@@ -11,24 +12,21 @@ namespace rw::platform {
 class Pipe {
  public:
   Pipe() = default;
-  ~Pipe();
-  Pipe(Pipe&& other) noexcept;
-  Pipe& operator=(Pipe&& other) noexcept;
-  Pipe(const Pipe&) = delete;
-  Pipe& operator=(const Pipe&) = delete;
 
-  // A close-on-exec pipe; invalid (with the error) on failure. Asks for `capacity` bytes of room
-  // and keeps what the system grants.
-  static Pipe Create(size_t capacity, int* errorNumber);
+  // A close-on-exec pipe asking for `capacity` bytes of room (it keeps what the system grants).
+  // On failure the pipe is not Valid() and CreateError() gives the errno.
+  static Pipe Create(size_t capacity);
 
-  bool Valid() const { return readFd_ >= 0; }
-  int ReadFd() const { return readFd_; }
-  int WriteFd() const { return writeFd_; }
+  bool Valid() const { return readEnd.Valid(); }
+  int CreateError() const { return createError; }
+  int ReadFd() const { return readEnd.Get(); }
+  int WriteFd() const { return writeEnd.Get(); }
   void Close();
 
  private:
-  int readFd_ = -1;
-  int writeFd_ = -1;
+  FileDescriptor readEnd;
+  FileDescriptor writeEnd;
+  int createError = 0;
 };
 
 // Moves up to `count` bytes from a socket into the pipe without copying; waits for data like

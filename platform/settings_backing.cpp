@@ -8,25 +8,13 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "platform/file_descriptor.h"
+#include "platform/write_all.h"
+
 namespace rw::platform {
 namespace {
 
 constexpr const char* kKeyPath = "HKEY_LOCAL_MACHINE/Software/Quillon/Relaywatch";
-
-bool WriteAll(int fd, std::string_view data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -72,45 +60,38 @@ bool SettingsBacking::CreateKey() const {
 SettingsBacking::ReadResult SettingsBacking::ReadValue(std::string_view name,
                                                        size_t maxBytes) const {
   ReadResult result;
-  const int dirFd = ::open(keyDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd < 0) {
+  const FileDescriptor directory(::open(keyDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!directory.Valid()) {
     result.status = ReadStatus::kKeyUnavailable;
     return result;
   }
   if (!IsPlainName(name)) {
-    ::close(dirFd);
     result.status = ReadStatus::kValueMissing;
     return result;
   }
-  const std::string file(name);
-  const int fd = ::openat(dirFd, file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  ::close(dirFd);
-  if (fd < 0) {
+  const std::string fileName(name);
+  const FileDescriptor file(
+      ::openat(directory.Get(), fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!file.Valid()) {
     result.status = ReadStatus::kValueMissing;
     return result;
   }
   // One byte more than allowed tells a value that is too large from one that just fits.
   std::string data(maxBytes + 1, '\0');
   size_t got = 0;
-  bool failed = false;
   while (got < data.size()) {
-    const ssize_t n = ::read(fd, data.data() + got, data.size() - got);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
+    const ssize_t n = RetryWhileInterrupted(
+        [&] { return ::read(file.Get(), data.data() + got, data.size() - got); });
     if (n < 0) {
-      failed = true;
-      break;
+      result.status = ReadStatus::kValueMissing;
+      return result;
     }
     if (n == 0) {
       break;
     }
     got += static_cast<size_t>(n);
   }
-  ::close(fd);
-  if (failed) {
-    result.status = ReadStatus::kValueMissing;
-  } else if (got > maxBytes) {
+  if (got > maxBytes) {
     result.status = ReadStatus::kTooLarge;
   } else {
     data.resize(got);
@@ -130,12 +111,13 @@ bool SettingsBacking::WriteValue(std::string_view name, std::string_view data) c
   }
   const std::filesystem::path target = keyDirectory / std::string(name);
   std::string temp = (keyDirectory / ("." + std::string(name) + ".XXXXXX")).string();
-  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) {
+  FileDescriptor file(::mkostemp(temp.data(), O_CLOEXEC));
+  if (!file.Valid()) {
     return false;
   }
-  bool ok = ::fchmod(fd, 0600) == 0 && WriteAll(fd, data) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
+  bool ok =
+      ::fchmod(file.Get(), 0600) == 0 && WriteAll(file, data).Ok() && ::fsync(file.Get()) == 0;
+  ok = file.Close().Ok() && ok;
   if (ok && ::rename(temp.c_str(), target.c_str()) == 0) {
     return true;
   }

@@ -1,5 +1,5 @@
-// File-backed key-value store standing in for the registry key the settings live in.
-// One directory is the key; each value is one file holding its bytes exactly.
+// The persistent key-value store the settings live in: one directory is the key, each value one
+// file holding its bytes exactly.
 // Used on the user-interface thread; no state beyond the key's path.
 #pragma once
 
@@ -21,7 +21,7 @@ class SettingsBacking {
   explicit SettingsBacking(std::filesystem::path keyDirectory);
 
   // $RELAYWATCH_CONFIG_DIR, else ${XDG_CONFIG_HOME:-$HOME/.config}/relaywatch, joined with the
-  // registry-style key path so that the layout mirrors where the values used to live.
+  // settings key's path (machine root, maker, program), so the values keep one fixed place.
   static std::filesystem::path DefaultKeyDirectory();
 
   // Creates the key's directories (0700) as needed; true when the key exists afterwards.

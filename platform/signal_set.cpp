@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <ctime>
 
+#include "platform/sys_call_result.h"
+
 namespace rw::platform {
 namespace {
 
@@ -40,25 +42,20 @@ SignalSet::WaitResult SignalSet::Wait(std::chrono::milliseconds timeout) const {
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(timeout);
   const timespec period{static_cast<time_t>(seconds.count()),
                         static_cast<long>((timeout - seconds).count() * 1000000L)};
-  for (;;) {
-    const int received = ::sigtimedwait(&set, nullptr, &period);
-    if (received >= 0) {
-      for (Signal signal :
-           {Signal::kInterrupt, Signal::kTerminate, Signal::kHangUp, Signal::kUser1}) {
-        if (Number(signal) == received) {
-          return WaitResult{Outcome::kSignal, signal, 0};
-        }
-      }
-      // Only signals of the set are taken, and each was made from a Signal.
-      return WaitResult{Outcome::kFailed, Signal::kInterrupt, 0};
-    }
-    if (errno == EAGAIN) {
-      return WaitResult{Outcome::kTimedOut, Signal::kInterrupt, 0};
-    }
-    if (errno != EINTR) {
-      return WaitResult{Outcome::kFailed, Signal::kInterrupt, errno};
+  // A wait interrupted by some other signal's handler starts again.
+  const int received =
+      RetryWhileInterrupted([&] { return ::sigtimedwait(&set, nullptr, &period); });
+  if (received < 0) {
+    return errno == EAGAIN ? WaitResult{Outcome::kTimedOut, Signal::kInterrupt, 0}
+                           : WaitResult{Outcome::kFailed, Signal::kInterrupt, errno};
+  }
+  for (Signal signal : {Signal::kInterrupt, Signal::kTerminate, Signal::kHangUp, Signal::kUser1}) {
+    if (Number(signal) == received) {
+      return WaitResult{Outcome::kSignal, signal, 0};
     }
   }
+  // Only signals of the set are taken, and each was made from a Signal.
+  return WaitResult{Outcome::kFailed, Signal::kInterrupt, 0};
 }
 
 void RaiseInProcess(Signal signal) {

@@ -2,25 +2,22 @@
 // Owned by exactly one thread at a time (the listener, the accept thread or a connection thread).
 #pragma once
 
+#include "platform/file_descriptor.h"
+
 namespace rw::platform {
 
 class Socket {
  public:
   Socket() = default;
-  explicit Socket(int fd) : fd_(fd) {}
-  ~Socket();
-  Socket(Socket&& other) noexcept;
-  Socket& operator=(Socket&& other) noexcept;
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
+  explicit Socket(int fd) : descriptor(fd) {}
 
-  int Fd() const { return fd_; }
-  bool Valid() const { return fd_ >= 0; }
+  int Fd() const { return descriptor.Get(); }
+  bool Valid() const { return descriptor.Valid(); }
   // Closes now; failures are not reported (nothing useful can be done with them).
-  void Close();
+  void Close() { (void)descriptor.Close(); }
 
  private:
-  int fd_ = -1;
+  FileDescriptor descriptor;
 };
 
 }  // namespace rw::platform

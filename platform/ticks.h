@@ -1,4 +1,5 @@
-// The millisecond tick counter: 32 bits from a monotonic clock, wrapping like the original's.
+// The millisecond tick counter: 32 bits from a monotonic clock, wrapping every 49.7 days; durations
+// are differences of ticks, so they stay right across the wrap.
 // Any thread may read it; tests replace the source before starting threads.
 #pragma once
 

@@ -199,8 +199,7 @@ bool ProxyConnection::TrySpliceServerRead() {
     captureView_[0] = '\0';  // nothing more is stored; only the count matters
   }
   if (!pipe_.Valid()) {
-    int errorNumber = 0;
-    pipe_ = platform::Pipe::Create(kSpliceSize, &errorNumber);
+    pipe_ = platform::Pipe::Create(kSpliceSize);
     if (!pipe_.Valid()) {
       spliceDisabled_ = true;
       return false;

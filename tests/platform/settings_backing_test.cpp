@@ -5,6 +5,7 @@
 
 #include <fstream>
 
+#include "tests/support/open_descriptors.h"
 #include "tests/support/temp_dir.h"
 
 namespace rw::platform {
@@ -73,6 +74,22 @@ TEST(SettingsBacking, KeyThatIsNotADirectoryCannotBeOpened) {
   EXPECT_FALSE(backing.WriteValue("Any", "x"));
 }
 
+TEST(SettingsBacking, EveryReadAndWriteClosesWhatItOpened) {
+  testing::TempDir dir;
+  SettingsBacking backing(dir.path() / "key");
+  const int before = testing::OpenDescriptorCount();
+  (void)backing.ReadValue("Any", 10);  // key unavailable
+  ASSERT_TRUE(backing.CreateKey());
+  (void)backing.ReadValue("Any", 10);     // value missing
+  (void)backing.ReadValue("../Any", 10);  // not a plain name
+  ASSERT_TRUE(backing.WriteValue("Big", std::string(100, 'b')));
+  EXPECT_EQ(backing.ReadValue("Big", 10).status, Status::kTooLarge);
+  EXPECT_EQ(backing.ReadValue("Big", 100).status, Status::kOk);
+  std::filesystem::create_directory(backing.KeyDirectory() / "Dir");
+  EXPECT_EQ(backing.ReadValue("Dir", 10).status, Status::kValueMissing);  // read fails
+  EXPECT_EQ(testing::OpenDescriptorCount(), before);
+}
+
 TEST(SettingsBacking, UnreadableKeyCannotBeOpened) {
   if (::geteuid() == 0) {
     GTEST_SKIP() << "root reads any directory";
@@ -94,9 +111,9 @@ TEST(SettingsBacking, DefaultLocationFollowsTheEnvironment) {
   const char* xdgSaved = std::getenv("XDG_CONFIG_HOME");
   const std::string xdgKeep = xdgSaved != nullptr ? xdgSaved : "";
   ::setenv("XDG_CONFIG_HOME", "/tmp/xdg", 1);
-  EXPECT_EQ(SettingsBacking::DefaultKeyDirectory(),
-            std::filesystem::path(
-                "/tmp/xdg/relaywatch/HKEY_LOCAL_MACHINE/Software/Quillon/Relaywatch"));
+  EXPECT_EQ(
+      SettingsBacking::DefaultKeyDirectory(),
+      std::filesystem::path("/tmp/xdg/relaywatch/HKEY_LOCAL_MACHINE/Software/Quillon/Relaywatch"));
   if (xdgSaved != nullptr) {
     ::setenv("XDG_CONFIG_HOME", xdgKeep.c_str(), 1);
   } else {
