@@ -14,6 +14,7 @@ namespace rw::capture {
 Conversation::Conversation(int32_t id, ConversationStore& store)
     : id(id),
       store(store),
+      notifier(store.SharedNotifier()),
       startMilliseconds(platform::NowWallMilliseconds()),
       startTime{startMilliseconds / 1000},
       lastDataTime(startTime) {
@@ -80,8 +81,8 @@ void Conversation::AddData(Direction direction, const char* data, int32_t count)
     lastDataTime = platform::NowLocal();
   }
   if (failed) {
-    store.ReportFatal(direction == Direction::kRequest ? "Error in AddRequestData"
-                                                       : "Error in AddResponseData");
+    ReportFatal(direction == Direction::kRequest ? "Error in AddRequestData"
+                                                 : "Error in AddResponseData");
   }
 }
 
@@ -139,11 +140,6 @@ platform::LocalDateTime Conversation::StartTime() const {
   return startTime;
 }
 
-platform::LocalDateTime Conversation::LastDataTime() const {
-  std::lock_guard guard(lock);
-  return lastDataTime;
-}
-
 bool Conversation::IsReleased() const {
   std::lock_guard guard(lock);
   return released;
@@ -164,12 +160,18 @@ std::string Conversation::TotalTimeText() const {
   return FormatMilliseconds(platform::TickDifference(lastTick, startTick));
 }
 
+void Conversation::ReportFatal(const std::string& text) const {
+  if (CaptureNotifier* target = notifier->Get()) {
+    target->FatalError(text);
+  }
+}
+
 template <typename Render>
 std::string Conversation::RenderOrReport(Render render) const {
   try {
     return render();
   } catch (const std::bad_alloc&) {
-    store.ReportFatal("Error in ConvertArrayToString");
+    ReportFatal("Error in ConvertArrayToString");
     return {};
   }
 }
@@ -204,7 +206,7 @@ std::string Conversation::FullText(Direction direction) const {
     return std::string(kDataGoneText);
   }
   const Side& side = SideOf(direction);
-  std::string text = ConvertArrayToString(side.data);
+  std::string text = side.data;
   AppendOmissionNote(text, static_cast<int64_t>(side.data.size()), side.total);
   return text;
 }

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "capture/notifier_slot.h"
 #include "capture/text_prefix.h"
 #include "platform/local_time.h"
 
@@ -51,8 +52,9 @@ class Conversation {
   // Each direction keeps at most this many captured bytes.
   static constexpr int64_t kMaxCaptured = 60000;
 
-  // Stamps startTime/lastDataTime now and all four ticks from the tick source. Appends and
-  // failure reports go to `store`, which must outlive them.
+  // Stamps startTime/lastDataTime now and all four ticks from the tick source. Appends count
+  // their bytes in `store`, which must outlive them (it outlives the connection threads that
+  // append); failures are reported through the store's notifier slot, which is safe after it.
   Conversation(int32_t id, ConversationStore& store);
   virtual ~Conversation();
   Conversation(const Conversation&) = delete;
@@ -77,7 +79,6 @@ class Conversation {
   platform::LocalDateTime StartTime() const;
   // Wall-clock creation time with milliseconds, since the epoch.
   int64_t StartMilliseconds() const { return startMilliseconds; }
-  platform::LocalDateTime LastDataTime() const;
   // True once the store has removed the record; its data is then gone.
   bool IsReleased() const;
 
@@ -104,7 +105,9 @@ class Conversation {
   ConversationRecord CopyRecord() const;
   ExchangeSummary Summary() const;
 
-  ConversationStore& Store() const { return store; }
+  // Tells the store's notifier of exhausted memory; nobody once the store is gone. Never called
+  // with a store lock held.
+  void ReportFatal(const std::string& text) const;
 
  private:
   // Runs a rendering for callers outside the store; exhausted memory is reported and gives "".
@@ -128,6 +131,7 @@ class Conversation {
 
   const int32_t id;
   ConversationStore& store;
+  const std::shared_ptr<const NotifierSlot> notifier;
   const int64_t startMilliseconds;
   const platform::LocalDateTime startTime;
 

@@ -7,14 +7,11 @@
 
 namespace rw::capture {
 
-ConversationSide::ConversationSide(int32_t kind, const std::shared_ptr<Conversation>& conversation)
-    : kind(kind), conversation(conversation) {}
+ConversationSide::ConversationSide(Direction side,
+                                   const std::shared_ptr<Conversation>& conversation)
+    : side(side), conversation(conversation) {}
 
 ConversationSide::~ConversationSide() = default;
-
-Direction ConversationSide::Side() const {
-  return kind == kRequestSide ? Direction::kRequest : Direction::kResponse;
-}
 
 std::shared_ptr<Conversation> ConversationSide::Get() const {
   std::shared_ptr<Conversation> held = conversation.lock();
@@ -30,9 +27,9 @@ std::string ConversationSide::FirstLine() const {
     return {};
   }
   try {
-    return held->FirstLine(Side());
+    return held->FirstLine(side);
   } catch (const std::bad_alloc&) {
-    held->Store().ReportFatal("Error in ConvertArrayToString");
+    held->ReportFatal("Error in ConvertArrayToString");
     return {};
   }
 }
@@ -43,9 +40,9 @@ std::string ConversationSide::FullText(bool repairLineEnds) const {
     return std::string(kDataGoneText);
   }
   try {
-    return held->DisplayText(Side(), repairLineEnds);
+    return held->DisplayText(side, repairLineEnds);
   } catch (const std::bad_alloc&) {
-    held->Store().ReportFatal("Error in ConvertArrayToString");
+    held->ReportFatal("Error in ConvertArrayToString");
     return {};
   }
 }

@@ -3,7 +3,6 @@
 // conversation, the handle reads it as gone and never touches its data.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -13,27 +12,22 @@ namespace rw::capture {
 
 class ConversationSide {
  public:
-  static constexpr int32_t kRequestSide = 1;
-  static constexpr int32_t kResponseSide = 0;
-
-  // `kind` 1 is the request side; any other value the response side.
-  ConversationSide(int32_t kind, const std::shared_ptr<Conversation>& conversation);
+  ConversationSide(Direction side, const std::shared_ptr<Conversation>& conversation);
   virtual ~ConversationSide();
 
-  int32_t Kind() const { return kind; }
+  Direction Side() const { return side; }
   // The conversation while the store still holds it; nullptr once it is gone.
   std::shared_ptr<Conversation> Get() const;
 
   // Empty once the conversation is gone.
   std::string FirstLine() const;
   // The data-gone text once the conversation is gone. Exhausted memory is reported through the
-  // store's notifier, so neither is called with a store lock held.
+  // store's notifier (nobody once the store itself is gone), so neither is called with a store
+  // lock held.
   std::string FullText(bool repairLineEnds) const;
 
  private:
-  Direction Side() const;
-
-  int32_t kind;
+  Direction side;
   std::weak_ptr<Conversation> conversation;
 };
 

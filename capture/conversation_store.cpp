@@ -28,6 +28,7 @@ ConversationStore::ConversationStore() {
 }
 
 ConversationStore::~ConversationStore() {
+  notifier->Set(nullptr);
   std::lock_guard listGuard(listLock);
   for (const std::shared_ptr<Conversation>& conversation : conversations) {
     conversation->Release();
@@ -36,11 +37,11 @@ ConversationStore::~ConversationStore() {
 }
 
 void ConversationStore::SetNotifier(CaptureNotifier* newNotifier) {
-  notifier.store(newNotifier);
+  notifier->Set(newNotifier);
 }
 
 void ConversationStore::ReportFatal(const std::string& text) {
-  if (CaptureNotifier* target = notifier.load()) {
+  if (CaptureNotifier* target = notifier->Get()) {
     target->FatalError(text);
   }
 }
@@ -64,7 +65,7 @@ bool ConversationStore::AddConversation(std::shared_ptr<Conversation> conversati
   return added;
 }
 
-int32_t ConversationStore::CountConversation() {
+int32_t ConversationStore::IncrementConversationCount() {
   return conversationCount.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
@@ -123,7 +124,7 @@ void ConversationStore::Clear() {
   responseBytes.store(0);
   requestBytes.store(0);
   conversationCount.store(0);
-  if (CaptureNotifier* target = notifier.load()) {
+  if (CaptureNotifier* target = notifier->Get()) {
     target->ShowClearedState();
   }
 }
@@ -230,7 +231,7 @@ bool ConversationStore::WriteLogs(bool force) {
     autoLog.store(false);
   }
   if (openFailed) {
-    if (CaptureNotifier* target = notifier.load()) {
+    if (CaptureNotifier* target = notifier->Get()) {
       target->ShowMessage("Could not open file: " + failedName);
     }
   }

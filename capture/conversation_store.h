@@ -12,6 +12,7 @@
 
 #include "capture/capture_notifier.h"
 #include "capture/conversation.h"
+#include "capture/notifier_slot.h"
 
 namespace rw::capture {
 
@@ -32,7 +33,8 @@ class ConversationStore {
   // Engine side (any connection thread).
   bool AddConversation(
       std::shared_ptr<Conversation> conversation);  // false: out of memory, reported
-  int32_t CountConversation();
+  // Adds one to the conversation count shown on the Settings page; returns the new count.
+  int32_t IncrementConversationCount();
   void AddRequestBytes(int64_t count);
   void AddResponseBytes(int64_t count);
 
@@ -66,6 +68,8 @@ class ConversationStore {
   void AddHeldBytes(Conversation& conversation, int64_t count);
   // Tells the notifier, if any, of exhausted memory. Never called with a store lock held.
   void ReportFatal(const std::string& text);
+  // For Conversation: the slot through which it reports, which outlives this store.
+  std::shared_ptr<const NotifierSlot> SharedNotifier() const { return notifier; }
 
  private:
   // Takes the record's share out of heldBytes; returns heldBytes afterwards.
@@ -78,7 +82,8 @@ class ConversationStore {
   // The writing and freeing part of WriteLogs. Caller holds logLock.
   bool WriteConversations(LogWriter& writer, bool force);
 
-  std::atomic<CaptureNotifier*> notifier{nullptr};
+  // Emptied when the store is destroyed; conversations that outlive it share it.
+  const std::shared_ptr<NotifierSlot> notifier = std::make_shared<NotifierSlot>();
   // Read and written without a lock: the Settings page sets them, the timer reads them, and a
   // failing log pass turns autoLog off.
   std::atomic<bool> autoLog{false};

@@ -5,10 +5,6 @@
 
 namespace rw::capture {
 
-std::string ConvertArrayToString(std::string_view bytes) {
-  return std::string(bytes);
-}
-
 std::string ConvertArrayToDisplayText(std::string_view bytes, bool repairLineEnds) {
   std::string text;
   if (bytes.empty()) {

@@ -11,9 +11,6 @@ namespace rw::capture {
 // What a rendering of a conversation that the store has already released gives.
 inline constexpr std::string_view kDataGoneText = "\r\nData no longer in Relaywatch Buffers.\r\n";
 
-// The bytes as a text, one character per byte, untranslated.
-std::string ConvertArrayToString(std::string_view bytes);
-
 // The bytes for display: with `repairLineEnds`, a line feed not preceded by a carriage return
 // gets one; a final CR LF is added unless the buffer is empty.
 std::string ConvertArrayToDisplayText(std::string_view bytes, bool repairLineEnds);

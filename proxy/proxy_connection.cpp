@@ -33,7 +33,7 @@ void ProxyConnection::StartConversation() {
   conversationId_ = context_.NextConversationId();
   conversation_ = std::make_shared<capture::Conversation>(conversationId_, context_.Store());
   context_.Store().AddConversation(conversation_);
-  context_.Store().CountConversation();
+  context_.Store().IncrementConversationCount();
 }
 
 void ProxyConnection::EndConversation() {

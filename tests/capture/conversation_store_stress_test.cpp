@@ -27,7 +27,7 @@ TEST(ConversationStoreStress, CountersCountEveryCall) {
     threads.emplace_back([&] {
       start.arrive_and_wait();
       for (int i = 0; i < kCalls; ++i) {
-        store.CountConversation();
+        store.IncrementConversationCount();
         store.AddRequestBytes(3);
         store.AddResponseBytes(1LL << 20);
       }
@@ -68,7 +68,7 @@ TEST(ConversationStoreStress, EngineAndUserInterfaceTogether) {
       for (int k = 0; k < kConversationsEach; ++k) {
         auto c = std::make_shared<Conversation>(nextId.fetch_add(1) + 1, store);
         store.AddConversation(c);
-        store.CountConversation();
+        store.IncrementConversationCount();
         const std::string request =
             "GET /" + std::to_string(e) + "/" + std::to_string(k) + " HTTP/1.1\r\nHost: a\r\n\r\n";
         c->AddRequestData(request.data(), static_cast<int32_t>(request.size()));
@@ -132,8 +132,8 @@ TEST(ConversationStoreStress, EngineAndUserInterfaceTogether) {
       if (round % 20 == 0) {
         rows.clear();
         for (const auto& c : store.Snapshot()) {
-          rows.emplace_back(ConversationSide::kRequestSide, c);
-          rows.emplace_back(ConversationSide::kResponseSide, c);
+          rows.emplace_back(Direction::kRequest, c);
+          rows.emplace_back(Direction::kResponse, c);
         }
       }
       for (const ConversationSide& row : rows) {

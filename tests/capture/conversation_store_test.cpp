@@ -21,7 +21,7 @@ std::shared_ptr<Conversation> Add(ConversationStore& store, int32_t id, int64_t 
                                   int64_t responseSize, bool complete = true) {
   auto c = std::make_shared<Conversation>(id, store);
   store.AddConversation(c);
-  store.CountConversation();
+  store.IncrementConversationCount();
   const std::string request(static_cast<size_t>(requestSize), 'q');
   const std::string response(static_cast<size_t>(responseSize), 'r');
   c->AddRequestData(request.data(), static_cast<int32_t>(request.size()));
