@@ -67,8 +67,8 @@ TEST(DecodeChunksInPlace, SameResultWhateverTheSplit) {
 }
 
 TEST(NextChunk, SizePastSixtyBitsIsMalformedNotWrapped) {
-  // 2^60 itself is the largest size taken; one more hex digit after it used to wrap the size
-  // to that digit, so the bytes after the size line were read as a small chunk.
+  // 2^60 itself is the largest size taken; one more hex digit after it would wrap a 64-bit size
+  // to that digit, so the bytes after the size line would be read as a small chunk.
   struct Row {
     std::string bytes;
     ChunkOutcome outcome;

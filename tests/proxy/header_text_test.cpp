@@ -72,7 +72,7 @@ TEST(HeaderSplit, StopsExactlyWhereTheEndTestFindsTheEnd) {
        "BODY"},
       {"GET / HTTP/1.1\n\nX", {"GET / HTTP/1.1\n\n"}, "X"},
       {"A\n\r\nB", {"A\n\r\n"}, "B"},
-      // Several carriage returns before the final line feed: the original split disagreed here.
+      // Several carriage returns before the final line feed still end the header at that line.
       {"A\r\nB\n\r\r\nC", {"A\r\n", "B\n\r\r\n"}, "C"},
       {"A\n\rB\n\n", {"A\n", "\rB\n\n"}, ""},
       {"\n\nrest", {"\n\n"}, "rest"},
