@@ -2,6 +2,7 @@
 // decoded pages, interim responses, protocol switches and event streams.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,48 @@ TEST(ResponseRelay, DecodedChunkedPageReachesTheBrowserWithOneLengthAndNoCoding)
       "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n"
       "Access-Control-Expose-Headers: Transfer-Encoding, ETag\r\nContent-Length: 8\r\n\r\nhelloabc";
   EXPECT_EQ(ReadAtLeast(browser, expected.size()), expected);
+}
+
+// Pages larger than one send: held whole, then sent in several portions with the header first;
+// a chunked one with chunks of many sizes is decoded in place.
+TEST(ResponseRelay, LargeHeldPagesArriveWholeAndDecoded) {
+  std::string body;
+  for (size_t i = 0; body.size() < 3 * 1024 * 1024 + 17; ++i) {
+    body += "<p>line " + std::to_string(i) + "</p>\r\n";
+  }
+  const std::string lengthPage = Page(body);
+  std::string chunked =
+      "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n";
+  const std::vector<size_t> sizes = {1, 70000, 3, 200000, 16, 1000000, 5000};
+  std::string decoded;
+  for (size_t at = 0, i = 0; at < body.size(); ++i) {
+    const std::string part = body.substr(at, sizes[i % sizes.size()]);
+    char size[32];
+    std::snprintf(size, sizeof(size), "%zx\r\n", part.size());
+    chunked += size + part + "\r\n";
+    decoded += part;
+    at += part.size();
+  }
+  chunked += "0\r\n\r\n";
+  ScriptedOrigin origin([&](OriginPeer& peer) {
+    peer.ReadRequest();
+    peer.Send(lengthPage);
+    peer.ReadRequest();
+    // In pieces that split chunk sizes and data anywhere.
+    for (size_t at = 0; at < chunked.size(); at += 40000) {
+      peer.Send(chunked.substr(at, 40000));
+    }
+    peer.ReadRequest();
+  });
+  TestEngine engine;
+  ASSERT_TRUE(engine.Start());
+  platform::Socket browser = engine.Browser();
+  SendText(browser, "GET " + Url(origin.Port(), "/length") + " HTTP/1.1\r\n\r\n");
+  EXPECT_TRUE(ReadAtLeast(browser, lengthPage.size()) == lengthPage);  // no 3 MiB diff
+  SendText(browser, "GET " + Url(origin.Port(), "/chunked") + " HTTP/1.1\r\n\r\n");
+  const std::string expected = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                               std::to_string(decoded.size()) + "\r\n\r\n" + decoded;
+  EXPECT_TRUE(ReadAtLeast(browser, expected.size()) == expected);
 }
 
 // Answers every request on a connection with a page naming it, so a request that reached the
