@@ -128,7 +128,7 @@ ServerDataOutcome ResponseHandler::HandleServerData() {
         interimForwarded = false;
         ChooseBodyAction();
         break;
-      case HeaderKind::kNone:
+      case HeaderKind::kHeaderless:
         break;
     }
   }
@@ -165,7 +165,7 @@ ResponseHandler::HeaderKind ResponseHandler::ParseHeaderStage() {
   current_.info = ResponseHeaderInfo{.contentClass = kClassOther};
   current_.header.clear();
   current_.action = BodyAction::kStream;
-  return HeaderKind::kNone;
+  return HeaderKind::kHeaderless;
 }
 
 void ResponseHandler::ForwardInterim() {

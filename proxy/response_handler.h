@@ -76,7 +76,7 @@ class ResponseHandler {
   int32_t StatusCode() const { return current_.statusCode; }
 
  private:
-  enum class HeaderKind { kIncomplete, kInterim, kSwitchingProtocols, kFinal, kNone };
+  enum class HeaderKind { kIncomplete, kInterim, kSwitchingProtocols, kFinal, kHeaderless };
 
   // Everything about the response in progress; a new response starts from a fresh one.
   struct Progress {
