@@ -129,20 +129,30 @@ void ConversationStore::Clear() {
   }
 }
 
+size_t ConversationStore::Count() const {
+  std::lock_guard listGuard(listLock);
+  return conversations.size();
+}
+
 void ConversationStore::TrimToLimit() {
   const int64_t limit = LimitBytes();
-  if (HeldBytes() < limit) {
+  if (HeldBytes() < limit && Count() <= kMaxConversations) {
     return;
   }
   std::lock_guard listGuard(listLock);
+  size_t count = conversations.size();
   bool underLimit = false;
   RemoveWhere([&](Conversation& conversation) {
     if (underLimit || !conversation.IsComplete()) {
       return false;
     }
-    underLimit = Unhold(conversation) < limit;
+    --count;
+    underLimit = Unhold(conversation) < limit && count <= kMaxConversations;
     return true;
   });
+  if (conversations.capacity() > 2 * conversations.size() + kPageRecords) {
+    conversations.shrink_to_fit();  // a burst of records must not pin its array for good
+  }
 }
 
 std::string ConversationStore::GetNewRequestData() {
@@ -166,7 +176,8 @@ std::string ConversationStore::PageText(Direction direction, const char* failure
     // alone is over it, show just that one rather than the whole store.
     size_t first = count - 1;
     int64_t sum = 0;
-    for (size_t i = count; i-- > 0;) {
+    const size_t oldest = count > kPageRecords ? count - kPageRecords : 0;
+    for (size_t i = count; i-- > oldest;) {
       const Conversation& conversation = *conversations[i];
       const int64_t size = direction == Direction::kRequest ? conversation.RequestDataSize()
                                                             : conversation.ResponseDataSize();
@@ -217,7 +228,7 @@ bool ConversationStore::WriteLogs(bool force) {
   bool openFailed = false;
   {
     std::lock_guard logGuard(logLock);
-    if (!force && HeldBytes() < LimitBytes()) {
+    if (!force && HeldBytes() < LimitBytes() && Count() <= kMaxConversations) {
       return true;
     }
     LogWriter writer(LogFileNames{textLogName, csvLogName});
@@ -240,9 +251,13 @@ bool ConversationStore::WriteLogs(bool force) {
 
 bool ConversationStore::WriteConversations(LogWriter& writer, bool force) {
   const int64_t half = LimitBytes() / 2;
+  const bool overBytes = HeldBytes() >= LimitBytes();
   int64_t written = 0;
+  size_t writtenCount = 0;
   bool ok = true;
   std::lock_guard listGuard(listLock);
+  const size_t excess =
+      conversations.size() > kMaxConversations ? conversations.size() - kMaxConversations : 0;
   try {
     if (writer.CsvNeedsHeader() && !conversations.empty()) {
       ok = writer.WriteHeader();
@@ -257,9 +272,11 @@ bool ConversationStore::WriteConversations(LogWriter& writer, bool force) {
       written += conversation->RequestDataSize() + conversation->ResponseDataSize();
       ok = writer.Write(*conversation);
       conversation->logged = ok;
-      // An automatic pass stops once it has written more than half the limit's worth, so one
-      // timer tick stays bounded.
-      if (!force && written > half) {
+      ++writtenCount;
+      // An automatic pass stops once it has written more than half the limit's worth (when over
+      // the limit) and enough records to be back at the count cap, so one timer tick stays
+      // bounded.
+      if (!force && (!overBytes || written > half) && writtenCount >= excess) {
         break;
       }
     }
@@ -282,6 +299,9 @@ bool ConversationStore::WriteConversations(LogWriter& writer, bool force) {
     Unhold(conversation);
     return true;
   });
+  if (conversations.capacity() > 2 * conversations.size() + kPageRecords) {
+    conversations.shrink_to_fit();
+  }
   return true;
 }
 

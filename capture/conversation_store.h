@@ -22,6 +22,12 @@ class ConversationStore {
  public:
   // Captured bytes of one direction that one page text takes in.
   static constexpr int64_t kPageBudget = 55000;
+  // Records one page text looks at, newest first: records with nothing captured cost no budget,
+  // so without this a page of empty connections would walk the whole store.
+  static constexpr size_t kPageRecords = 2000;
+  // Records held at most: connections that capture nothing never reach the byte limit, so the
+  // oldest complete records are trimmed (or logged) also when their number passes this.
+  static constexpr size_t kMaxConversations = 50000;
 
   ConversationStore();
   virtual ~ConversationStore();
@@ -40,10 +46,14 @@ class ConversationStore {
 
   // User-interface side.
   void Clear();
+  // Drops the oldest complete records while over the byte limit or over kMaxConversations.
   void TrimToLimit();
   std::string GetNewRequestData();
   std::string GetNewResponseData();
   void SetLogDir(const std::string& dir);
+  // Writes complete records not yet written and frees them. Unforced, runs only over the byte
+  // limit or over kMaxConversations, and stops once it has written half the limit's worth and
+  // enough records to be back at kMaxConversations.
   bool WriteLogs(bool force);
   // The conversations in store order, for the Detail page's list (empty when memory runs out).
   std::vector<std::shared_ptr<Conversation>> Snapshot() const;
@@ -81,6 +91,7 @@ class ConversationStore {
   std::string PageText(Direction direction, const char* failureText);
   // The writing and freeing part of WriteLogs. Caller holds logLock.
   bool WriteConversations(LogWriter& writer, bool force);
+  size_t Count() const;
 
   // Emptied when the store is destroyed; conversations that outlive it share it.
   const std::shared_ptr<NotifierSlot> notifier = std::make_shared<NotifierSlot>();

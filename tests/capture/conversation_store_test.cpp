@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -213,6 +214,55 @@ TEST(ConversationStore, PageTextWalk) {
     }
     EXPECT_EQ(WithoutTimes(store.GetNewRequestData()), expected);
   }
+}
+
+// Connections that capture nothing never reach the byte limit; their number is bounded too.
+TEST(ConversationStore, RecordCountIsCappedByTrimmingOrLogging) {
+  constexpr size_t kCap = ConversationStore::kMaxConversations;
+  for (const bool autoLog : {false, true}) {
+    SCOPED_TRACE(autoLog ? "logged" : "trimmed");
+    testing::TempDir dir;
+    ConversationStore store;
+    store.SetLogDir(dir.Path());
+    auto open = Add(store, 2, 0, 0, false);
+    for (int32_t id = 3; id < static_cast<int32_t>(kCap) + 13; ++id) {
+      Add(store, id, 0, 0);
+    }
+    ASSERT_EQ(store.Snapshot().size(), kCap + 11);
+    if (autoLog) {
+      ASSERT_TRUE(store.WriteLogs(false));
+      const std::string csv = testing::ReadFile(store.CsvLogName());
+      EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 11);  // heading and 11 rows
+    } else {
+      store.TrimToLimit();
+    }
+    const std::vector<int32_t> ids = Ids(store);
+    ASSERT_EQ(ids.size(), kCap);
+    // The open record stays; the oldest complete ones went.
+    EXPECT_EQ(ids[0], 2);
+    EXPECT_EQ(ids[1], 14);
+    EXPECT_EQ(ids.back(), static_cast<int32_t>(kCap) + 12);
+  }
+}
+
+// A page text walks a bounded number of records, however many hold nothing.
+TEST(ConversationStore, PageTextLooksAtTheNewestRecordsOnly) {
+  ConversationStore store;
+  const int32_t last = static_cast<int32_t>(ConversationStore::kPageRecords) + 501;
+  for (int32_t id = 2; id <= last; ++id) {
+    Add(store, id, 0, 0);
+  }
+  const std::string text = WithoutTimes(store.GetNewRequestData());
+  const std::string oldestShown =
+      Separator(last - static_cast<int32_t>(ConversationStore::kPageRecords) + 1);
+  EXPECT_EQ(text.substr(0, oldestShown.size()), oldestShown);
+  EXPECT_EQ(text.find(Separator(last - static_cast<int32_t>(ConversationStore::kPageRecords))),
+            std::string::npos);
+  size_t blocks = 0;
+  for (size_t at = text.find(" T ("); at != std::string::npos; at = text.find(" T (", at + 1)) {
+    ++blocks;
+  }
+  EXPECT_EQ(blocks, ConversationStore::kPageRecords);
 }
 
 TEST(ConversationStore, PageTextBlocks) {
