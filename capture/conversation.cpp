@@ -35,14 +35,18 @@ Conversation::Side& Conversation::SideOf(Direction direction) {
 }
 
 void Conversation::AddRequestData(const char* data, int32_t count) {
-  AddData(Direction::kRequest, data, count);
+  AddData(Direction::kRequest, data, count, count);
 }
 
 void Conversation::AddResponseData(const char* data, int32_t count) {
-  AddData(Direction::kResponse, data, count);
+  AddData(Direction::kResponse, data, count, count);
 }
 
-void Conversation::AddData(Direction direction, const char* data, int32_t count) {
+void Conversation::AddResponseDataSeen(const char* data, int32_t seen, int32_t count) {
+  AddData(Direction::kResponse, data, std::clamp(seen, 0, count), count);
+}
+
+void Conversation::AddData(Direction direction, const char* data, int32_t seen, int32_t count) {
   if (count < 1 || data == nullptr) {
     return;
   }
@@ -67,7 +71,7 @@ void Conversation::AddData(Direction direction, const char* data, int32_t count)
     if (size >= kMaxCaptured || released) {
       return;
     }
-    const int32_t textLength = Utf8TextPrefixLength(data, count, side.carry);
+    const int32_t textLength = Utf8TextPrefixLength(data, seen, side.carry);
     if (textLength < 1) {
       return;
     }

@@ -62,6 +62,10 @@ class Conversation {
 
   void AddRequestData(const char* data, int32_t count);
   void AddResponseData(const char* data, int32_t count);
+  // A response read of `count` bytes of which only the first `seen` are at hand (moved without
+  // copying). Captures exactly what AddResponseData would from all of them, provided the `seen`
+  // bytes reach a byte that ends the captured text, the capture is full, or `seen` is `count`.
+  void AddResponseDataSeen(const char* data, int32_t seen, int32_t count);
 
   void MarkConnectStart();
   void MarkConnected();
@@ -122,7 +126,7 @@ class Conversation {
     Utf8Carry carry;
   };
 
-  void AddData(Direction direction, const char* data, int32_t count);
+  void AddData(Direction direction, const char* data, int32_t seen, int32_t count);
   const Side& SideOf(Direction direction) const;
   Side& SideOf(Direction direction);
   // Called by the store as it removes the record: frees the buffers and makes every later

@@ -1,6 +1,7 @@
 #include "platform/os_sys_calls.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -124,25 +125,55 @@ SysCallResult LocalPort(const Socket& socket) {
   return result;
 }
 
-PollReadResult PollReadable(int first, int second) {
-  pollfd fds[2];
-  fds[0].fd = first;
-  fds[0].events = POLLIN;
-  fds[0].revents = 0;
-  fds[1].fd = second;
-  fds[1].events = POLLIN;
-  fds[1].revents = 0;
-  nfds_t count = second >= 0 ? 2 : 1;
-  const int n = RetryWhileInterrupted([&] { return ::poll(fds, count, -1); });
-  PollReadResult result;
-  if (n <= 0) {
-    result.errorNumber = n < 0 ? errno : 0;
+namespace {
+
+short PollEvents(const PollInterest& interest) {
+  return static_cast<short>((interest.read ? POLLIN : 0) | (interest.write ? POLLOUT : 0));
+}
+
+PollReady ReadyFrom(short revents) {
+  PollReady ready;
+  ready.readable = (revents & POLLIN) != 0;
+  ready.writable = (revents & POLLOUT) != 0;
+  ready.failed = (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+  return ready;
+}
+
+PollPairResult PollFds(pollfd* fds, nfds_t count, int timeoutMilliseconds) {
+  const int n = RetryWhileInterrupted([&] { return ::poll(fds, count, timeoutMilliseconds); });
+  PollPairResult result;
+  if (n < 0) {
+    result.errorNumber = errno;
     return result;
   }
   result.ok = true;
-  result.firstReady = fds[0].revents != 0;
-  result.secondReady = count == 2 && fds[1].revents != 0;
+  result.first = ReadyFrom(fds[0].revents);
+  if (count == 2) {
+    result.second = ReadyFrom(fds[1].revents);
+  }
   return result;
+}
+
+}  // namespace
+
+PollPairResult PollPair(PollInterest first, PollInterest second) {
+  pollfd fds[2];
+  fds[0] = pollfd{first.fd, PollEvents(first), 0};
+  fds[1] = pollfd{second.fd, PollEvents(second), 0};
+  return PollFds(fds, second.fd >= 0 ? 2 : 1, -1);
+}
+
+PollPairResult PollOne(PollInterest interest, int timeoutMilliseconds) {
+  pollfd fd{interest.fd, PollEvents(interest), 0};
+  return PollFds(&fd, 1, timeoutMilliseconds);
+}
+
+SysCallResult SetNonBlocking(const Socket& socket) {
+  int flags = ::fcntl(socket.Fd(), F_GETFL, 0);
+  if (flags < 0) {
+    return SysCallResult::FromReturn(flags);
+  }
+  return SysCallResult::FromReturn(::fcntl(socket.Fd(), F_SETFL, flags | O_NONBLOCK));
 }
 
 ResolveResult ResolveIPv4(const std::string& name) {

@@ -40,15 +40,34 @@ SysCallResult SetNoDelay(const Socket& socket);
 // The port the socket is bound to, or -1.
 SysCallResult LocalPort(const Socket& socket);
 
-struct PollReadResult {
+// What the relay loop waits for on one socket; fd -1 = not watched.
+struct PollInterest {
+  int fd = -1;
+  bool read = false;
+  bool write = false;
+};
+struct PollReady {
+  bool readable = false;
+  bool writable = false;
+  bool failed = false;  // hung up or in error: a read or write now reports how
+};
+struct PollPairResult {
   int errorNumber = 0;
   bool ok = false;
-  bool firstReady = false;  // readable, closed or failed
-  bool secondReady = false;
+  PollReady first;
+  PollReady second;
 };
-// Waits without a time-out until one of the sockets is readable, hung up or failed. `second` may
-// be -1 (not watched).
-PollReadResult PollReadable(int first, int second);
+// Waits without a time-out until one of the two sockets is ready as asked, hung up or failed.
+PollPairResult PollPair(PollInterest first, PollInterest second);
+// Whether one socket is ready as asked within `timeoutMilliseconds` (-1: no time-out).
+PollPairResult PollOne(PollInterest interest, int timeoutMilliseconds);
+
+// O_NONBLOCK: sends and receives report EAGAIN instead of waiting.
+SysCallResult SetNonBlocking(const Socket& socket);
+// True for the errors a non-blocking call gives when it would have to wait.
+inline bool WouldBlock(int errorNumber) {
+  return errorNumber == EAGAIN || errorNumber == EWOULDBLOCK;
+}
 
 struct ResolveResult {
   uint32_t netOrderAddress = 0;  // 0 when the name could not be resolved

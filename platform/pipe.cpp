@@ -28,13 +28,17 @@ void Pipe::Close() {
 }
 
 SysCallResult SpliceToPipe(const Socket& from, const Pipe& pipe, size_t count) {
-  return SysCallResult::FromReturn(RetryWhileInterrupted(
-      [&] { return ::splice(from.Fd(), nullptr, pipe.WriteFd(), nullptr, count, SPLICE_F_MOVE); }));
+  return SysCallResult::FromReturn(RetryWhileInterrupted([&] {
+    return ::splice(from.Fd(), nullptr, pipe.WriteFd(), nullptr, count,
+                    SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+  }));
 }
 
 SysCallResult SpliceFromPipe(const Pipe& pipe, const Socket& to, size_t count) {
-  return SysCallResult::FromReturn(RetryWhileInterrupted(
-      [&] { return ::splice(pipe.ReadFd(), nullptr, to.Fd(), nullptr, count, SPLICE_F_MOVE); }));
+  return SysCallResult::FromReturn(RetryWhileInterrupted([&] {
+    return ::splice(pipe.ReadFd(), nullptr, to.Fd(), nullptr, count,
+                    SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+  }));
 }
 
 SysCallResult Peek(const Socket& socket, char* data, size_t capacity) {

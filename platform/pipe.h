@@ -29,10 +29,11 @@ class Pipe {
   int createError = 0;
 };
 
-// Moves up to `count` bytes from a socket into the pipe without copying; waits for data like
-// recv. value 0 = the peer closed.
+// Moves up to `count` bytes from a socket into the pipe without copying; never waits on the pipe
+// (EAGAIN when it is full), and on the socket only if the socket blocks. value 0 = the peer closed.
 SysCallResult SpliceToPipe(const Socket& from, const Pipe& pipe, size_t count);
-// Moves up to `count` bytes from the pipe to a socket; waits for room like send.
+// Moves up to `count` bytes from the pipe to a socket; EAGAIN when the pipe is empty, and when the
+// socket is non-blocking and has no room.
 SysCallResult SpliceFromPipe(const Pipe& pipe, const Socket& to, size_t count);
 // Copies up to `capacity` bytes from the front of the socket's received data without removing
 // them.

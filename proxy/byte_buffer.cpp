@@ -79,4 +79,13 @@ void ByteBuffer::Erase(size_t offset, size_t count) {
   ++consumedTotal_;
 }
 
+void ByteBuffer::Release() {
+  if (Empty()) {
+    storage_.reset();
+    capacity_ = 0;
+    begin_ = 0;
+    end_ = 0;
+  }
+}
+
 }  // namespace rw::proxy

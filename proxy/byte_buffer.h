@@ -37,6 +37,9 @@ class ByteBuffer {
   void Clear() { Consume(Size()); }
   // Removes `count` bytes starting `offset` bytes from the front; the bytes after them move up.
   void Erase(size_t offset, size_t count);
+  // Gives the storage back when the buffer is empty; an idle connection then holds none.
+  void Release();
+  size_t Capacity() const { return capacity_; }
   // Total bytes ever removed from the front; lets an incremental scanner notice that what it
   // scanned is gone.
   uint64_t ConsumedTotal() const { return consumedTotal_; }

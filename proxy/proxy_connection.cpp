@@ -14,6 +14,15 @@ namespace {
 
 // Bytes one splice may move: no copy is made, so more per call only saves system calls.
 constexpr size_t kSpliceSize = 1024 * 1024;
+// The first read of an exchange in each direction; reads that come back full double it, up to
+// the connection's buffer size.
+constexpr size_t kFirstReadSize = 16 * 1024;
+// The bytes of a streamed read looked at for the capture, without taking them from the socket.
+constexpr size_t kPeekWindow = 4096;
+
+size_t NextReadSize(size_t current, size_t received, size_t largest) {
+  return received == current ? std::min(current * 2, largest) : current;
+}
 
 }  // namespace
 
@@ -68,6 +77,7 @@ void ProxyConnection::SetServerSocket(platform::Socket socket) {
 }
 
 void ProxyConnection::CloseServerSocket() {
+  toServer_.Clear();  // never meant for whichever server comes next
   platform::Socket closing;
   {
     std::lock_guard<std::mutex> lock(socketLock);
@@ -85,68 +95,117 @@ void ProxyConnection::CloseBrowserSocket() {
 
 void ProxyConnection::Run() {
   bufferSize_ = static_cast<size_t>(context_.ConnectionBufferSize());
+  browserReadSize_ = std::min(kFirstReadSize, bufferSize_);
+  serverReadSize_ = browserReadSize_;
   Relay();
   Close();
 }
 
 void ProxyConnection::Relay() {
   platform::SetNoDelay(browserSocket_);
+  if (!platform::SetNonBlocking(browserSocket_).Ok()) {
+    return;
+  }
   response_.Reset();
   if (!context_.ListenerRunning() || context_.StopRequested()) {
     return;
   }
   for (;;) {
-    int serverFd = serverSocket_.Valid() && serverSocket_.Fd() != browserSocket_.Fd()
-                       ? serverSocket_.Fd()
-                       : -1;
-    uint64_t generation = serverGeneration_;
-    platform::PollReadResult ready = platform::PollReadable(browserSocket_.Fd(), serverFd);
+    const bool serverWatched = serverSocket_.Valid() && serverSocket_.Fd() != browserSocket_.Fd();
+    // A side is read only while what it sent has gone on: memory stays bounded, and a peer that
+    // does not read holds up only the direction it does not read.
+    const bool readBrowser = toServer_.Empty();
+    const bool readServer = serverWatched && !BrowserOutputPending();
+    const platform::PollInterest browser{browserSocket_.Fd(), readBrowser, BrowserOutputPending()};
+    const platform::PollInterest server{serverWatched ? serverSocket_.Fd() : -1, readServer,
+                                        serverWatched && !toServer_.Empty()};
+    const uint64_t generation = serverGeneration_;
+    const platform::PollPairResult ready = platform::PollPair(browser, server);
     if (!ready.ok) {
       return;
     }
-    if (ready.firstReady) {
+    // Sends first: room made now lets this pass's reads go straight out.
+    if ((ready.first.writable || ready.first.failed) && BrowserOutputPending() &&
+        !FlushToBrowser()) {
+      return;
+    }
+    if (serverWatched && (ready.second.writable || ready.second.failed) && !toServer_.Empty()) {
+      FlushToServer();
+    }
+    // A hung-up or failed side is read even when it would not be otherwise: the read reports
+    // how it ended.
+    if ((readBrowser && ready.first.readable) || ready.first.failed) {
       // Read straight into the request buffer's tail: no copy per read.
-      char* target = requestBuffer_.PrepareAppend(bufferSize_);
-      platform::SysCallResult received = platform::Recv(browserSocket_, target, bufferSize_);
-      if (received.value > 0) {
-        RecordRequestBytesInPlace(static_cast<size_t>(received.value));
-      }
-      if (!HandleBrowserData()) {
-        return;
-      }
-      if (received.value <= 0) {
-        CloseBrowserSocket();
-        return;
+      char* target = requestBuffer_.PrepareAppend(browserReadSize_);
+      platform::SysCallResult received = platform::Recv(browserSocket_, target, browserReadSize_);
+      const bool nothingYet = received.value < 0 && platform::WouldBlock(received.errorNumber);
+      if (!nothingYet) {
+        if (received.value > 0) {
+          RecordRequestBytesInPlace(static_cast<size_t>(received.value));
+          browserReadSize_ =
+              NextReadSize(browserReadSize_, static_cast<size_t>(received.value), bufferSize_);
+        }
+        if (!HandleBrowserData()) {
+          return;
+        }
+        if (received.value <= 0) {
+          CloseBrowserSocket();
+          return;
+        }
       }
     }
     // The browser's request may have replaced the server socket; the old one's readiness says
-    // nothing about the new one, and a blind recv could block.
-    if (ready.secondReady && serverSocket_.Valid() && generation == serverGeneration_) {
+    // nothing about the new one.
+    if (serverWatched && generation == serverGeneration_ && serverSocket_.Valid() &&
+        ((readServer && ready.second.readable) || ready.second.failed)) {
       bool serverEnded = false;
       HandleServerRead(&serverEnded);
       if (serverEnded) {
         return;
       }
     }
-    if (!context_.ListenerRunning()) {
+    if (browserFailed_ || !context_.ListenerRunning()) {
       return;
     }
+    ReleaseIdleBuffers();
   }
 }
 
+void ProxyConnection::ReleaseIdleBuffers() {
+  const bool idle = requestBuffer_.Empty() && toServer_.Empty() && !BrowserOutputPending() &&
+                    response_.Buffer().Empty() &&
+                    (tunnel_ || (requestState_ == RequestState::kHeader &&
+                                 response_.Action() == BodyAction::kAwaitingHeader &&
+                                 !response_.HoldsResponse()));
+  if (!idle) {
+    return;
+  }
+  requestBuffer_.Release();
+  toServer_.Release();
+  toBrowser_.Release();
+  response_.Buffer().Release();
+  browserReadSize_ = std::min(kFirstReadSize, bufferSize_);
+  serverReadSize_ = browserReadSize_;
+}
+
 void ProxyConnection::HandleServerRead(bool* serverEnded) {
+  *serverEnded = false;
   if (!spliceDisabled_ && response_.StreamsUnchanged() && TrySpliceServerRead()) {
     ServerHasAnswered();
-    *serverEnded = false;
     return;
   }
   ByteBuffer& buffer = response_.Buffer();
-  char* target = buffer.PrepareAppend(bufferSize_);
-  platform::SysCallResult received = platform::Recv(serverSocket_, target, bufferSize_);
+  char* target = buffer.PrepareAppend(serverReadSize_);
+  platform::SysCallResult received = platform::Recv(serverSocket_, target, serverReadSize_);
+  if (received.value < 0 && platform::WouldBlock(received.errorNumber)) {
+    return;
+  }
   ServerHasAnswered();
   if (received.value > 0) {
     buffer.CommitAppend(static_cast<size_t>(received.value));
     conversation_->AddResponseData(target, static_cast<int32_t>(received.value));
+    serverReadSize_ =
+        NextReadSize(serverReadSize_, static_cast<size_t>(received.value), bufferSize_);
   }
   if (!response_.Buffer().Empty()) {
     const ServerDataOutcome outcome = response_.HandleServerData();
@@ -163,8 +222,11 @@ void ProxyConnection::HandleServerRead(bool* serverEnded) {
 }
 
 bool ProxyConnection::TrySpliceServerRead() {
-  // Small reads are not worth a pipe, and a read must not run past the body's end.
-  constexpr size_t kPeekWindow = 4096;
+  // Only into an empty pipe with nothing queued before it, so that bytes reach the browser in
+  // order. Small reads are not worth a pipe, and a read must not run past the body's end.
+  if (BrowserOutputPending()) {
+    return false;
+  }
   size_t limit = kSpliceSize;
   int64_t remaining = response_.RemainingBodyBytes();
   if (remaining >= 0) {
@@ -173,30 +235,25 @@ bool ProxyConnection::TrySpliceServerRead() {
   if (limit < kPeekWindow) {
     return false;
   }
-  if (captureView_.size() < kSpliceSize) {
-    captureView_.assign(kSpliceSize, '\0');
-  }
+  // What the capture is shown of the read: its first bytes up to a byte that ends the captured
+  // text, so the conversation stores exactly what it would have from all of them.
+  char view[kPeekWindow];
+  size_t seen = 0;
   if (conversation_->ResponseDataSize() < capture::Conversation::kMaxCaptured) {
     // The capture keeps each read's leading text. A byte 0x00-0x08 ends that text under every
     // rule it uses; with one in view, the bytes up to it are all the capture needs.
-    platform::SysCallResult peeked =
-        platform::Peek(serverSocket_, captureView_.data(), kPeekWindow);
+    platform::SysCallResult peeked = platform::Peek(serverSocket_, view, kPeekWindow);
     if (peeked.value <= 0) {
       return false;
     }
-    size_t peekedCount = static_cast<size_t>(peeked.value);
-    bool textEnds = false;
-    for (size_t i = 0; i < peekedCount; ++i) {
-      if (static_cast<unsigned char>(captureView_[i]) <= 0x08) {
-        textEnds = true;
-        break;
-      }
+    const size_t peekedCount = static_cast<size_t>(peeked.value);
+    while (seen<peekedCount&& static_cast<unsigned char>(view[seen])> 0x08) {
+      ++seen;
     }
-    if (!textEnds) {
+    if (seen == peekedCount) {
       return false;
     }
-  } else {
-    captureView_[0] = '\0';  // nothing more is stored; only the count matters
+    ++seen;  // the byte that ends the text
   }
   if (!pipe_.Valid()) {
     pipe_ = platform::Pipe::Create(kSpliceSize);
@@ -212,19 +269,11 @@ bool ProxyConnection::TrySpliceServerRead() {
     }
     return false;  // nothing taken: the ordinary read reports the end or the failure
   }
-  size_t count = static_cast<size_t>(moved.value);
-  conversation_->AddResponseData(captureView_.data(), static_cast<int32_t>(count));
-  size_t sent = 0;
-  while (sent < count) {
-    platform::SysCallResult out = platform::SpliceFromPipe(pipe_, browserSocket_, count - sent);
-    if (out.value <= 0) {
-      // The browser is gone; what is left in the pipe is dropped with it.
-      pipe_.Close();
-      spliceDisabled_ = true;
-      break;
-    }
-    sent += static_cast<size_t>(out.value);
-  }
+  const size_t count = static_cast<size_t>(moved.value);
+  conversation_->AddResponseDataSeen(view, static_cast<int32_t>(std::min(seen, count)),
+                                     static_cast<int32_t>(count));
+  pipePending_ = count;
+  FlushToBrowser();
   response_.AccountStreamedBytes(count);
   return true;
 }
@@ -240,7 +289,8 @@ void ProxyConnection::ServerHasAnswered() {
 bool ProxyConnection::HandleBrowserData() {
   if (tunnel_) {
     requestState_ = RequestState::kPassThrough;
-    SendAllFromBuffer(serverSocket_, requestBuffer_);
+    QueueToServer(requestBuffer_.View());
+    requestBuffer_.Clear();
     return true;
   }
   // One read may hold the end of a body and the next request; each is handled in turn.
@@ -269,7 +319,7 @@ void ProxyConnection::ForwardBody() {
   const size_t body = bodyFramer_.Take(requestBuffer_.View());
   // Sent or not (a failed send ends the server side), these bytes are done with: framing must
   // never count them twice.
-  SendAll(serverSocket_, requestBuffer_.View().substr(0, body));
+  QueueToServer(requestBuffer_.View().substr(0, body));
   requestBuffer_.Consume(body);
   if (!bodyFramer_.InBody()) {
     requestState_ = RequestState::kHeader;
@@ -281,7 +331,7 @@ HeaderOutcome ProxyConnection::HandleRequestHeader() {
   // The same cap whether the header came in one read or many.
   const size_t headerBytes = found ? requestHeaderEnd_.Length() : requestBuffer_.Size();
   if (headerBytes > kMaxRequestHeaderBytes) {
-    SendAll(browserSocket_, kBadRequestReply);
+    QueueToBrowser(kBadRequestReply);
     return HeaderOutcome::kRefused;
   }
   if (!found) {
@@ -308,7 +358,7 @@ HeaderOutcome ProxyConnection::HandleRequestHeader() {
   TerminateHeaderText(text);
   text.append(requestBuffer_.Data(), body);
   requestBuffer_.Consume(body);
-  SendAll(serverSocket_, text);
+  QueueToServer(text);
   requestState_ =
       tunnel_ || bodyFramer_.InBody() ? RequestState::kPassThrough : RequestState::kHeader;
   return HeaderOutcome::kForwarded;
@@ -328,7 +378,7 @@ bool ProxyConnection::ParseRequest() {
   // A request that names no host is refused even on a kept-alive connection, rather than being
   // sent to the previous request's server.
   if (requestLine_.empty() || parsed.host.empty()) {
-    SendAll(browserSocket_, kBadRequestReply);
+    QueueToBrowser(kBadRequestReply);
     return false;
   }
   request_ = std::move(parsed);
@@ -361,13 +411,18 @@ bool ProxyConnection::Connect() {
   bool answerTunnel = !upstream_->use && tunnel_;
   conversation_->MarkConnectStart();
   if (!serverSocket_.Valid()) {
-    SetServerSocket(OpenServerConnection(context_.Hosts(), targetName, targetPort));
+    platform::Socket opened = OpenServerConnection(context_.Hosts(), targetName, targetPort);
+    if (opened.Valid() && !platform::SetNonBlocking(opened).Ok()) {
+      opened.Close();
+    }
+    SetServerSocket(std::move(opened));
   }
   conversation_->MarkConnected();
   if (!serverSocket_.Valid()) {
     response_.Buffer().Clear();
     RecordResponseBytes(kConnectFailurePage.data(), kConnectFailurePage.size());
-    SendAllFromBuffer(browserSocket_, response_.Buffer());
+    QueueToBrowser(response_.Buffer().View());
+    response_.Buffer().Clear();
     Close();
     return false;
   }
@@ -376,7 +431,7 @@ bool ProxyConnection::Connect() {
     // reply is captured after the CONNECT header; bytes that followed that header stay in the
     // request buffer for the server.
     conversation_->AddRequestData(kTunnelReply.data(), static_cast<int32_t>(kTunnelReply.size()));
-    SendAll(browserSocket_, kTunnelReply);
+    QueueToBrowser(kTunnelReply);
     requestHeaderLines_.clear();
   }
   return true;
@@ -386,6 +441,7 @@ void ProxyConnection::Close() {
   if (serverSocket_.Valid() && browserSocket_.Valid()) {
     response_.Finish();
   }
+  DrainBrowserOutput();
   CloseServerSocket();
   CloseBrowserSocket();
 }
@@ -406,34 +462,119 @@ void ProxyConnection::RecordResponseBytes(const char* data, size_t count) {
   conversation_->AddResponseData(data, static_cast<int32_t>(count));
 }
 
-size_t ProxyConnection::SendAll(const platform::Socket& socket, std::string_view bytes) {
-  if (!socket.Valid() || bytes.empty()) {
-    return 0;
-  }
-  return SendAllInPortions(bytes, bufferSize_, [&socket](const char* data, size_t count) {
-    return platform::Send(socket, data, count).value;
-  });
+size_t ProxyConnection::SendNow(const platform::Socket& socket, std::string_view bytes,
+                                bool* failed) {
+  int errorNumber = 0;
+  const size_t sent =
+      SendAllInPortions(bytes, bufferSize_, [&socket, &errorNumber](const char* data, size_t n) {
+        platform::SysCallResult result = platform::Send(socket, data, n);
+        errorNumber = result.errorNumber;
+        return result.value;
+      });
+  *failed = sent < bytes.size() && !platform::WouldBlock(errorNumber);
+  return sent;
 }
 
-void ProxyConnection::SendAllFromBuffer(const platform::Socket& socket, ByteBuffer& buffer) {
-  size_t sent = SendAll(socket, buffer.View());
-  buffer.Consume(sent);
+void ProxyConnection::QueueToServer(std::string_view bytes) {
+  if (!serverSocket_.Valid() || bytes.empty()) {
+    return;
+  }
+  if (!toServer_.Empty()) {
+    toServer_.Append(bytes);
+    return;
+  }
+  bool failed = false;
+  const size_t sent = SendNow(serverSocket_, bytes, &failed);
+  if (!failed) {
+    toServer_.Append(bytes.substr(sent));
+  }
+}
+
+bool ProxyConnection::FlushToServer() {
+  bool failed = false;
+  toServer_.Consume(SendNow(serverSocket_, toServer_.View(), &failed));
+  if (failed) {
+    // The server is gone; its read reports the end.
+    toServer_.Clear();
+  }
+  return !failed;
+}
+
+void ProxyConnection::QueueToBrowser(std::string_view bytes) {
+  if (!browserSocket_.Valid() || browserFailed_ || bytes.empty()) {
+    return;
+  }
+  if (BrowserOutputPending()) {
+    toBrowser_.Append(bytes);
+    return;
+  }
+  bool failed = false;
+  const size_t sent = SendNow(browserSocket_, bytes, &failed);
+  if (failed) {
+    browserFailed_ = true;
+    return;
+  }
+  toBrowser_.Append(bytes.substr(sent));
+}
+
+bool ProxyConnection::FlushToBrowser() {
+  if (browserFailed_ || !browserSocket_.Valid()) {
+    return false;
+  }
+  while (pipePending_ > 0) {
+    platform::SysCallResult out = platform::SpliceFromPipe(pipe_, browserSocket_, pipePending_);
+    if (out.value > 0) {
+      pipePending_ -= static_cast<size_t>(out.value);
+      continue;
+    }
+    if (out.value < 0 && platform::WouldBlock(out.errorNumber)) {
+      return true;
+    }
+    // The browser is gone; what is left in the pipe is dropped with it.
+    pipe_.Close();
+    pipePending_ = 0;
+    spliceDisabled_ = true;
+    browserFailed_ = true;
+    return false;
+  }
+  bool failed = false;
+  toBrowser_.Consume(SendNow(browserSocket_, toBrowser_.View(), &failed));
+  if (failed) {
+    toBrowser_.Clear();
+    browserFailed_ = true;
+  }
+  return !failed;
+}
+
+void ProxyConnection::DrainBrowserOutput() {
+  while (BrowserOutputPending() && !browserFailed_ && browserSocket_.Valid()) {
+    const platform::PollPairResult ready =
+        platform::PollOne(platform::PollInterest{browserSocket_.Fd(), false, true}, -1);
+    if (!ready.ok || !FlushToBrowser()) {
+      return;
+    }
+  }
 }
 
 void ProxyConnection::SendToBrowser(std::string_view bytes) {
-  SendAll(browserSocket_, bytes);
+  QueueToBrowser(bytes);
 }
 
 void ProxyConnection::SendGatheredToBrowser(std::string_view head, std::string_view body) {
-  if (!browserSocket_.Valid()) {
+  if (!browserSocket_.Valid() || browserFailed_) {
     return;
   }
-  // Portions of at most the send size, as every send; the first one carries the header.
-  while (!head.empty() || !body.empty()) {
+  // Portions of at most the send size, as every send; the first one carries the header. What
+  // the browser does not take now waits in the queue.
+  while (!BrowserOutputPending() && (!head.empty() || !body.empty())) {
     std::string_view first = head.substr(0, bufferSize_);
     std::string_view second = body.substr(0, bufferSize_ - first.size());
     platform::SysCallResult sent = platform::SendGathered(browserSocket_, first, second);
+    if (sent.value < 0 && platform::WouldBlock(sent.errorNumber)) {
+      break;
+    }
     if (sent.value <= 0) {
+      browserFailed_ = true;
       return;
     }
     const auto count = static_cast<size_t>(sent.value);
@@ -441,6 +582,8 @@ void ProxyConnection::SendGatheredToBrowser(std::string_view head, std::string_v
     head.remove_prefix(fromHead);
     body.remove_prefix(count - fromHead);
   }
+  toBrowser_.Append(head);
+  toBrowser_.Append(body);
 }
 
 void ProxyConnection::CaptureResponseBytes(std::string_view bytes) {

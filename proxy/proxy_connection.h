@@ -1,6 +1,7 @@
 // One browser connection: relays bytes between the browser and the server, parses requests,
 // opens and reuses the server connection, hands server bytes to the response handler and records
-// every byte in the current conversation. Created, run and destroyed by its own connection thread;
+// every byte in the current conversation. Both sockets are non-blocking: while one direction
+// cannot send, the other keeps moving. Created, run and destroyed by its own connection thread;
 // only ShutdownSockets is called from another thread.
 #pragma once
 
@@ -9,7 +10,6 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "capture/conversation.h"
 #include "platform/pipe.h"
@@ -63,6 +63,9 @@ class ProxyConnection : private ResponseOutput {
   // Moves one read of a streamed body from server to browser through a pipe, without copying it
   // through this process. False when it did not apply; nothing has been read then.
   bool TrySpliceServerRead();
+  // Gives back the buffers' storage once an exchange is over, so that an idle connection holds
+  // none, and starts the next exchange with small reads.
+  void ReleaseIdleBuffers();
   bool ParseRequest();
   bool Connect();
   void Close();
@@ -72,8 +75,18 @@ class ProxyConnection : private ResponseOutput {
   void RecordResponseBytes(const char* data, size_t count);
   void StartConversation();
   void EndConversation();
-  size_t SendAll(const platform::Socket& socket, std::string_view bytes);
-  void SendAllFromBuffer(const platform::Socket& socket, ByteBuffer& buffer);
+  // Sends what the socket takes now and keeps the rest, in order, for when it has room. Bytes for
+  // a side that has failed are dropped.
+  void QueueToServer(std::string_view bytes);
+  void QueueToBrowser(std::string_view bytes);
+  // Sends queued bytes; false when the socket failed.
+  bool FlushToServer();
+  bool FlushToBrowser();
+  bool BrowserOutputPending() const { return pipePending_ > 0 || !toBrowser_.Empty(); }
+  // Waits until the browser has taken every queued byte, or fails (at Close).
+  void DrainBrowserOutput();
+  // Sends from the front of `bytes` until done or the socket is full; *failed on a real error.
+  size_t SendNow(const platform::Socket& socket, std::string_view bytes, bool* failed);
   void SetServerSocket(platform::Socket socket);
   void CloseServerSocket();
   void CloseBrowserSocket();
@@ -101,11 +114,16 @@ class ProxyConnection : private ResponseOutput {
   std::string lastHost_;
   int32_t lastPort_ = 0;
   size_t bufferSize_ = 256;  // the most one read takes and one send gives
-  platform::Pipe pipe_;      // for streamed bodies; created on first use
+  // Reads start small and grow while they come back full: an exchange of small pages never holds
+  // large buffers.
+  size_t browserReadSize_ = 0;
+  size_t serverReadSize_ = 0;
+  ByteBuffer toServer_;     // request bytes the server has not yet taken
+  ByteBuffer toBrowser_;    // response bytes the browser has not yet taken, after the pipe's
+  platform::Pipe pipe_;     // for streamed bodies; created on first use
+  size_t pipePending_ = 0;  // bytes in the pipe that the browser has not yet taken
   bool spliceDisabled_ = false;
-  // What the capture is shown of a spliced read: its first bytes up to a byte that ends the
-  // captured text, so the conversation stores exactly what it would have from the real bytes.
-  std::vector<char> captureView_;
+  bool browserFailed_ = false;  // a send to the browser failed: the connection ends
 
   // Only the owning thread replaces or closes the sockets, always under socketLock, so another
   // thread's ShutdownSockets never touches a descriptor number after it was closed. The owner reads

@@ -23,6 +23,42 @@ void AddResponse(Conversation& c, const std::string& chunk) {
   c.AddResponseData(chunk.data(), static_cast<int32_t>(chunk.size()));
 }
 
+// A read moved without copying is shown only up to the byte that ends its text; the capture must
+// come out as if every byte had been given.
+TEST(Conversation, ReadSeenUpToItsTextEndCapturesAsAWholeRead) {
+  struct Row {
+    const char* name;
+    std::string before;  // an earlier read of the same response
+    std::string read;
+    size_t seen;
+  };
+  const std::string tail(5000, 'z');
+  const Row rows[] = {
+      {"stop byte first", "", std::string("\0abc", 4) + tail, 1},
+      {"text then a stop byte", "", "HTTP/1.1 200 OK\r\n\r\nab" + std::string("\x01", 1) + tail,
+       22},
+      {"a sequence carried from the earlier read", "caf\xC3",
+       "\xA9!" + std::string("\x02", 1) + tail, 3},
+      {"all of it seen", "", "no stop at all", 14},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ConversationStore store;
+    Conversation whole(2, store);
+    Conversation seen(3, store);
+    AddResponse(whole, row.before);
+    AddResponse(seen, row.before);
+    AddResponse(whole, row.read);
+    // Only the seen bytes exist: a read past them is an error under AddressSanitizer.
+    const std::vector<char> view(row.read.begin(),
+                                 row.read.begin() + static_cast<std::ptrdiff_t>(row.seen));
+    seen.AddResponseDataSeen(view.data(), static_cast<int32_t>(row.seen),
+                             static_cast<int32_t>(row.read.size()));
+    EXPECT_EQ(seen.ResponseText(), whole.ResponseText());
+    EXPECT_EQ(seen.ResponseTotal(), whole.ResponseTotal());
+  }
+}
+
 TEST(Conversation, CaptureOfChunks) {
   const std::string header = "HTTP/1.1 200 OK\r\n\r\n";
   struct Row {

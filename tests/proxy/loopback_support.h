@@ -148,6 +148,16 @@ class OriginPeer {
     return bytes;
   }
 
+  // What has arrived, at most `count` bytes, waiting for at least one. Empty when the peer closed.
+  std::string ReadSome(size_t count) {
+    if (pending_.empty() && !ReadMore()) {
+      return std::string();
+    }
+    std::string bytes = pending_.substr(0, count);
+    pending_.erase(0, bytes.size());
+    return bytes;
+  }
+
   bool Send(std::string_view bytes) { return SendText(socket_, bytes); }
   bool PeerClosed() { return pending_.empty() && testing::PeerClosed(socket_); }
   void Close() { socket_.Close(); }

@@ -2,12 +2,16 @@
 #include "proxy/proxy_connection.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "loopback_support.h"
+#include "platform/process_setup.h"
 #include "proxy/fixed_replies.h"
 
 namespace rw::proxy {
@@ -548,6 +552,123 @@ TEST(ProxyExchange, LargeBinaryBodyStreamsExactlyAndEndsAtItsLength) {
   EXPECT_EQ(conversations[0]->ResponseText(),
             header + "\r\n(" + std::to_string(size) + " bytes not shown)\r\n");
   EXPECT_EQ(conversations[1]->ResponseText(), chunked);
+}
+
+// Each upload byte comes back twice, as itself and inverted.
+std::string Doubled(std::string_view bytes) {
+  std::string doubled;
+  doubled.reserve(2 * bytes.size());
+  for (char c : bytes) {
+    doubled.push_back(c);
+    doubled.push_back(static_cast<char>(~c));
+  }
+  return doubled;
+}
+
+// An origin that answers a large upload while it reads it, with more bytes than it reads: the
+// proxy must keep relaying the answer while the server is not taking more of the upload, or the
+// proxy, the server and the browser all wait on one another.
+TEST(ProxyExchange, UploadAndDownloadAtOnceDoNotStall) {
+  const size_t size = 16 * 1024 * 1024;
+  // No byte below 9 in the answer: it is streamed read by read, not moved in large splices.
+  std::string body(size, '\0');
+  for (size_t i = 0; i < size; ++i) {
+    body[i] = static_cast<char>('a' + (i * 7) % 26);
+  }
+  const std::string responseHeader =
+      "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+      std::to_string(2 * size) + "\r\n\r\n";
+  ScriptedOrigin origin([&](OriginPeer& peer) {
+    peer.ReadHeader();
+    if (!peer.Send(responseHeader)) {
+      return;
+    }
+    size_t echoed = 0;
+    while (echoed < size) {
+      const std::string piece = peer.ReadSome(std::min<size_t>(64 * 1024, size - echoed));
+      if (piece.empty() || !peer.Send(Doubled(piece))) {
+        return;
+      }
+      echoed += piece.size();
+    }
+    peer.ReadRequest();
+  });
+  TestEngine engine;
+  ASSERT_TRUE(engine.Start());
+  platform::Socket browser = engine.Browser();
+  const std::string request = "POST http://127.0.0.1:" + std::to_string(origin.Port()) +
+                              "/echo HTTP/1.1\r\nContent-Length: " + std::to_string(size) +
+                              "\r\n\r\n";
+  std::thread uploader([&] { SendText(browser, request + body); });
+  const std::string received = ReadAtLeast(browser, responseHeader.size() + 2 * size);
+  ::shutdown(browser.Fd(), SHUT_RDWR);  // ends a stalled upload rather than waiting for it
+  uploader.join();
+  EXPECT_EQ(received.size(), responseHeader.size() + 2 * size);
+  EXPECT_TRUE(received == responseHeader + Doubled(body));  // not EXPECT_EQ: 32 MiB diffs
+}
+
+int64_t ResidentBytes() {
+  platform::ReleaseFreeMemory();
+  std::ifstream statm("/proc/self/statm");
+  int64_t pages = 0;
+  int64_t resident = 0;
+  statm >> pages >> resident;
+  return resident * ::sysconf(_SC_PAGESIZE);
+}
+
+// Kept-alive connections that have fetched a binary body hold no large buffers while idle.
+TEST(ProxyExchange, IdleConnectionsGiveTheirBuffersBack) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "sanitizers keep freed memory resident";
+#endif
+  constexpr int kConnections = 100;
+  std::string png(64 * 1024, '\0');
+  for (size_t i = 0; i < png.size(); i += 3) {
+    png[i] = static_cast<char>(0x80 + i % 100);
+  }
+  const std::string header = "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: " +
+                             std::to_string(png.size()) + "\r\n\r\n";
+  // The body follows once the browser has the header, as a server sending a file does: it then
+  // takes the streamed path.
+  std::vector<std::unique_ptr<Gate>> headerSeen;
+  for (int i = 0; i <= kConnections; ++i) {
+    headerSeen.push_back(std::make_unique<Gate>());
+  }
+  ScriptedOrigin origin([&](OriginPeer& peer) {
+    for (;;) {
+      const std::string request = peer.ReadRequest();
+      if (request.empty()) {
+        return;
+      }
+      const size_t at = request.find("/img/") + 5;
+      const int index = std::stoi(request.substr(at));
+      peer.Send(header);
+      if (!headerSeen[static_cast<size_t>(index)]->Wait()) {
+        return;
+      }
+      peer.Send(png);
+    }
+  });
+  TestEngine engine;
+  ASSERT_TRUE(engine.Start());
+  std::vector<platform::Socket> browsers;
+  auto fetch = [&](int index) {
+    browsers.push_back(engine.Browser());
+    SendText(browsers.back(), Get(origin.Port(), "/img/" + std::to_string(index)));
+    EXPECT_EQ(ReadAtLeast(browsers.back(), header.size()), header);
+    headerSeen[static_cast<size_t>(index)]->Open();
+    EXPECT_EQ(ReadAtLeast(browsers.back(), png.size()).size(), png.size());
+  };
+  // The first connection's thread and pipe are set up before the count starts.
+  fetch(0);
+  const int64_t before = ResidentBytes();
+  for (int i = 1; i <= kConnections; ++i) {
+    fetch(i);
+  }
+  const int64_t perConnection = (ResidentBytes() - before) / kConnections;
+  // The origin's threads and the test's own buffers are in this figure too.
+  EXPECT_LT(perConnection, 192 * 1024);
+  RecordProperty("residentBytesPerIdleConnection", std::to_string(perConnection));
 }
 
 TEST(ProxyExchange, BrowserLeavingMidDownloadEndsTheConnectionQuietly) {
