@@ -15,6 +15,13 @@ AboutPage::AboutPage(QWidget* parent) : Page(parent) {
   picture->setAlignment(Qt::AlignCenter);
   picture->setAccessibleName(QStringLiteral("Relaywatch"));
 
+  auto* name = new QLabel(QStringLiteral("Relaywatch"), this);
+  QFont nameFont = name->font();
+  nameFont.setPointSizeF(nameFont.pointSizeF() * 1.6);
+  nameFont.setBold(true);
+  name->setFont(nameFont);
+  auto* purpose = new QLabel(QStringLiteral("HTTP tracing proxy"), this);
+
   auto* versionLabel = new QLabel(QStringLiteral("Version:"), this);
   versionText = new QLabel(QStringLiteral(RELAYWATCH_VERSION), this);
   versionText->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
@@ -24,10 +31,12 @@ AboutPage::AboutPage(QWidget* parent) : Page(parent) {
   layout->setRowStretch(0, 1);
   layout->setColumnStretch(0, 1);
   layout->addWidget(picture, 1, 1, 1, 2, Qt::AlignCenter);
-  layout->addWidget(versionLabel, 2, 1, Qt::AlignRight);
-  layout->addWidget(versionText, 2, 2, Qt::AlignLeft);
+  layout->addWidget(name, 2, 1, 1, 2, Qt::AlignCenter);
+  layout->addWidget(purpose, 3, 1, 1, 2, Qt::AlignCenter);
+  layout->addWidget(versionLabel, 4, 1, Qt::AlignRight);
+  layout->addWidget(versionText, 4, 2, Qt::AlignLeft);
   layout->setColumnStretch(3, 1);
-  layout->setRowStretch(3, 1);
+  layout->setRowStretch(5, 1);
 }
 
 }  // namespace rw::ui

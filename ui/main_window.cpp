@@ -6,6 +6,7 @@
 #include <QTabBar>
 #include <QTimer>
 
+#include "app/help_run_count.h"
 #include "ui/about_page.h"
 #include "ui/page_rectangle.h"
 #include "ui/program_picture.h"
@@ -121,6 +122,9 @@ void MainWindow::SplashCheck() {
   splash->deleteLater();
   splash = nullptr;
   repaint();
+  if (app::CountHelpRun(context.app.Settings())) {
+    context.help.OpenHelp();
+  }
 }
 
 void MainWindow::ShowClearedState() {

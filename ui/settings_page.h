@@ -1,10 +1,16 @@
 // The Settings tab: the listening port, upstream proxy, log directory, retention limit and
 // auto-logging, four live counters, and Apply, Defaults, Clear Data, Exit, Help and Log and Clear.
-// A view over the application's settings form. GUI thread only; owned by the main window.
+// A view over the application's settings form: every rule lives in the form and the application
+// object. GUI thread only; owned by the main window.
 #pragma once
 
 #include "ui/page.h"
 #include "ui/ui_context.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
 
 namespace rw::ui {
 
@@ -12,15 +18,61 @@ class SettingsPage : public Page {
   Q_OBJECT
 
  public:
-  // Loads and applies the settings and starts the listener.
+  // Loads the settings, applies them and starts the listener; the port field takes the focus.
   SettingsPage(UiContext& context, QWidget* parent);
+
+  // Writes the four counters into their labels, touching only those whose text changed.
+  void RefreshStatistics();
+
+  void Selected() override { RefreshStatistics(); }
+  void TimerTick() override { RefreshStatistics(); }
+  void ShowClearedState() override { RefreshStatistics(); }
+
+  // The button actions.
+  void Apply();
+  void Defaults();
+  void ClearData();
+  void Exit();
+  void Help();
+  void LogNow();
+
+  // The controls, for tests and screenshots.
+  struct Controls {
+    QLineEdit* listenAddress = nullptr;
+    QLineEdit* port = nullptr;
+    QLineEdit* proxyHost = nullptr;
+    QLineEdit* proxyPort = nullptr;
+    QLabel* listening = nullptr;
+    QLabel* proxy = nullptr;
+    QLineEdit* logDir = nullptr;
+    QLineEdit* maxMB = nullptr;
+    QCheckBox* autoLog = nullptr;
+    QPushButton* logNow = nullptr;
+    QLabel* sent = nullptr;
+    QLabel* received = nullptr;
+    QLabel* sockets = nullptr;
+    QLabel* held = nullptr;
+    QPushButton* apply = nullptr;
+    QPushButton* defaults = nullptr;
+    QPushButton* clearData = nullptr;
+    QPushButton* exit = nullptr;
+    QPushButton* help = nullptr;
+  };
+  const Controls& Widgets() const { return controls; }
 
  signals:
   // Exit was clicked: the window ends the run.
   void exitRequested();
 
  private:
+  void BuildControls();
+  // The form's texts into the edits, the box and the two value labels.
+  void ShowForm();
+  // The edits' texts and the box into the form.
+  void ReadForm();
+
   UiContext& context;
+  Controls controls;
 };
 
 }  // namespace rw::ui
