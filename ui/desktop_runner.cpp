@@ -1,6 +1,7 @@
 #include "ui/desktop_runner.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -8,6 +9,7 @@
 #include "app/proxy_app.h"
 #include "platform/process_setup.h"
 #include "platform/settings_backing.h"
+#include "platform/stop_signal_pipe.h"
 #include "ui/desktop_help_launcher.h"
 #include "ui/main_window.h"
 #include "ui/message_box_presenter.h"
@@ -29,6 +31,7 @@ bool DesktopRunner::DisplayAvailable(const Environment& environment) {
 int DesktopRunner::Run(int& argc, char** argv) {
   platform::IgnoreSigpipe();
   platform::RaiseOpenFileLimit();
+  const bool stopSignalsCaught = platform::StopSignalPipe::Install();
 
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Relaywatch"));
@@ -55,6 +58,18 @@ int DesktopRunner::Run(int& argc, char** argv) {
                      &MainWindow::ShowClearedState);
     QObject::connect(&window, &MainWindow::runEnded, &application, &QCoreApplication::quit,
                      Qt::QueuedConnection);
+    // Ctrl+C, SIGTERM or SIGHUP (the session ending) close the window as the user would, so the
+    // run ends in order with the logs written.
+    std::unique_ptr<QSocketNotifier> stopSignals;
+    if (stopSignalsCaught) {
+      stopSignals = std::make_unique<QSocketNotifier>(platform::StopSignalPipe::ReadFd(),
+                                                      QSocketNotifier::Read);
+      QObject::connect(stopSignals.get(), &QSocketNotifier::activated, &window, [&window] {
+        if (platform::StopSignalPipe::Take()) {
+          window.close();
+        }
+      });
+    }
     window.show();
     QApplication::exec();
     reporter->SetWindow(nullptr);

@@ -81,7 +81,7 @@ void AddSampleTraffic(rw::app::ProxyApp& app) {
                                  body;
     auto conversation = std::make_shared<rw::capture::Conversation>(id, store);
     store.AddConversation(conversation);
-    store.CountConversation();
+    store.IncrementConversationCount();
     conversation->MarkConnectStart();
     conversation->AddRequestData(request.data(), static_cast<int32_t>(request.size()));
     conversation->MarkConnected();

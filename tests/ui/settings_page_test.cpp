@@ -154,8 +154,8 @@ TEST_F(SettingsPageTest, ClearDataZeroesTheCounters) {
   const auto& c = Page();
   AddConversation(1, 5120);
   AddConversation(2, 5120);
-  app->Store().CountConversation();
-  app->Store().CountConversation();
+  app->Store().IncrementConversationCount();
+  app->Store().IncrementConversationCount();
   app->Store().AddResponseBytes(1023);  // truncated: still 10 KB
   window->TimerTick();                  // the Settings tab is current: its counters refresh
   EXPECT_EQ(c.sent->text(), "10 KB");
