@@ -1,14 +1,16 @@
-// Browser side: header end detection over split reads, header split, request-line parse and the
-// rewrite of the forwarded header, as the connection runs them on each request.
+// Browser side: header end detection over split reads, header split, request-line parse, the
+// rewrite of the forwarded header and where the body after it ends, as the connection runs them.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "fuzz/read_splitter.h"
 #include "proxy/byte_buffer.h"
 #include "proxy/header_end_scanner.h"
 #include "proxy/header_text.h"
+#include "proxy/request_body_framer.h"
 #include "proxy/request_line.h"
 
 using namespace rw::proxy;
@@ -36,9 +38,50 @@ void CheckRequestLine(std::string_view line) {
   HasBodylessMethodPrefix(origin);
 }
 
+// The body after the first header must end at the same byte whether it is taken in one piece or
+// in the reads the input names.
+void CheckBodyFraming(const uint8_t* data, size_t size) {
+  rw::fuzz::ReadSplitter reads(data, size);
+  const std::string_view all = reads.All();
+  const size_t end = HeaderEndLength(all);
+  if (end == 0) {
+    return;
+  }
+  ByteBuffer header;
+  header.Append(all.substr(0, end));
+  LineList lines;
+  Check(SplitHeader(header, false, lines, nullptr));
+  const bool mayCarryBody = (reads.Flags() & 2) != 0;
+  const std::string_view body = all.substr(end);
+  RequestBodyFramer whole;
+  whole.Start(lines, mayCarryBody);
+  const size_t wholeTaken = whole.Take(body);
+  Check(wholeTaken <= body.size());
+  Check(wholeTaken == body.size() || !whole.InBody());
+  // The same read sizes, applied to the body alone.
+  std::vector<uint8_t> bodyInput(data, data + (size - all.size()));
+  bodyInput.insert(bodyInput.end(), body.begin(), body.end());
+  rw::fuzz::ReadSplitter bodyReads(bodyInput.data(), bodyInput.size());
+  RequestBodyFramer pieces;
+  pieces.Start(lines, mayCarryBody);
+  size_t taken = 0;
+  while (!bodyReads.Done()) {
+    bool mark = false;
+    const std::string_view piece = bodyReads.Next(&mark);
+    const size_t n = pieces.Take(piece);
+    Check(n <= piece.size());
+    taken += n;
+    if (n < piece.size()) {
+      break;
+    }
+  }
+  Check(taken == wholeTaken);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  CheckBodyFraming(data, size);
   rw::fuzz::ReadSplitter reads(data, size);
   const bool dropGzip = (reads.Flags() & 1) != 0;
   ByteBuffer buffer;
