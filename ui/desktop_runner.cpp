@@ -78,8 +78,9 @@ int DesktopRunner::Run(int& argc, char** argv) {
   const int exitCode = reporter->FatalSeen() ? 1 : 0;
   if (!app->Shutdown(std::chrono::seconds(5))) {
     std::fprintf(stderr, "relaywatch: some connections did not end in time\n");
-    // Their threads may still call the reporter; it must stay alive to the end of the process.
-    (void)reporter.release();
+    // Their threads still use the store, the engine and the reporter: end the process here (the
+    // logs are closed) rather than let the application and its objects be torn down under them.
+    platform::EndProcessNow(exitCode);
   }
   return exitCode;
 }
