@@ -281,3 +281,34 @@ TEST_F(SettingsPageTest, EveryFieldIsNamedByItsLabelAndReachedInLayoutOrder) {
 
 }  // namespace
 }  // namespace rw::ui
+
+namespace rw::ui {
+namespace {
+
+class KeyboardTest : public testing::UiFixture {};
+
+// Nothing needs a mouse: Alt and a label's letter reach its field, Ctrl+Tab the next tab.
+TEST_F(KeyboardTest, MnemonicsReachTheFieldsAndCtrlTabTheTabs) {
+  OpenWindow();
+  window->show();
+  QApplication::setActiveWindow(window.get());
+  if (!QTest::qWaitForWindowActive(window.get())) {
+    GTEST_SKIP() << "this platform cannot activate a window";
+  }
+  const auto& c = window->Settings()->Widgets();
+  const std::pair<Qt::Key, QWidget*> rows[] = {
+      {Qt::Key_I, c.proxyHost}, {Qt::Key_R, c.proxyPort}, {Qt::Key_E, c.logDir},
+      {Qt::Key_M, c.maxMB},     {Qt::Key_P, c.port},
+  };
+  for (const auto& [key, field] : rows) {
+    SCOPED_TRACE(field->accessibleName().toStdString());
+    QTest::keyClick(QApplication::focusWidget(), key, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), field);
+  }
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_EQ(window->CurrentTab(), MainWindow::kRequests);
+  EXPECT_EQ(requests->selected, 1);
+}
+
+}  // namespace
+}  // namespace rw::ui
