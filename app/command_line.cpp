@@ -61,6 +61,18 @@ CommandLine::ParseResult CommandLine::Parse(const std::vector<std::string>& args
         return ParseResult::kError;
       }
       headless = true;
+    } else if (arg == "--quiet" || arg == "-q") {
+      if (!takesNoValue()) {
+        return ParseResult::kError;
+      }
+      quiet = true;
+    } else if (arg == "--har") {
+      auto v = value();
+      if (!v || v->empty()) {
+        error = "--har needs a file name";
+        return ParseResult::kError;
+      }
+      harFile = *v;
     } else if (arg == "--auto-log") {
       if (!takesNoValue()) {
         return ParseResult::kError;
@@ -76,8 +88,7 @@ CommandLine::ParseResult CommandLine::Parse(const std::vector<std::string>& args
     } else if (arg == "--proxy") {
       auto v = value();
       const auto colon = v ? v->rfind(':') : std::string::npos;
-      if (!v || colon == std::string::npos || colon == 0 ||
-          !IsPortNumber(v->substr(colon + 1))) {
+      if (!v || colon == std::string::npos || colon == 0 || !IsPortNumber(v->substr(colon + 1))) {
         error = "--proxy needs HOST:PORT";
         return ParseResult::kError;
       }
@@ -133,12 +144,16 @@ std::string CommandLine::Usage(const std::string& program) {
          " --headless [options]\n"
          "HTTP tracing proxy: relays a browser's traffic and captures every exchange.\n"
          "\n"
-         "  --headless        run the proxy without a window (Ctrl+C or SIGTERM to stop)\n"
+         "  --headless        run the proxy without a window (Ctrl+C, SIGTERM or SIGHUP to\n"
+         "                    stop; SIGUSR1 writes the logs now and clears)\n"
          "  --port N          listen on 127.0.0.1:N for this run\n"
          "  --proxy HOST:PORT forward through an upstream proxy for this run\n"
          "  --log-dir DIR     write the log files into DIR for this run\n"
          "  --max-mb N        keep at most N MB of captured data in memory for this run\n"
          "  --auto-log        write data over the limit, and everything at exit, to the logs\n"
+         "  --har FILE        also write the exchanges to FILE as HAR 1.2, at each log pass\n"
+         "                    and at exit\n"
+         "  -q, --quiet       print no line per exchange\n"
          "  --help            show this help and exit\n"
          "  --version         show the version and exit\n"
          "\n"

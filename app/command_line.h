@@ -28,7 +28,9 @@ class CommandLine {
   std::optional<std::string> logDir;
   std::optional<std::string> maxMB;
   bool autoLog = false;
-  std::string error;  // set with kError
+  std::optional<std::string> harFile;  // --har FILE: not a setting, so never saved
+  bool quiet = false;                  // -q, --quiet: no line per exchange
+  std::string error;                   // set with kError
 };
 
 }  // namespace rw::app

@@ -25,6 +25,10 @@ void ConsoleReporter::ShowMessage(const std::string& text) {
   Print(text);
 }
 
+void ConsoleReporter::ListenFailed(int port, int errorNumber) {
+  listenFailure = ListenFailure{true, port, errorNumber};
+}
+
 void ConsoleReporter::FatalError(const std::string& text) {
   Print(text);
   // The window would close here; without one, ask the runner to end as on Ctrl+C.

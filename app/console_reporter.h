@@ -19,6 +19,15 @@ class ConsoleReporter : public proxy::ListenerErrorSink, public capture::Capture
   void FatalError(const std::string& text) override;
   void ShowMessage(const std::string& text) override;
   void ShowClearedState() override {}
+  void ListenFailed(int port, int errorNumber) override;
+
+  // The last listen failure's port and errno (main thread: the listener starts there).
+  struct ListenFailure {
+    bool seen = false;
+    int port = 0;
+    int errorNumber = 0;
+  };
+  ListenFailure LastListenFailure() const { return listenFailure; }
 
   // Set once a fatal error asked the program to end; the runner then shuts down.
   bool FatalSeen() const { return fatalSeen.load(); }
@@ -28,6 +37,7 @@ class ConsoleReporter : public proxy::ListenerErrorSink, public capture::Capture
 
   std::FILE* out;
   std::atomic<bool> fatalSeen{false};  // read by the runner's loop without a lock
+  ListenFailure listenFailure;         // main thread only
 };
 
 }  // namespace rw::app

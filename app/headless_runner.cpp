@@ -2,9 +2,15 @@
 
 #include <chrono>
 #include <cstdio>
+#include <string>
 
 #include "app/console_reporter.h"
+#include "app/exchange_printer.h"
 #include "app/proxy_app.h"
+#include "app/run_report.h"
+#include "app/settings_schema.h"
+#include "platform/directory_check.h"
+#include "platform/error_text.h"
 #include "platform/process_setup.h"
 #include "platform/signal_set.h"
 
@@ -13,74 +19,173 @@ namespace {
 
 constexpr std::chrono::milliseconds kUpkeepPeriod{4000};
 
+void Print(const std::string& out, const std::string& err) {
+  if (!out.empty()) {
+    std::fputs(out.c_str(), stdout);
+    std::fflush(stdout);
+  }
+  if (!err.empty()) {
+    std::fputs(err.c_str(), stderr);
+    std::fflush(stderr);
+  }
+}
+
+void PrintError(const std::string& text) {
+  Print({}, "relaywatch: " + text + "\n");
+}
+
 }  // namespace
 
 HeadlessRunner::HeadlessRunner(const CommandLine& options) : options(options) {}
 
 int HeadlessRunner::Run() {
-  // Block the stop signals before any thread starts, so every thread inherits the mask and the
-  // main thread alone receives them by waiting for them, between upkeep ticks.
-  const platform::SignalSet stopSignals{platform::Signal::kInterrupt, platform::Signal::kTerminate};
-  stopSignals.Block();
+  // Block the signals before any thread starts, so every thread inherits the mask and the main
+  // thread alone receives them by waiting for them, between upkeep ticks. Closing the terminal
+  // (SIGHUP) stops in order like Ctrl+C, so that auto-logging still writes the logs.
+  const platform::SignalSet signals{platform::Signal::kInterrupt, platform::Signal::kTerminate,
+                                    platform::Signal::kHangUp, platform::Signal::kUser1};
+  signals.Block();
   platform::IgnoreSigpipe();
   platform::RaiseOpenFileLimit();
 
   ConsoleReporter reporter;
-  ProxyApp app(
-      SettingsStore(platform::SettingsBacking(platform::SettingsBacking::DefaultKeyDirectory())),
-      reporter, reporter);
+  // Connection threads call the printer until the application has stopped them: it outlives them.
+  ExchangePrinter printer(stdout, !options.quiet);
+  const std::filesystem::path settingsDirectory = platform::SettingsBacking::DefaultKeyDirectory();
+  ProxyApp app(SettingsStore(platform::SettingsBacking(settingsDirectory)), reporter, reporter);
+  app.Store().SetExchangeObserver(&printer);
   app.LoadSettings();
 
   // Start-up applies and saves the stored settings, exactly as the window does; options then
-  // override them for this run without being saved.
-  bool listening = false;
+  // override them for this run without being saved. Listening waits until the log directory and
+  // the HAR file are known to be usable.
+  SettingsForm& form = app.Form();
   if (options.HasOverrides()) {
-    SettingsForm stored = app.Form();
+    SettingsForm stored = form;
     app.ApplySettings(stored, {.save = true, .listen = false});
-    SettingsForm& form = app.Form();
     options.ApplyOverrides(form);
-    listening = app.ApplySettings(form, {.save = false, .listen = true});
-  } else {
-    listening = app.ApplySettings(app.Form(), {.save = true, .listen = true});
   }
-  if (!listening) {
+  std::string askedText = form.maxMB;
+  const int32_t askedMB = NumberField(askedText);
+  app.ApplySettings(form, {.save = !options.HasOverrides(), .listen = false});
+  const bool autoLog = app.Store().AutoLog();
+
+  if (autoLog) {
+    const std::string problem =
+        DirectoryProblem(app.Store().LogDir(), platform::CheckDirectory(app.Store().LogDir()));
+    if (!problem.empty()) {
+      PrintError(problem);
+      app.Store().SetAutoLog(false);
+      app.Shutdown(std::chrono::seconds(1));
+      return 2;
+    }
+  }
+  if (options.harFile &&
+      !app.SetHarFile(*options.harFile, capture::HarCreator{"Relaywatch", RELAYWATCH_VERSION})) {
+    PrintError("cannot write the HAR file: " + app.HarFile()->LastError());
+    app.Store().SetAutoLog(false);
+    app.Shutdown(std::chrono::seconds(1));
+    return 2;
+  }
+
+  if (!app.Listener().StartListening()) {
+    const ConsoleReporter::ListenFailure failure = reporter.LastListenFailure();
+    if (failure.seen) {
+      PrintError(
+          ListenFailureLine("127.0.0.1", failure.port, platform::ErrorText(failure.errorNumber),
+                            options.port ? std::string() : std::string(setting::kHttpPort.name),
+                            settingsDirectory.string()));
+    }
+    app.Store().SetAutoLog(false);
     app.Shutdown(std::chrono::seconds(1));
     return 1;
   }
 
-  const SettingsForm& form = app.Form();
-  std::printf("Relaywatch %s listening on 127.0.0.1:%u\n", RELAYWATCH_VERSION,
-              static_cast<unsigned>(app.Listener().BoundPort()));
-  if (!form.proxyLabel.empty()) {
-    std::printf("Forwarding through the upstream proxy at %s\n", form.proxyLabel.c_str());
-  }
-  const std::string logging =
-      app.Store().AutoLog()
-          ? "auto-logging to " + app.Store().TextLogName() + " and " + app.Store().CsvLogName()
-          : std::string("auto-logging off");
-  std::printf("Keeping up to %d MB of captured data; %s\n", app.Store().MaxMB(), logging.c_str());
-  std::printf("Press Ctrl+C to stop.\n");
-  std::fflush(stdout);
+  BannerFacts banner;
+  banner.version = RELAYWATCH_VERSION;
+  banner.port = app.Listener().BoundPort();
+  banner.upstream = form.proxyLabel;
+  banner.maxMB = app.Store().MaxMB();
+  banner.askedMB = askedMB;
+  banner.logDir = app.Store().LogDir();
+  banner.textLog = app.Store().TextLogName();
+  banner.csvLog = app.Store().CsvLogName();
+  banner.autoLog = autoLog;
+  banner.harPath = options.harFile.value_or("");
+  banner.quiet = options.quiet;
+  Print(FormatBanner(banner), {});
+  printer.Start();
 
-  // Upkeep between stop signals; a stop signal, or a wait that fails, ends the run.
-  while (stopSignals.Wait(kUpkeepPeriod).outcome == platform::SignalSet::Outcome::kTimedOut) {
-    app.Upkeep();
+  // A failed pass turns auto-logging off (the store's rule); say so once per failure.
+  bool lastHarOk = true;
+  auto reportHar = [&] {
+    const capture::HarLog* har = app.HarFile();
+    if (har != nullptr && har->LastWriteOk() != lastHarOk) {
+      lastHarOk = har->LastWriteOk();
+      if (!lastHarOk) {
+        PrintError("HAR file failed: " + har->LastError());
+      }
+    }
+  };
+
+  for (;;) {
+    const platform::SignalSet::WaitResult waited = signals.Wait(kUpkeepPeriod);
+    if (waited.outcome == platform::SignalSet::Outcome::kTimedOut) {
+      if (!app.Upkeep()) {
+        PrintError("Log File failed; auto-logging is off until the next start");
+      }
+      reportHar();
+      continue;
+    }
+    if (waited.outcome == platform::SignalSet::Outcome::kSignal &&
+        waited.signal == platform::Signal::kUser1) {
+      const ProxyApp::LogNowResult logged = app.LogNow();
+      const capture::HarLog* har = app.HarFile();
+      const Report report = FormatLogNowResult(
+          logged.written, logged.exchanges, app.Store().TextLogName(), app.Store().CsvLogName(),
+          har != nullptr ? har->Path() : std::string(), har == nullptr || har->LastWriteOk(),
+          har != nullptr ? har->EntriesWritten() : 0,
+          har != nullptr ? har->LastError() : std::string());
+      Print(report.out, report.err);
+      if (!logged.written && autoLog) {
+        PrintError("auto-logging is off until the next start");
+      }
+      if (har != nullptr) {
+        lastHarOk = har->LastWriteOk();
+      }
+      continue;
+    }
+    break;  // a stop signal, or a wait that failed
   }
 
-  std::printf("Stopping...\n");
-  std::fflush(stdout);
-  const bool autoLog = app.Store().AutoLog();
-  const std::string textLog = app.Store().TextLogName();
-  const std::string csvLog = app.Store().CsvLogName();
+  Print("Stopping...\n", {});
+  StopFacts facts;
+  facts.textLog = app.Store().TextLogName();
+  facts.csvLog = app.Store().CsvLogName();
+  // Asked for at start, auto-logging writes everything at stop even if a failed pass turned it
+  // off on the way: this is the last chance to keep the data.
+  facts.autoLog = autoLog;
+  app.Store().SetAutoLog(autoLog);
   const bool clean = app.Shutdown(std::chrono::seconds(5));
-  if (autoLog) {
-    std::printf("Log files: %s (full text), %s (stats)\n", textLog.c_str(), csvLog.c_str());
+  printer.Stop();
+  const ProxyApp::FinalLogPass& pass = app.LastFinalLogPass();
+  facts.logsWritten = pass.written;
+  facts.unsaved = pass.unsaved;
+  facts.exchanges = printer.Completed();
+  facts.linesDropped = printer.Dropped();
+  if (const capture::HarLog* har = app.HarFile()) {
+    facts.harPath = har->Path();
+    facts.harWritten = har->LastWriteOk();
+    facts.harEntries = har->EntriesWritten();
+    facts.harError = har->LastError();
   }
-  const int status = reporter.FatalSeen() ? 1 : 0;
+  const Report summary = FormatStopSummary(facts);
+  Print(summary.out, summary.err);
+  const int status = summary.failed || reporter.FatalSeen() ? 1 : 0;
   if (!clean) {
-    std::fprintf(stderr, "relaywatch: some connections did not end in time\n");
-    // Those connections still use the store, the engine and the reporter on this stack: end the
-    // process here (the logs are closed) rather than let any of them go.
+    PrintError("some connections did not end in time");
+    // Those connections still use the store, the engine, the reporter and the printer on this
+    // stack: end the process here (the logs are closed) rather than let any of them go.
     platform::EndProcessNow(status);
   }
   return status;

@@ -1,5 +1,7 @@
 // Runs the proxy without a window: loads and applies the settings as the window's start-up does,
-// keeps the store within its limit every 4000 ms, and shuts down in order on SIGINT or SIGTERM.
+// prints a line per completed exchange, keeps the store within its limit every 4000 ms, writes
+// the logs now on SIGUSR1, and shuts down in order on SIGINT, SIGTERM or SIGHUP, saying where the
+// captured exchanges went.
 #pragma once
 
 #include "app/command_line.h"
@@ -10,8 +12,9 @@ class HeadlessRunner {
  public:
   explicit HeadlessRunner(const CommandLine& options);
 
-  // Blocks until a stop signal arrives. Returns the process exit code: 0 after an orderly stop,
-  // 1 when the proxy could not listen.
+  // Blocks until a stop signal arrives. Returns the process exit code: 0 after an orderly stop
+  // with everything due written; 1 when the proxy could not listen, a log pass at stop failed or
+  // the HAR file could not be written; 2 when the log directory or the HAR file cannot be used.
   int Run();
 
  private:

@@ -15,6 +15,7 @@ ProxyApp::ProxyApp(SettingsStore settingsStore, proxy::ListenerErrorSink& errors
       engine(std::make_unique<proxy::EngineContext>(*store)),
       listener(std::make_unique<proxy::ProxyListener>(*engine, proxySettings, errors)) {
   store->SetNotifier(&notifier);
+  store->SetLogPassSink(&passCounter);
 }
 
 ProxyApp::~ProxyApp() {
@@ -36,21 +37,52 @@ bool ProxyApp::ApplySettings(SettingsForm& applied, ApplyOptions options) {
   return options.listen ? listener->StartListening() : true;
 }
 
-void ProxyApp::Upkeep() {
+bool ProxyApp::Upkeep() {
+  bool ok = true;
   if (store->AutoLog()) {
-    store->WriteLogs(false);
+    ok = store->WriteLogs(false);
   } else {
     store->TrimToLimit();
   }
   platform::ReleaseFreeMemory();
+  return ok;
+}
+
+bool ProxyApp::SetHarFile(const std::string& path, const capture::HarCreator& creator) {
+  harLog = std::make_unique<capture::HarLog>(path, creator);
+  passCounter.SetNext(harLog.get());
+  return harLog->Write();
+}
+
+ProxyApp::LogNowResult ProxyApp::LogNow() {
+  const int64_t before = passCounter.Written();
+  LogNowResult result;
+  result.written = store->WriteLogs(true);
+  result.exchanges = passCounter.Written() - before;
+  return result;
+}
+
+std::vector<std::shared_ptr<capture::Conversation>> ProxyApp::CompleteConversations() const {
+  std::vector<std::shared_ptr<capture::Conversation>> complete = store->Snapshot();
+  std::erase_if(complete, [](const auto& conversation) { return !conversation->IsComplete(); });
+  return complete;
 }
 
 bool ProxyApp::Shutdown(std::chrono::milliseconds wait) {
   shutDown = true;
   listener->StopListening();
   const bool drained = engine->StopConnections(wait);
+  finalLogPass = FinalLogPass{};
   if (store->AutoLog()) {
-    store->WriteLogs(true);
+    finalLogPass.ran = true;
+    finalLogPass.written = store->WriteLogs(true);
+    if (!finalLogPass.written) {
+      finalLogPass.unsaved = static_cast<int64_t>(CompleteConversations().size());
+    }
+  }
+  if (harLog) {
+    // What no log pass has written (all of it without auto-logging) goes into the HAR file now.
+    harLog->Write(CompleteConversations());
   }
   if (!drained) {
     // A connection thread that did not stop may still touch these; leaking them at exit is the

@@ -5,11 +5,15 @@
 
 #include <chrono>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "app/log_pass_counter.h"
 #include "app/settings_form.h"
 #include "app/settings_store.h"
 #include "capture/capture_notifier.h"
 #include "capture/conversation_store.h"
+#include "capture/har_log.h"
 #include "proxy/engine_context.h"
 #include "proxy/listener_error_sink.h"
 #include "proxy/proxy_listener.h"
@@ -40,13 +44,36 @@ class ProxyApp {
   bool ApplySettings(SettingsForm& form, ApplyOptions options);
 
   // The timer's store upkeep: write the logs when auto-logging, else drop the oldest data.
-  void Upkeep();
+  // False when a log pass was due and failed (the store then turns auto-logging off).
+  bool Upkeep();
+
+  // Writes the HAR file `path` from now on: at every log pass and at shutdown. Writes the empty
+  // document at once, so that a path that cannot be written shows up before any traffic; false
+  // then, with HarFile()->LastError() saying why.
+  bool SetHarFile(const std::string& path, const capture::HarCreator& creator);
+  const capture::HarLog* HarFile() const { return harLog.get(); }
+
+  // Writes every complete conversation to the log files now, and frees them ("&Log  and Clear").
+  struct LogNowResult {
+    bool written = false;
+    int64_t exchanges = 0;  // conversations written by this pass
+  };
+  LogNowResult LogNow();
+
+  // The log pass that Shutdown ran.
+  struct FinalLogPass {
+    bool ran = false;     // auto-logging was on at shutdown
+    bool written = true;  // the pass succeeded (true when none ran)
+    int64_t unsaved = 0;  // complete conversations it could not write
+  };
+  const FinalLogPass& LastFinalLogPass() const { return finalLogPass; }
 
   // Stops listening, ends the open connections (waiting at most `wait`), writes the logs when
-  // auto-logging, and frees the store. When connection threads are still running after the
-  // wait, what they use is deliberately kept alive instead and false is returned: the caller must
-  // then end the process with platform::EndProcessNow before anything else the threads reach
-  // (the notifier, the error sink) goes out of scope.
+  // auto-logging (see LastFinalLogPass), writes the HAR file when there is one, and frees the
+  // store. When connection threads are still running after the wait, what they use is
+  // deliberately kept alive instead and false is returned: the caller must then end the process
+  // with platform::EndProcessNow before anything else the threads reach (the notifier, the error
+  // sink, the exchange observer) goes out of scope.
   bool Shutdown(std::chrono::milliseconds wait);
 
   SettingsForm& Form() { return form; }
@@ -56,9 +83,16 @@ class ProxyApp {
   proxy::ProxyListener& Listener() { return *listener; }
 
  private:
+  // Snapshot of the store's complete conversations, oldest first.
+  std::vector<std::shared_ptr<capture::Conversation>> CompleteConversations() const;
+
   SettingsStore settings;
   SettingsForm form;
   proxy::ProxySettings proxySettings;
+  // Declared before the store, which calls them during its passes, so that they outlive it.
+  LogPassCounter passCounter;
+  std::unique_ptr<capture::HarLog> harLog;
+  FinalLogPass finalLogPass;
   // Declared in the order of their dependencies: the listener uses the engine, the engine and
   // its connection threads use the store.
   std::unique_ptr<capture::ConversationStore> store;

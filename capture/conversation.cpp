@@ -109,6 +109,11 @@ void Conversation::MarkEnd() {
 }
 
 void Conversation::MarkComplete() {
+  if (complete.load(std::memory_order_acquire)) {
+    return;
+  }
+  // Before the flag: once it is set the user-interface thread may log and free the record.
+  store.ExchangeCompleted(*this);
   complete.store(true, std::memory_order_release);
 }
 
@@ -272,6 +277,13 @@ ExchangeSummary Conversation::Summary() const {
   if (!released) {
     summary.requestLine = FirstLineOf(request.data);
     summary.statusLine = FirstLineOf(response.data);
+    const std::string_view requestBytes = request.data;
+    if (requestBytes.rfind("CONNECT ", 0) == 0) {
+      const size_t end = requestBytes.find("\r\n\r\n");
+      if (end != std::string_view::npos && requestBytes.compare(end + 4, 5, "HTTP/") == 0) {
+        summary.statusLine = FirstLineOf(requestBytes.substr(end + 4));
+      }
+    }
   }
   summary.requestTotal = request.total;
   summary.responseTotal = response.total;

@@ -40,7 +40,9 @@ struct ConversationRecord {
 struct ExchangeSummary {
   int32_t id = 0;
   int64_t startMilliseconds = 0;
-  std::string requestLine;  // first line of each direction, as FirstLine gives it
+  std::string requestLine;  // first line of the request, as FirstLine gives it
+  // The status line that answered it: the response's first line, or for a tunnel the proxy's
+  // own reply, which is captured after the CONNECT request.
   std::string statusLine;
   int64_t requestTotal = 0;
   int64_t responseTotal = 0;

@@ -40,6 +40,20 @@ void ConversationStore::SetNotifier(CaptureNotifier* newNotifier) {
   notifier->Set(newNotifier);
 }
 
+void ConversationStore::SetExchangeObserver(ExchangeObserver* observer) {
+  exchangeObserver.store(observer);
+}
+
+void ConversationStore::SetLogPassSink(LogPassSink* sink) {
+  logPassSink.store(sink);
+}
+
+void ConversationStore::ExchangeCompleted(const Conversation& conversation) {
+  if (ExchangeObserver* observer = exchangeObserver.load()) {
+    observer->ExchangeCompleted(conversation);
+  }
+}
+
 void ConversationStore::ReportFatal(const std::string& text) {
   if (CaptureNotifier* target = notifier->Get()) {
     target->FatalError(text);
@@ -236,6 +250,11 @@ bool ConversationStore::WriteLogs(bool force) {
       openFailed = true;
     } else {
       written = WriteConversations(writer, force);
+      if (written) {
+        if (LogPassSink* sink = logPassSink.load()) {
+          sink->Commit();
+        }
+      }
     }
   }
   if (!written) {
@@ -255,6 +274,7 @@ bool ConversationStore::WriteConversations(LogWriter& writer, bool force) {
   int64_t written = 0;
   size_t writtenCount = 0;
   bool ok = true;
+  LogPassSink* sink = logPassSink.load();
   std::lock_guard listGuard(listLock);
   const size_t excess =
       conversations.size() > kMaxConversations ? conversations.size() - kMaxConversations : 0;
@@ -270,7 +290,7 @@ bool ConversationStore::WriteConversations(LogWriter& writer, bool force) {
         continue;
       }
       written += conversation->RequestDataSize() + conversation->ResponseDataSize();
-      ok = writer.Write(*conversation);
+      ok = writer.Write(*conversation) && (sink == nullptr || sink->Add(*conversation));
       conversation->logged = ok;
       ++writtenCount;
       // An automatic pass stops once it has written more than half the limit's worth (when over
@@ -287,6 +307,9 @@ bool ConversationStore::WriteConversations(LogWriter& writer, bool force) {
   if (!ok) {
     // Nothing of this pass is known to be on disk: keep every record for a later pass.
     writer.Abandon();
+    if (sink != nullptr) {
+      sink->Abandon();
+    }
     for (const std::shared_ptr<Conversation>& conversation : conversations) {
       conversation->logged = false;
     }

@@ -13,6 +13,8 @@
 #include "capture/capture_notifier.h"
 #include "capture/conversation.h"
 #include "capture/notifier_slot.h"
+#include "capture/exchange_observer.h"
+#include "capture/log_pass_sink.h"
 
 namespace rw::capture {
 
@@ -35,6 +37,9 @@ class ConversationStore {
   ConversationStore& operator=(const ConversationStore&) = delete;
 
   void SetNotifier(CaptureNotifier* notifier);  // not owned; nullptr = nobody to tell
+  // Not owned; each must outlive the connection threads and log passes that call it.
+  void SetExchangeObserver(ExchangeObserver* observer);
+  void SetLogPassSink(LogPassSink* sink);
 
   // Engine side (any connection thread).
   bool AddConversation(
@@ -80,6 +85,8 @@ class ConversationStore {
   void ReportFatal(const std::string& text);
   // For Conversation: the slot through which it reports, which outlives this store.
   std::shared_ptr<const NotifierSlot> SharedNotifier() const { return notifier; }
+  // For Conversation: the exchange has ended and is about to be marked complete.
+  void ExchangeCompleted(const Conversation& conversation);
 
  private:
   // Takes the record's share out of heldBytes; returns heldBytes afterwards.
@@ -95,6 +102,8 @@ class ConversationStore {
 
   // Emptied when the store is destroyed; conversations that outlive it share it.
   const std::shared_ptr<NotifierSlot> notifier = std::make_shared<NotifierSlot>();
+  std::atomic<ExchangeObserver*> exchangeObserver{nullptr};
+  std::atomic<LogPassSink*> logPassSink{nullptr};
   // Read and written without a lock: the Settings page sets them, the timer reads them, and a
   // failing log pass turns autoLog off.
   std::atomic<bool> autoLog{false};

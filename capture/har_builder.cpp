@@ -284,6 +284,31 @@ void PutText(Json& object, std::string_view bytes) {
   }
 }
 
+int StatusNumber(std::string_view code) {
+  int status = 0;
+  for (const char c : code) {
+    if (c < '0' || c > '9' || status > 99999) {
+      return 0;
+    }
+    status = status * 10 + (c - '0');
+  }
+  return status;
+}
+
+// Request methods are tokens of capital letters; anything else (bytes a tunnel carries on with
+// after its first exchange) is no HTTP request.
+bool IsMethod(std::string_view word) {
+  if (word.empty() || word.size() > 32) {
+    return false;
+  }
+  for (const char c : word) {
+    if (!((c >= 'A' && c <= 'Z') || c == '-' || c == '_')) {
+      return false;
+    }
+  }
+  return true;
+}
+
 int64_t Milliseconds(uint32_t later, uint32_t earlier) {
   return std::max<int64_t>(0, platform::TickDifference(later, earlier));
 }
@@ -301,8 +326,14 @@ Json BuildEntry(const ConversationRecord& record, const CapturedMessage& request
   req["cookies"] = RequestCookies(request);
   req["headers"] = HeaderList(request);
   req["queryString"] = tunnel ? Json::array() : QueryList(url);
+  // A tunnel's answer is the proxy's own reply, captured after the CONNECT request.
+  const bool tunnelReply = tunnel && request.headerComplete && request.body.rfind("HTTP/", 0) == 0;
+  const CapturedMessage reply =
+      tunnelReply ? ParseCapturedMessage(request.body) : CapturedMessage{};
   const int64_t requestBodySize =
-      request.headerComplete ? record.requestTotal - static_cast<int64_t>(request.headerSize) : -1;
+      request.headerComplete ? record.requestTotal - static_cast<int64_t>(request.headerSize) -
+                                   static_cast<int64_t>(reply.headerSize)
+                             : -1;
   if (!tunnel && requestBodySize > 0) {
     Json post{{"mimeType", JsonText(request.Header("Content-Type").value_or(""))},
               {"params", Json::array()}};
@@ -320,7 +351,22 @@ Json BuildEntry(const ConversationRecord& record, const CapturedMessage& request
 
   Json rsp;
   Json content;
-  if (record.responseTotal == 0) {
+  if (tunnelReply) {
+    const StartLineParts statusLine = SplitStartLine(reply.startLine);
+    rsp["status"] = StatusNumber(statusLine.second);
+    rsp["statusText"] = JsonText(statusLine.rest);
+    rsp["httpVersion"] = JsonText(statusLine.first);
+    rsp["cookies"] = Json::array();
+    rsp["headers"] = HeaderList(reply);
+    // Every byte the server sent through the tunnel.
+    content["size"] = record.responseTotal;
+    content["mimeType"] = "";
+    content["comment"] = "Tunnelled bytes, relayed without inspection";
+    rsp["content"] = std::move(content);
+    rsp["redirectURL"] = "";
+    rsp["headersSize"] = reply.headerComplete ? static_cast<int64_t>(reply.headerSize) : -1;
+    rsp["bodySize"] = record.responseTotal;
+  } else if (record.responseTotal == 0) {
     rsp["status"] = 0;
     rsp["statusText"] = "";
     rsp["httpVersion"] = "";
@@ -336,14 +382,7 @@ Json BuildEntry(const ConversationRecord& record, const CapturedMessage& request
   } else {
     const CapturedMessage response = ParseFinalResponse(record.response);
     const StartLineParts statusLine = SplitStartLine(response.startLine);
-    int status = 0;
-    for (const char c : statusLine.second) {
-      if (c < '0' || c > '9' || status > 99999) {
-        status = 0;
-        break;
-      }
-      status = status * 10 + (c - '0');
-    }
+    const int status = StatusNumber(statusLine.second);
     // Everything before the final response's body, interim responses included.
     const int64_t headerBytes =
         response.headerComplete
@@ -411,7 +450,7 @@ std::optional<std::string> HarEntryText(const ConversationRecord& record) {
   }
   const CapturedMessage request = ParseCapturedMessage(record.request);
   const StartLineParts requestLine = SplitStartLine(request.startLine);
-  if (requestLine.first.empty() || requestLine.second.empty()) {
+  if (!IsMethod(requestLine.first) || requestLine.second.empty()) {
     return std::nullopt;
   }
   // Every string was made UTF-8 on the way in; replace rather than throw all the same.

@@ -10,6 +10,12 @@ class ListenerErrorSink {
  public:
   virtual ~ListenerErrorSink() = default;
   virtual void ShowError(const std::string& text) = 0;
+  // The failing call's errno and the port it was for, ahead of ShowError's fixed text, for
+  // reports that name the system's reason. Optional.
+  virtual void ListenFailed(int port, int errorNumber) {
+    (void)port;
+    (void)errorNumber;
+  }
 };
 
 }  // namespace rw::proxy

@@ -88,19 +88,23 @@ bool ProxyListener::Start(bool ephemeralPort) {
   int32_t port = ephemeralPort ? 0 : settings_.listenPort;
   bool portInRange = ephemeralPort || (port >= 1 && port <= 65535);
   // A port out of range or a failed bind would let listen pick a random port unnoticed.
-  if (!portInRange ||
-      !platform::BindIPv4(socket, INADDR_LOOPBACK, static_cast<uint16_t>(port)).Ok()) {
+  const platform::SysCallResult bound =
+      portInRange ? platform::BindIPv4(socket, INADDR_LOOPBACK, static_cast<uint16_t>(port))
+                  : platform::SysCallResult{-1, EINVAL};
+  if (!bound.Ok()) {
     context_.SetListenerRunning(false);
+    errors_.ListenFailed(port, bound.errorNumber);
     errors_.ShowError("Error creating listen socket.\n\n" + SocketErrorText(kInvalidArgumentCode));
     return false;
   }
   platform::SysCallResult listened = platform::Listen(socket, SOMAXCONN);
   if (!listened.Ok()) {
     context_.SetListenerRunning(false);
+    errors_.ListenFailed(port, listened.errorNumber);
     errors_.ShowError("Error creating listen socket.\n\n" + ErrnoErrorText(listened.errorNumber));
     return false;
   }
-  platform::SysCallResult bound = platform::LocalPort(socket);
+  platform::SysCallResult localPort = platform::LocalPort(socket);
 
   auto run = std::make_shared<AcceptRun>();
   run->socket = std::move(socket);
@@ -113,7 +117,7 @@ bool ProxyListener::Start(bool ephemeralPort) {
     return false;
   }
   run_ = std::move(run);
-  boundPort_.store(bound.Ok() ? static_cast<uint16_t>(bound.value) : 0);
+  boundPort_.store(localPort.Ok() ? static_cast<uint16_t>(localPort.value) : 0);
   return true;
 }
 

@@ -24,13 +24,21 @@ TEST(CommandLine, OverridesReachTheFormOnly) {
   EXPECT_EQ(form.logDir, "/tmp/l");
   EXPECT_EQ(form.maxMB, "64");
   EXPECT_TRUE(form.autoLog);
+
+  // Output choices are not settings: they leave the form alone and are never saved.
+  CommandLine output;
+  ASSERT_EQ(output.Parse({"--headless", "-q", "--har", "out.har"}), Result::kRun);
+  EXPECT_TRUE(output.quiet);
+  EXPECT_EQ(output.harFile, "out.har");
+  EXPECT_FALSE(output.HasOverrides());
 }
 
 TEST(CommandLine, RejectsWhatWouldSilentlyMisbehave) {
   const std::vector<std::vector<std::string>> bad = {
       {"--port"},          {"--port", "0"},    {"--port", "65536"}, {"--port", "80x"},
       {"--proxy", "host"}, {"--proxy", ":80"}, {"--proxy", "h:0"},  {"--max-mb", "-1"},
-      {"--log-dir", ""},   {"--auto-log=yes"}, {"--frobnicate"},
+      {"--log-dir", ""},   {"--auto-log=yes"}, {"--frobnicate"},    {"--har"},
+      {"--har", ""},       {"--quiet=1"},
   };
   for (const auto& args : bad) {
     SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -19,6 +20,12 @@ namespace {
 class RecordingReporter : public proxy::ListenerErrorSink, public capture::CaptureNotifier {
  public:
   void ShowError(const std::string& text) override { errors.push_back(text); }
+  void ListenFailed(int port, int errorNumber) override {
+    failedPort = port;
+    failedErrno = errorNumber;
+  }
+  int failedPort = 0;
+  int failedErrno = 0;
   void FatalError(const std::string& text) override { errors.push_back(text); }
   void ShowMessage(const std::string& text) override { errors.push_back(text); }
   void ShowClearedState() override {}
@@ -63,6 +70,9 @@ TEST(ProxyApp, BusyPortIsReportedAndNothingListens) {
   ASSERT_EQ(reporter.errors.size(), 1u);
   EXPECT_EQ(reporter.errors[0].rfind("Error creating listen socket.\n\n", 0), 0u);
   EXPECT_EQ(app.Listener().BoundPort(), 0);
+  // The system's reason reaches the reporter too, for the line that names it.
+  EXPECT_EQ(reporter.failedPort, busy.port);
+  EXPECT_EQ(reporter.failedErrno, EADDRINUSE);
   // The settings were still saved: the user's choice is kept even though it failed this time.
   EXPECT_EQ(app.Settings().ReadSetting("HttpPort"), std::to_string(busy.port));
 }
@@ -92,6 +102,79 @@ TEST(ProxyApp, ShutdownWritesTheLogsWhenAutoLogging) {
   EXPECT_TRUE(app.Shutdown(std::chrono::seconds(1)));
   EXPECT_NE(ReadFile(csv).find("\"GET http://example.test/ HTTP/1.1\""), std::string::npos);
   EXPECT_TRUE(reporter.errors.empty());
+}
+
+std::shared_ptr<capture::Conversation> AddExchange(capture::ConversationStore& store, int32_t id,
+                                                   const std::string& url) {
+  auto c = std::make_shared<capture::Conversation>(id, store);
+  store.AddConversation(c);
+  const std::string request = "GET " + url + " HTTP/1.1\r\n\r\n";
+  const std::string response = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\nok";
+  c->AddRequestData(request.data(), static_cast<int32_t>(request.size()));
+  c->AddResponseData(response.data(), static_cast<int32_t>(response.size()));
+  c->MarkEnd();
+  c->MarkComplete();
+  return c;
+}
+
+class ProxyAppLogsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    app.LoadSettings();
+    std::filesystem::create_directory(logs);
+    app.Form().logDir = logs.string();
+  }
+  testing::TempDir dir;
+  std::filesystem::path logs = dir.path() / "logs";
+  RecordingReporter reporter;
+  ProxyApp app{SettingsStore(platform::SettingsBacking(dir.path() / "key")), reporter, reporter};
+};
+
+// A shutdown pass that cannot write must not pass for one that did: the caller learns that it
+// failed and how much was not saved.
+TEST_F(ProxyAppLogsTest, AFailedFinalLogPassIsReported) {
+  app.Form().autoLog = true;
+  ASSERT_TRUE(app.ApplySettings(app.Form(), {.save = false, .listen = false}));
+  AddExchange(app.Store(), 2, "http://a.test/1");
+  AddExchange(app.Store(), 3, "http://a.test/2");
+  std::filesystem::remove_all(logs);
+  app.Shutdown(std::chrono::seconds(1));
+  EXPECT_TRUE(app.LastFinalLogPass().ran);
+  EXPECT_FALSE(app.LastFinalLogPass().written);
+  EXPECT_EQ(app.LastFinalLogPass().unsaved, 2);
+}
+
+TEST_F(ProxyAppLogsTest, LogNowCountsWhatItWrote) {
+  ASSERT_TRUE(app.ApplySettings(app.Form(), {.save = false, .listen = false}));
+  AddExchange(app.Store(), 2, "http://a.test/1");
+  AddExchange(app.Store(), 3, "http://a.test/2");
+  const ProxyApp::LogNowResult first = app.LogNow();
+  EXPECT_TRUE(first.written);
+  EXPECT_EQ(first.exchanges, 2);
+  EXPECT_TRUE(app.Store().Snapshot().empty());
+  EXPECT_EQ(app.LogNow().exchanges, 0);
+  // Auto-logging off: Shutdown runs no pass of its own.
+  app.Shutdown(std::chrono::seconds(1));
+  EXPECT_FALSE(app.LastFinalLogPass().ran);
+  EXPECT_TRUE(app.LastFinalLogPass().written);
+}
+
+TEST_F(ProxyAppLogsTest, HarFileHoldsLoggedAndUnloggedExchangesAtShutdown) {
+  ASSERT_TRUE(app.ApplySettings(app.Form(), {.save = false, .listen = false}));
+  const std::string har = (dir.path() / "capture.har").string();
+  ASSERT_TRUE(app.SetHarFile(har, capture::HarCreator{"Relaywatch", "1"}));
+  EXPECT_NE(ReadFile(har).find("\"entries\": ["), std::string::npos);
+  AddExchange(app.Store(), 2, "http://a.test/logged");
+  ASSERT_TRUE(app.LogNow().written);
+  AddExchange(app.Store(), 3, "http://a.test/in-memory");
+  app.Shutdown(std::chrono::seconds(1));
+  const std::string text = ReadFile(har);
+  EXPECT_NE(text.find("http://a.test/logged"), std::string::npos);
+  EXPECT_NE(text.find("http://a.test/in-memory"), std::string::npos);
+  EXPECT_EQ(app.HarFile()->EntriesWritten(), 2);
+
+  EXPECT_FALSE(app.SetHarFile((dir.path() / "no/such.har").string(), {}));
+  EXPECT_NE(app.HarFile()->LastError().find("No such file or directory"), std::string::npos);
 }
 
 }  // namespace

@@ -144,6 +144,29 @@ TEST(Conversation, TimingTexts) {
   }
 }
 
+TEST(Conversation, CompletionIsObservedOnceWhileTheRecordIsStillOpen) {
+  struct Observer : ExchangeObserver {
+    void ExchangeCompleted(const Conversation& c) override {
+      calls.push_back(c.GetId());
+      completeAtCall = c.IsComplete();
+      requestLine = c.Summary().requestLine;
+    }
+    std::vector<int32_t> calls;
+    bool completeAtCall = true;
+    std::string requestLine;
+  } observer;
+  ConversationStore store;
+  store.SetExchangeObserver(&observer);
+  Conversation c(4, store);
+  AddRequest(c, "GET http://a.test/ HTTP/1.1\r\n\r\n");
+  c.MarkComplete();
+  c.MarkComplete();
+  EXPECT_EQ(observer.calls, std::vector<int32_t>{4});
+  EXPECT_FALSE(observer.completeAtCall);
+  EXPECT_EQ(observer.requestLine, "GET http://a.test/ HTTP/1.1");
+  EXPECT_TRUE(c.IsComplete());
+}
+
 TEST(Conversation, RecordCopyKeepsFirstResponseByteTime) {
   ManualTicks ticks;
   ConversationStore store;
@@ -172,6 +195,13 @@ TEST(Conversation, RecordCopyKeepsFirstResponseByteTime) {
   EXPECT_EQ(summary.statusLine, "HTTP/1.1 200 OK");
   EXPECT_EQ(summary.totalMilliseconds, 100);
   EXPECT_EQ(summary.startMilliseconds / 1000, c.StartTime().seconds);
+
+  // A tunnel is answered by the proxy itself; that reply is captured after the request.
+  Conversation tunnel(4, store);
+  AddRequest(tunnel,
+             "CONNECT a.test:443 HTTP/1.1\r\n\r\nHTTP/1.0 200 Connection established\r\n\r\n");
+  AddResponse(tunnel, "\x16");
+  EXPECT_EQ(tunnel.Summary().statusLine, "HTTP/1.0 200 Connection established");
 }
 
 TEST(Conversation, ExhaustedMemoryIsReportedPerDirection) {

@@ -76,15 +76,29 @@ TEST(HarBuilder, AbsoluteFormAndTunnelUrls) {
       Entry(Record("GET http://a.test/p#frag HTTP/1.1\r\nHost: b.test\r\n\r\n", ""));
   EXPECT_EQ(absolute["request"]["url"], "http://a.test/p");
 
-  const Json tunnel = Entry(Record("CONNECT a.test:443 HTTP/1.1\r\nHost: a.test:443\r\n\r\n\x16",
-                                   "HTTP/1.1 200 Connection established\r\n\r\n\x16\x16"));
+  // The proxy's own reply is captured after the CONNECT request; the server's bytes follow.
+  const Json tunnel =
+      Entry(Record("CONNECT a.test:443 HTTP/1.1\r\nHost: a.test:443\r\n\r\n"
+                   "HTTP/1.0 200 Connection established\r\nProxy-agent: Relaywatch\r\n\r\n\x16",
+                   "\x16\x16"));
   EXPECT_EQ(tunnel["request"]["method"], "CONNECT");
   EXPECT_EQ(tunnel["request"]["url"], "https://a.test:443");
   EXPECT_EQ(tunnel["request"]["queryString"], Json::array());
+  EXPECT_EQ(tunnel["request"]["bodySize"], 1);
   EXPECT_FALSE(tunnel["request"].contains("postData"));
   EXPECT_EQ(tunnel["response"]["status"], 200);
+  EXPECT_EQ(tunnel["response"]["statusText"], "Connection established");
+  EXPECT_EQ(tunnel["response"]["httpVersion"], "HTTP/1.0");
+  EXPECT_EQ(tunnel["response"]["headers"].size(), 1u);
   EXPECT_EQ(tunnel["response"]["content"]["size"], 2);
+  EXPECT_EQ(tunnel["response"]["bodySize"], 2);
   EXPECT_FALSE(tunnel["response"]["content"].contains("text"));
+
+  // A tunnel through an upstream proxy: the upstream's reply arrives as the response.
+  const Json chained = Entry(Record("CONNECT a.test:443 HTTP/1.1\r\n\r\n",
+                                    "HTTP/1.1 200 Connection established\r\n\r\n\x16\x16"));
+  EXPECT_EQ(chained["response"]["status"], 200);
+  EXPECT_EQ(chained["response"]["content"]["size"], 2);
 }
 
 TEST(HarBuilder, ResponseFields) {
@@ -219,6 +233,8 @@ TEST(HarBuilder, TimingsAndStart) {
 TEST(HarBuilder, RecordsWithoutARequestLineAreLeftOut) {
   EXPECT_FALSE(HarEntryText(Record("", "")).has_value());
   EXPECT_FALSE(HarEntryText(Record("\r\n", "")).has_value());
+  // What a tunnel carries on with after its first exchange is no request.
+  EXPECT_FALSE(HarEntryText(Record("\x17\x03 \x03", "\x17")).has_value());
   ConversationRecord released = Record("GET / HTTP/1.1\r\n\r\n", "");
   released.released = true;
   EXPECT_FALSE(HarEntryText(released).has_value());

@@ -1,0 +1,86 @@
+#include "app/exchange_line.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "capture/text_rendering.h"
+#include "platform/code_page.h"
+#include "platform/local_time.h"
+
+namespace rw::app {
+namespace {
+
+constexpr size_t kMaxUrlLength = 2000;
+
+// Text safe on one terminal line.
+std::string Printable(std::string_view text, size_t limit) {
+  std::string out = platform::RoundTripCodePage(text.substr(0, limit));
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+      c = '?';
+    }
+  }
+  if (text.size() > limit) {
+    out.append("...");
+  }
+  return out;
+}
+
+std::string_view Word(std::string_view& line) {
+  const size_t space = line.find(' ');
+  const std::string_view word = line.substr(0, space);
+  line = space == std::string_view::npos ? std::string_view() : line.substr(space + 1);
+  return word;
+}
+
+bool IsMethod(std::string_view word) {
+  if (word.empty() || word.size() > 32) {
+    return false;
+  }
+  for (const char c : word) {
+    if (!((c >= 'A' && c <= 'Z') || c == '-' || c == '_')) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string StatusCode(std::string_view statusLine) {
+  if (statusLine.rfind("HTTP/", 0) != 0) {
+    return "---";
+  }
+  Word(statusLine);
+  const std::string_view code = Word(statusLine);
+  if (code.size() != 3 || code.find_first_not_of("0123456789") != std::string_view::npos) {
+    return "---";
+  }
+  return std::string(code);
+}
+
+}  // namespace
+
+std::string FormatExchangeLine(const capture::ExchangeSummary& summary) {
+  if (summary.requestTotal == 0) {
+    return {};
+  }
+  std::string_view requestLine = summary.requestLine;
+  const std::string_view methodWord = Word(requestLine);
+  // Bytes that do not begin with a method (what a tunnel carries on after its first exchange)
+  // have no method or URL to show.
+  const bool http = IsMethod(methodWord);
+  const std::string method = http ? std::string(methodWord) : std::string();
+  const std::string url = http ? Printable(Word(requestLine), kMaxUrlLength) : std::string();
+  char numbers[96];
+  std::snprintf(numbers, sizeof numbers, " req=%" PRId64 "B rsp=%" PRId64 "B %ss",
+                summary.requestTotal, summary.responseTotal,
+                capture::FormatMilliseconds(summary.totalMilliseconds).c_str());
+  std::string line = platform::FormatLocalTimeOfDay(summary.startMilliseconds);
+  line.append(" #").append(std::to_string(summary.id));
+  line.append(" ").append(method.empty() ? "-" : method);
+  line.append(" ").append(url.empty() ? "-" : url);
+  line.append(" ").append(StatusCode(summary.statusLine));
+  line.append(numbers);
+  return line;
+}
+
+}  // namespace rw::app

@@ -1,0 +1,122 @@
+#include "app/exchange_printer.h"
+
+#include <new>
+#include <string>
+#include <system_error>
+
+#include "app/exchange_line.h"
+
+namespace rw::app {
+
+ExchangePrinter::ExchangePrinter(std::FILE* out, bool printLines)
+    : out(out), printLines(printLines) {}
+
+ExchangePrinter::~ExchangePrinter() {
+  Stop();
+}
+
+void ExchangePrinter::ExchangeCompleted(const capture::Conversation& conversation) {
+  try {
+    capture::ExchangeSummary summary = conversation.Summary();
+    if (summary.requestTotal == 0) {
+      return;
+    }
+    bool notify = false;
+    {
+      std::lock_guard guard(lock);
+      ++completed;
+      if (!running) {
+        return;
+      }
+      if (backlog.size() >= kMaxBacklog) {
+        ++dropped;
+        return;
+      }
+      backlog.push_back(std::move(summary));
+      notify = backlog.size() == 1;
+    }
+    if (notify) {
+      wake.notify_one();
+    }
+  } catch (const std::bad_alloc&) {
+    // A line is not worth ending the connection over; the count says one went missing.
+    std::lock_guard guard(lock);
+    ++dropped;
+  }
+}
+
+bool ExchangePrinter::Start() {
+  if (!printLines || writer.joinable()) {
+    return false;
+  }
+  {
+    std::lock_guard guard(lock);
+    running = true;
+    stopping = false;
+  }
+  try {
+    writer = std::thread(&ExchangePrinter::WriterLoop, this);
+  } catch (const std::system_error&) {
+    std::lock_guard guard(lock);
+    running = false;
+    return false;
+  }
+  return true;
+}
+
+void ExchangePrinter::Stop() {
+  {
+    std::lock_guard guard(lock);
+    stopping = true;
+  }
+  wake.notify_one();
+  if (writer.joinable()) {
+    writer.join();
+  }
+}
+
+void ExchangePrinter::WriterLoop() {
+  std::deque<capture::ExchangeSummary> batch;
+  std::string text;
+  for (;;) {
+    {
+      std::unique_lock guard(lock);
+      wake.wait(guard, [this] { return stopping || !backlog.empty(); });
+      if (backlog.empty()) {
+        // Stopping with everything written.
+        running = false;
+        return;
+      }
+      batch.swap(backlog);
+    }
+    // Formatting and writing happen outside the lock: connection threads only ever wait for a
+    // push onto the backlog.
+    text.clear();
+    for (const capture::ExchangeSummary& summary : batch) {
+      try {
+        std::string line = FormatExchangeLine(summary);
+        if (!line.empty()) {
+          text.append(line).push_back('\n');
+        }
+      } catch (const std::bad_alloc&) {
+        std::lock_guard guard(lock);
+        ++dropped;
+      }
+    }
+    batch.clear();
+    std::fwrite(text.data(), 1, text.size(), out);
+    std::fflush(out);
+  }
+}
+
+int64_t ExchangePrinter::Completed() const {
+  std::lock_guard guard(lock);
+  return completed;
+}
+
+int64_t ExchangePrinter::Dropped() const {
+  std::lock_guard guard(lock);
+  return dropped;
+}
+
+}  // namespace rw::app
