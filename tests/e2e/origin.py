@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """A small origin server for the end-to-end tests: plain HTTP and HTTPS on 127.0.0.1.
 
-Serves the files of a directory with Content-Length, and /chunked/NAME with chunked transfer
-coding. Writes "HTTP_PORT HTTPS_PORT" to the file given, then serves until killed.
+Serves the files of a directory with Content-Length, /chunked/NAME with chunked transfer
+coding, and answers a POST to /echo with its body (201, a cookie and a Location). Writes "HTTP_PORT HTTPS_PORT" to the file given, then serves until killed.
 """
 import http.server
 import os
@@ -33,6 +33,18 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             self.wfile.write(b"0\r\n\r\n")
             return
         super().do_GET()
+
+
+    def do_POST(self):
+        length = int(self.headers.get("Content-Length", "0"))
+        body = self.rfile.read(length)
+        self.send_response(201)
+        self.send_header("Content-Type", "text/plain; charset=utf-8")
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Location", "/echo/1")
+        self.send_header("Set-Cookie", "seen=1; Path=/; HttpOnly")
+        self.end_headers()
+        self.wfile.write(body)
 
 
 def serve(server):
