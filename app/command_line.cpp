@@ -120,6 +120,10 @@ bool CommandLine::HasOverrides() const {
   return port || proxyHost || logDir || maxMB || autoLog;
 }
 
+bool CommandLine::HasHeadlessOnlyOptions() const {
+  return HasOverrides() || harFile.has_value() || quiet;
+}
+
 void CommandLine::ApplyOverrides(SettingsForm& form) const {
   if (port) {
     form.port = *port;

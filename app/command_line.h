@@ -18,6 +18,8 @@ class CommandLine {
   // Overlays the overrides on the form's texts.
   void ApplyOverrides(SettingsForm& form) const;
   bool HasOverrides() const;
+  // Options that only the headless mode acts on: the overrides, --har and --quiet.
+  bool HasHeadlessOnlyOptions() const;
 
   static std::string Usage(const std::string& program);
 

@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
   if (options.headless) {
     return rw::app::HeadlessRunner(options).Run();
   }
-  if (options.HasOverrides()) {
+  if (options.HasHeadlessOnlyOptions()) {
     std::fprintf(stderr,
                  "relaywatch: the options for one run need --headless; in the window, change "
                  "them on the Settings page.\n");

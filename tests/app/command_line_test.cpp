@@ -31,6 +31,8 @@ TEST(CommandLine, OverridesReachTheFormOnly) {
   EXPECT_TRUE(output.quiet);
   EXPECT_EQ(output.harFile, "out.har");
   EXPECT_FALSE(output.HasOverrides());
+  // ... but the window would ignore them, so they still need --headless.
+  EXPECT_TRUE(output.HasHeadlessOnlyOptions());
 }
 
 TEST(CommandLine, RejectsWhatWouldSilentlyMisbehave) {
