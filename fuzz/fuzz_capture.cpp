@@ -9,17 +9,14 @@
 #include "capture/conversation.h"
 #include "capture/conversation_store.h"
 #include "capture/text_prefix.h"
+#include "fuzz/fuzz_check.h"
 #include "fuzz/read_splitter.h"
 
 using namespace rw::capture;
 
 namespace {
 
-void Check(bool condition) {
-  if (!condition) {
-    std::abort();
-  }
-}
+using rw::fuzz::Check;
 
 }  // namespace
 

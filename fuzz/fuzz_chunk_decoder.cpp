@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "fuzz/fuzz_check.h"
 #include "fuzz/read_splitter.h"
 #include "proxy/byte_buffer.h"
 #include "proxy/chunk_decoder.h"
@@ -12,11 +13,7 @@ using namespace rw::proxy;
 
 namespace {
 
-void Check(bool condition) {
-  if (!condition) {
-    std::abort();
-  }
-}
+using rw::fuzz::Check;
 
 // The chunk size as written, or kTooLarge once it passes 60 bits; `digits` says whether any led.
 constexpr uint64_t kTooLarge = ~uint64_t{0};

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_check.h"
 #include "fuzz/read_splitter.h"
 #include "proxy/byte_buffer.h"
 #include "proxy/header_end_scanner.h"
@@ -17,11 +18,7 @@ using namespace rw::proxy;
 
 namespace {
 
-void Check(bool condition) {
-  if (!condition) {
-    std::abort();
-  }
-}
+using rw::fuzz::Check;
 
 void CheckRequestLine(std::string_view line) {
   RequestLine request = ParseRequestLine(line);

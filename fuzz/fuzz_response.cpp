@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/fuzz_check.h"
 #include "fuzz/read_splitter.h"
 #include "proxy/response_handler.h"
 
@@ -12,11 +13,7 @@ using namespace rw::proxy;
 
 namespace {
 
-void Check(bool condition) {
-  if (!condition) {
-    std::abort();
-  }
-}
+using rw::fuzz::Check;
 
 class RecordingOutput : public ResponseOutput {
  public:

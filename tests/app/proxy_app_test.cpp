@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/file_text.h"
 #include "tests/support/temp_dir.h"
 
 namespace rw::app {
@@ -50,13 +51,6 @@ class BusyPort {
   int fd = -1;
   uint16_t port = 0;
 };
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 TEST(ProxyApp, BusyPortIsReportedAndNothingListens) {
   testing::TempDir dir;
@@ -100,7 +94,8 @@ TEST(ProxyApp, ShutdownWritesTheLogsWhenAutoLogging) {
   EXPECT_FALSE(std::filesystem::exists(csv));
 
   EXPECT_TRUE(app.Shutdown(std::chrono::seconds(1)));
-  EXPECT_NE(ReadFile(csv).find("\"GET http://example.test/ HTTP/1.1\""), std::string::npos);
+  EXPECT_NE(rw::testing::ReadFile(csv).find("\"GET http://example.test/ HTTP/1.1\""),
+            std::string::npos);
   EXPECT_TRUE(reporter.errors.empty());
 }
 

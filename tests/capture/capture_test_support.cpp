@@ -22,29 +22,6 @@ uint32_t ManualTick() {
 
 }  // namespace
 
-TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/rw_capture_XXXXXX";
-  if (::mkdtemp(pattern.data()) != nullptr) {
-    path = pattern;
-  }
-}
-
-TempDir::~TempDir() {
-  if (!path.empty()) {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-  }
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 bool FileExists(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0;

@@ -1,5 +1,5 @@
-// Shared helpers for the capture tests: a recording notifier, a temporary directory and a
-// controllable tick source.
+// Helpers for the capture tests: a recording notifier, file checks, a controllable tick source
+// and a way to make one allocation fail; the temporary directory and file reading are shared.
 #pragma once
 
 #include <atomic>
@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "capture/capture_notifier.h"
+#include "tests/support/file_text.h"
+#include "tests/support/temp_dir.h"
 
 namespace rw::capture::testing {
 
@@ -41,20 +43,8 @@ class FakeCaptureNotifier : public CaptureNotifier {
   std::atomic<int> clearedCount{0};
 };
 
-// A fresh directory under $TMPDIR (or /tmp), removed with its contents on destruction.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& Path() const { return path; }
-
- private:
-  std::string path;
-};
-
-std::string ReadFile(const std::string& path);
+using rw::testing::ReadFile;
+using rw::testing::TempDir;
 bool FileExists(const std::string& path);
 // Permission bits of the file, or -1 when it cannot be read.
 int FileMode(const std::string& path);

@@ -46,7 +46,7 @@ TEST(ConversationSide, ReadsAsGoneAfterRemoval) {
     SCOPED_TRACE(static_cast<int>(removal));
     testing::TempDir dir;
     auto store = std::make_unique<ConversationStore>();
-    store->SetLogDir(dir.Path());
+    store->SetLogDir(dir.path().string());
     store->SetMaxMB(0);  // any held byte is over the limit
     std::shared_ptr<Conversation> engineHeld = AddExchange(*store, 2);
     const ConversationSide response(Direction::kResponse, engineHeld);

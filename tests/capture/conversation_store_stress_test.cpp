@@ -46,7 +46,7 @@ TEST(ConversationStoreStress, EngineAndUserInterfaceTogether) {
   testing::FakeCaptureNotifier notifier;
   ConversationStore store;
   store.SetNotifier(&notifier);
-  store.SetLogDir(dir.Path());
+  store.SetLogDir(dir.path().string());
   store.SetMaxMB(1);
   store.SetAutoLog(true);
 

@@ -7,10 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "capture/text_rendering.h"
 #include "capture_test_support.h"
+#include "tests/support/conversation_ids.h"
 
 namespace rw::capture {
 namespace {
+
+using rw::testing::Ids;
 
 using testing::FailNextAllocation;
 using testing::FakeCaptureNotifier;
@@ -32,14 +36,6 @@ std::shared_ptr<Conversation> Add(ConversationStore& store, int32_t id, int64_t 
     c->MarkComplete();
   }
   return c;
-}
-
-std::vector<int32_t> Ids(const ConversationStore& store) {
-  std::vector<int32_t> ids;
-  for (const auto& c : store.Snapshot()) {
-    ids.push_back(c->GetId());
-  }
-  return ids;
 }
 
 // Removes the time from every separator so that page texts can be compared exactly.
@@ -152,7 +148,7 @@ TEST(ConversationStore, InBufferNeverNegativeAfterClear) {
     SCOPED_TRACE(static_cast<int>(removal));
     testing::TempDir dir;
     ConversationStore store;
-    store.SetLogDir(dir.Path());
+    store.SetLogDir(dir.path().string());
     store.SetMaxMB(1);
     auto open = Add(store, 2, 50000, 0, false);
     store.Clear();
@@ -185,7 +181,40 @@ TEST(ConversationStore, InBufferNeverNegativeAfterClear) {
   }
 }
 
-TEST(ConversationStore, PageTextWalk) {
+// Bytes that reach a record after the store removed it are neither kept nor counted as held: with
+// the record gone, nothing would ever subtract them again.
+TEST(ConversationStore, ARemovedRecordTakesNoMoreBytes) {
+  enum class Removal { kClear, kTrim, kLog };
+  for (const Removal removal : {Removal::kClear, Removal::kTrim, Removal::kLog}) {
+    SCOPED_TRACE(static_cast<int>(removal));
+    rw::testing::TempDir dir;
+    ConversationStore store;
+    store.SetLogDir(dir.path().string());
+    store.SetMaxMB(0);  // any held byte is over the limit
+    auto record = Add(store, 2, 100, 100);
+    switch (removal) {
+      case Removal::kClear:
+        store.Clear();
+        break;
+      case Removal::kTrim:
+        store.TrimToLimit();
+        break;
+      case Removal::kLog:
+        ASSERT_TRUE(store.WriteLogs(true));
+        break;
+    }
+    ASSERT_TRUE(Ids(store).empty());
+    const std::string late = "late bytes";
+    record->AddRequestData(late.data(), static_cast<int32_t>(late.size()));
+    record->AddResponseData(late.data(), static_cast<int32_t>(late.size()));
+    EXPECT_EQ(store.HeldBytes(), 0);
+    EXPECT_EQ(record->RequestDataSize(), 0);
+    EXPECT_EQ(record->ResponseDataSize(), 0);
+    EXPECT_EQ(record->ResponseText(), kDataGoneText);
+  }
+}
+
+TEST(ConversationStore, PageTextShowsTheNewestRecordsThatFitTheBudget) {
   struct Row {
     const char* name;
     std::vector<int64_t> requestSizes;  // oldest first
@@ -223,7 +252,7 @@ TEST(ConversationStore, RecordCountIsCappedByTrimmingOrLogging) {
     SCOPED_TRACE(autoLog ? "logged" : "trimmed");
     testing::TempDir dir;
     ConversationStore store;
-    store.SetLogDir(dir.Path());
+    store.SetLogDir(dir.path().string());
     auto open = Add(store, 2, 0, 0, false);
     for (int32_t id = 3; id < static_cast<int32_t>(kCap) + 13; ++id) {
       Add(store, id, 0, 0);
@@ -265,7 +294,7 @@ TEST(ConversationStore, PageTextLooksAtTheNewestRecordsOnly) {
   EXPECT_EQ(blocks, ConversationStore::kPageRecords);
 }
 
-TEST(ConversationStore, PageTextBlocks) {
+TEST(ConversationStore, PageTextNotesOmittedBytesAndShowsMalformedTextAsQuestionMarks) {
   ConversationStore store;
   EXPECT_EQ(store.GetNewRequestData(), "");
   EXPECT_EQ(store.GetNewResponseData(), "");

@@ -269,14 +269,14 @@ TEST(HarBuilder, DocumentFromConversationsAndFile) {
   EXPECT_EQ(empty["log"]["entries"], Json::array());
 
   TempDir dir;
-  const std::string path = dir.Path() + "/capture.har";
+  const std::string path = dir.path().string() + "/capture.har";
   ASSERT_TRUE(WriteHarFile(path, {}, HarCreator{}).ok);
   const HarResult written = WriteHarFile(path, conversations, HarCreator{});
   ASSERT_TRUE(written.ok) << written.error;
   EXPECT_EQ(Json::parse(testing::ReadFile(path))["log"]["entries"].size(), 3u);
   EXPECT_EQ(testing::FileMode(path), 0600);
 
-  const HarResult failed = WriteHarFile(dir.Path() + "/missing/x.har", conversations, {});
+  const HarResult failed = WriteHarFile(dir.path().string() + "/missing/x.har", conversations, {});
   EXPECT_FALSE(failed.ok);
   EXPECT_NE(failed.error.find("No such file or directory"), std::string::npos) << failed.error;
 }

@@ -9,9 +9,12 @@
 
 #include "capture/conversation_store.h"
 #include "capture_test_support.h"
+#include "tests/support/conversation_ids.h"
 
 namespace rw::capture {
 namespace {
+
+using rw::testing::Ids;
 
 using testing::FailNextAllocation;
 using testing::FakeCaptureNotifier;
@@ -47,20 +50,12 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-std::vector<int32_t> Ids(const ConversationStore& store) {
-  std::vector<int32_t> ids;
-  for (const auto& c : store.Snapshot()) {
-    ids.push_back(c->GetId());
-  }
-  return ids;
-}
-
 class LogWriterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(dir.Path().empty());
+    ASSERT_FALSE(dir.path().string().empty());
     store.SetNotifier(&notifier);
-    store.SetLogDir(dir.Path());
+    store.SetLogDir(dir.path().string());
     store.SetAutoLog(true);
   }
   std::string Csv() const { return ReadFile(store.CsvLogName()); }
@@ -159,7 +154,7 @@ TEST_F(LogWriterTest, HeaderOnceWhenFileIsMissingOrEmpty) {
 
   // An existing but empty statistics file (left by an earlier pass over an empty store) still
   // gets its header.
-  store.SetLogDir(dir.Path() + "/");
+  store.SetLogDir(dir.path().string() + "/");
   ASSERT_TRUE(store.WriteLogs(true));
   // (SetLogDir within the same second can give the same names; start from an empty pair.)
   ASSERT_EQ(::truncate(store.CsvLogName().c_str(), 0), 0);
@@ -189,7 +184,7 @@ TEST_F(LogWriterTest, AutomaticPassStopsAfterHalfTheLimit) {
 }
 
 TEST_F(LogWriterTest, FailedOpenTurnsAutoLogOff) {
-  store.SetLogDir(dir.Path() + "/missing");
+  store.SetLogDir(dir.path().string() + "/missing");
   Add(store, 2, "GET / HTTP/1.1\r\n", "HTTP/1.1 200 OK\r\n");
   EXPECT_FALSE(store.WriteLogs(true));
   EXPECT_FALSE(store.AutoLog());
@@ -204,7 +199,7 @@ TEST_F(LogWriterTest, WriteFailureKeepsRecords) {
   for (const bool csvIsFull : {true, false}) {
     SCOPED_TRACE(csvIsFull ? "statistics file full" : "full-text file full");
     TempDir runDir;
-    store.SetLogDir(runDir.Path());
+    store.SetLogDir(runDir.path().string());
     store.SetAutoLog(true);
     const std::string full = csvIsFull ? store.CsvLogName() : store.TextLogName();
     ASSERT_EQ(::symlink("/dev/full", full.c_str()), 0);

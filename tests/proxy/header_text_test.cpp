@@ -16,50 +16,6 @@ ByteBuffer BufferOf(std::string_view bytes) {
   return buffer;
 }
 
-TEST(HeaderEnd, FoundWhereTheLineFeedCounterPassesOne) {
-  struct Row {
-    std::string bytes;
-    size_t length;  // 0 = no end
-  };
-  const std::vector<Row> rows = {
-      {"GET / HTTP/1.1\r\nHost: a\r\n\r\n", 27},
-      {"GET / HTTP/1.1\n\n", 16},
-      {"GET / HTTP/1.1\n\r\nbody", 17},
-      {"A\n\r\r\r\nB", 6},  // carriage returns never reset the count
-      {"A\r\nB\r\n", 0},
-      {"A\r\n\r", 0},
-      {"A\rB\nC\n", 0},
-      {"", 0},
-      {"\n\n", 2},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.bytes);
-    EXPECT_EQ(HeaderEndLength(row.bytes), row.length);
-  }
-}
-
-TEST(HeaderEndScanner, AgreesWithTheWholeBufferTestWhenBytesArriveOneByOne) {
-  const std::string header = "GET http://a/ HTTP/1.1\r\nHost: a\r\n\r\nxyz";
-  ByteBuffer buffer;
-  HeaderEndScanner scanner;
-  for (size_t i = 0; i < header.size(); ++i) {
-    buffer.Append(header.data() + i, 1);
-    SCOPED_TRACE(i);
-    EXPECT_EQ(scanner.Found(buffer), HeaderEndFound(buffer.View()));
-  }
-}
-
-TEST(HeaderEndScanner, StartsOverWhenTheScannedBytesWereConsumed) {
-  ByteBuffer buffer = BufferOf("A\r\n");
-  HeaderEndScanner scanner;
-  EXPECT_FALSE(scanner.Found(buffer));
-  buffer.Consume(3);
-  buffer.Append("\r\nB");  // alone, not a header end: the earlier line feed is gone
-  EXPECT_FALSE(scanner.Found(buffer));
-  buffer.Append("\n\n");
-  EXPECT_TRUE(scanner.Found(buffer));
-}
-
 TEST(HeaderSplit, StopsExactlyWhereTheEndTestFindsTheEnd) {
   struct Row {
     std::string bytes;
@@ -153,22 +109,6 @@ TEST(TerminateHeaderText, EndsInExactlyOneBlankLine) {
     EXPECT_EQ(text, row.terminated);
   }
   EXPECT_EQ(JoinLines({"a\r\n", "b\r\n\r\n"}), "a\r\nb\r\n\r\n");
-}
-
-TEST(ByteBuffer, ConsumesFromTheFrontAndKeepsOrderAcrossCompaction) {
-  ByteBuffer buffer;
-  std::string expected;
-  for (int round = 0; round < 200; ++round) {
-    std::string piece(static_cast<size_t>(round % 37 + 1), static_cast<char>('a' + round % 26));
-    buffer.Append(piece);
-    expected += piece;
-    size_t take = static_cast<size_t>(round % 5) * 3;
-    buffer.Consume(take);
-    expected.erase(0, std::min(take, expected.size()));
-    ASSERT_EQ(std::string(buffer.View()), expected);
-  }
-  buffer.Consume(buffer.Size() + 10);
-  EXPECT_TRUE(buffer.Empty());
 }
 
 }  // namespace
