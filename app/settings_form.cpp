@@ -3,9 +3,9 @@
 #include "app/settings_schema.h"
 #include "app/settings_store.h"
 #include "capture/conversation_store.h"
+#include "capture/text_steps.h"
 #include "platform/current_directory.h"
 #include "proxy/proxy_settings.h"
-#include "proxy/text_steps.h"
 
 namespace rw::app {
 namespace {
@@ -38,7 +38,7 @@ std::string SettingsForm::*FieldFor(const Setting& setting) {
 // value as it stands.
 std::string TextInForce(const Setting& setting, const std::string& text) {
   if (setting.rule == SettingRule::kLimit) {
-    return std::to_string(LimitInForce(proxy::LeadingInteger(text)));
+    return std::to_string(LimitInForce(capture::LeadingInteger(text)));
   }
   return text;
 }
@@ -47,7 +47,7 @@ std::string TextInForce(const Setting& setting, const std::string& text) {
 void NormaliseField(const Setting& setting, std::string& text) {
   switch (setting.rule) {
     case SettingRule::kText:
-      text = proxy::Trim(text);
+      text = capture::Trim(text);
       break;
     case SettingRule::kNumber:
     case SettingRule::kLimit:
@@ -98,10 +98,10 @@ void SettingsForm::Apply(proxy::ProxySettings& proxy, capture::ConversationStore
   }
   proxy.listenAddress = listenAddress;
   proxy.proxyAddress = proxyHost;
-  proxy.listenPort = proxy::LeadingInteger(port);
-  proxy.proxyPort = proxy::LeadingInteger(proxyPort);
+  proxy.listenPort = capture::LeadingInteger(port);
+  proxy.proxyPort = capture::LeadingInteger(proxyPort);
 
-  store.SetMaxMB(LimitInForce(proxy::LeadingInteger(maxMB)));
+  store.SetMaxMB(LimitInForce(capture::LeadingInteger(maxMB)));
   store.SetAutoLog(autoLog);
   store.ResetTrafficCounters();
   store.SetLogDir(logDir);

@@ -1,6 +1,6 @@
 #include "app/settings_schema.h"
 
-#include "proxy/text_steps.h"
+#include "capture/text_steps.h"
 
 namespace rw::app {
 
@@ -14,14 +14,14 @@ const Setting* FindSetting(std::string_view name) {
 }
 
 int32_t NumberField(std::string& text) {
-  const int32_t value = proxy::LeadingInteger(proxy::Trim(text));
+  const int32_t value = capture::LeadingInteger(capture::Trim(text));
   text = value != 0 ? std::to_string(value) : std::string();
   return value;
 }
 
 int32_t LimitInForce(int32_t typed) {
   if (typed == 0) {
-    return proxy::LeadingInteger(setting::kMaxMB.defaultText);
+    return capture::LeadingInteger(setting::kMaxMB.defaultText);
   }
   return typed < kMinimumMaxMB ? kMinimumMaxMB : typed;
 }
@@ -37,9 +37,9 @@ std::string FlagText(bool on) {
 proxy::ProxySettings DefaultProxySettings() {
   proxy::ProxySettings settings;
   settings.listenAddress = std::string(setting::kHttpAddress.defaultText);
-  settings.listenPort = proxy::LeadingInteger(setting::kHttpPort.defaultText);
+  settings.listenPort = capture::LeadingInteger(setting::kHttpPort.defaultText);
   settings.proxyAddress = std::string(setting::kHttpProxyAddress.defaultText);
-  settings.proxyPort = proxy::LeadingInteger(setting::kHttpProxyPort.defaultText);
+  settings.proxyPort = capture::LeadingInteger(setting::kHttpProxyPort.defaultText);
   return settings;
 }
 

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "capture/captured_message.h"
+#include "capture/text_steps.h"
 #include "platform/code_page.h"
 #include "platform/error_text.h"
 #include "platform/local_time.h"
@@ -67,19 +68,6 @@ std::string Base64(std::string_view bytes) {
   return out;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
-
 // Query components are percent-decoded with "+" as a space, as forms encode them.
 std::string DecodeQueryComponent(std::string_view text) {
   std::string out;
@@ -88,9 +76,10 @@ std::string DecodeQueryComponent(std::string_view text) {
     const char c = text[i];
     if (c == '+') {
       out.push_back(' ');
-    } else if (c == '%' && i + 2 < text.size() + 0 && HexValue(text[i + 1]) >= 0 &&
-               HexValue(text[i + 2]) >= 0) {
-      out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
+    } else if (c == '%' && i + 2 < text.size() + 0 && HexDigitValue(text[i + 1]) >= 0 &&
+               HexDigitValue(text[i + 2]) >= 0) {
+      out.push_back(
+          static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2])));
       i += 2;
     } else {
       out.push_back(c);

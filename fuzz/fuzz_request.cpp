@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string header(buffer.View().substr(0, end));
     const size_t before = buffer.Size();
     LineList lines;
-    Check(SplitHeader(buffer, dropGzip, lines, nullptr));
+    Check(SplitRequestHeader(buffer, dropGzip ? GzipOffers::kDrop : GzipOffers::kKeep, lines));
     scanner.Reset();
     Check(buffer.Size() == before - end);
     std::string joined = JoinLines(lines);

@@ -7,44 +7,44 @@
 namespace rw::proxy {
 
 ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept
-    : storage_(std::move(other.storage_)),
-      capacity_(std::exchange(other.capacity_, 0)),
-      begin_(std::exchange(other.begin_, 0)),
-      end_(std::exchange(other.end_, 0)),
-      consumedTotal_(std::exchange(other.consumedTotal_, 0)) {}
+    : storage(std::move(other.storage)),
+      capacity(std::exchange(other.capacity, 0)),
+      begin(std::exchange(other.begin, 0)),
+      end(std::exchange(other.end, 0)),
+      consumedTotal(std::exchange(other.consumedTotal, 0)) {}
 
 ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
   if (this != &other) {
-    storage_ = std::move(other.storage_);
-    capacity_ = std::exchange(other.capacity_, 0);
-    begin_ = std::exchange(other.begin_, 0);
-    end_ = std::exchange(other.end_, 0);
+    storage = std::move(other.storage);
+    capacity = std::exchange(other.capacity, 0);
+    begin = std::exchange(other.begin, 0);
+    end = std::exchange(other.end, 0);
     // A different byte sequence now: scanners keyed on this count must start over.
-    consumedTotal_ += std::exchange(other.consumedTotal_, 0) + 1;
+    consumedTotal += std::exchange(other.consumedTotal, 0) + 1;
   }
   return *this;
 }
 
 char* ByteBuffer::PrepareAppend(size_t count) {
-  if (capacity_ - end_ >= count) {
-    return storage_.get() + end_;
+  if (capacity - end >= count) {
+    return storage.get() + end;
   }
   size_t size = Size();
-  if (begin_ > 0 && capacity_ - size >= count && size <= capacity_ / 2) {
+  if (begin > 0 && capacity - size >= count && size <= capacity / 2) {
     // Enough room once the consumed front is reclaimed, and at most half the storage moves.
-    std::memmove(storage_.get(), storage_.get() + begin_, size);
+    std::memmove(storage.get(), storage.get() + begin, size);
   } else {
-    size_t capacity = std::max({capacity_ * 2, size + count, size_t{256}});
-    auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+    const size_t grownCapacity = std::max({capacity * 2, size + count, size_t{256}});
+    auto grown = std::make_unique_for_overwrite<char[]>(grownCapacity);
     if (size > 0) {
-      std::memcpy(grown.get(), storage_.get() + begin_, size);
+      std::memcpy(grown.get(), storage.get() + begin, size);
     }
-    storage_ = std::move(grown);
-    capacity_ = capacity;
+    storage = std::move(grown);
+    capacity = grownCapacity;
   }
-  begin_ = 0;
-  end_ = size;
-  return storage_.get() + end_;
+  begin = 0;
+  end = size;
+  return storage.get() + end;
 }
 
 void ByteBuffer::Append(const char* data, size_t count) {
@@ -52,16 +52,16 @@ void ByteBuffer::Append(const char* data, size_t count) {
     return;
   }
   std::memcpy(PrepareAppend(count), data, count);
-  end_ += count;
+  end += count;
 }
 
 void ByteBuffer::Consume(size_t count) {
   count = std::min(count, Size());
-  consumedTotal_ += count;
-  begin_ += count;
-  if (begin_ == end_) {
-    begin_ = 0;
-    end_ = 0;
+  consumedTotal += count;
+  begin += count;
+  if (begin == end) {
+    begin = 0;
+    end = 0;
   }
 }
 
@@ -72,19 +72,19 @@ void ByteBuffer::Erase(size_t offset, size_t count) {
   if (count == 0) {
     return;
   }
-  char* data = storage_.get() + begin_;
+  char* data = storage.get() + begin;
   std::memmove(data + offset, data + offset + count, size - offset - count);
-  end_ -= count;
+  end -= count;
   // A different byte sequence from `offset` on: scanners keyed on this count must start over.
-  ++consumedTotal_;
+  ++consumedTotal;
 }
 
 void ByteBuffer::Release() {
   if (Empty()) {
-    storage_.reset();
-    capacity_ = 0;
-    begin_ = 0;
-    end_ = 0;
+    storage.reset();
+    capacity = 0;
+    begin = 0;
+    end = 0;
   }
 }
 

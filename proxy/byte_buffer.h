@@ -18,20 +18,20 @@ class ByteBuffer {
   ByteBuffer(const ByteBuffer&) = delete;
   ByteBuffer& operator=(const ByteBuffer&) = delete;
 
-  const char* Data() const { return storage_.get() + begin_; }
-  size_t Size() const { return end_ - begin_; }
-  bool Empty() const { return end_ == begin_; }
+  const char* Data() const { return storage.get() + begin; }
+  size_t Size() const { return end - begin; }
+  bool Empty() const { return end == begin; }
   std::string_view View() const { return std::string_view(Data(), Size()); }
 
   // For rearranging bytes in place; the size does not change.
-  char* MutableData() { return storage_.get() + begin_; }
+  char* MutableData() { return storage.get() + begin; }
 
   void Append(const char* data, size_t count);
   void Append(std::string_view bytes) { Append(bytes.data(), bytes.size()); }
   // Room for at least `count` more bytes at the end, to be filled and then committed.
   char* PrepareAppend(size_t count);
   // Makes `count` bytes written after PrepareAppend part of the buffer.
-  void CommitAppend(size_t count) { end_ += count; }
+  void CommitAppend(size_t count) { end += count; }
   // Removes `count` bytes (at most Size()) from the front.
   void Consume(size_t count);
   void Clear() { Consume(Size()); }
@@ -39,17 +39,17 @@ class ByteBuffer {
   void Erase(size_t offset, size_t count);
   // Gives the storage back when the buffer is empty; an idle connection then holds none.
   void Release();
-  size_t Capacity() const { return capacity_; }
+  size_t Capacity() const { return capacity; }
   // Total bytes ever removed from the front; lets an incremental scanner notice that what it
   // scanned is gone.
-  uint64_t ConsumedTotal() const { return consumedTotal_; }
+  uint64_t ConsumedTotal() const { return consumedTotal; }
 
  private:
-  std::unique_ptr<char[]> storage_;
-  size_t capacity_ = 0;
-  size_t begin_ = 0;
-  size_t end_ = 0;
-  uint64_t consumedTotal_ = 0;
+  std::unique_ptr<char[]> storage;
+  size_t capacity = 0;
+  size_t begin = 0;
+  size_t end = 0;
+  uint64_t consumedTotal = 0;
 };
 
 }  // namespace rw::proxy

@@ -2,21 +2,12 @@
 
 #include <cstring>
 
-namespace rw::proxy {
-namespace {
+#include "capture/text_steps.h"
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
+namespace rw::proxy {
+
+using capture::HexDigitValue;
+namespace {
 
 constexpr uint64_t kMaxChunkSize = uint64_t{1} << 60;
 
@@ -34,8 +25,8 @@ ChunkStep NextChunk(std::string_view bytes) {
   }
   uint64_t size = 0;
   size_t digits = 0;
-  for (; i < bytes.size() && HexValue(bytes[i]) >= 0; ++i, ++digits) {
-    const auto digit = static_cast<uint64_t>(HexValue(bytes[i]));
+  for (; i < bytes.size() && HexDigitValue(bytes[i]) >= 0; ++i, ++digits) {
+    const auto digit = static_cast<uint64_t>(HexDigitValue(bytes[i]));
     // Checked before multiplying: 2^60 times 16 wraps to 0, and a long size would then read as
     // a small one.
     if (size > (kMaxChunkSize - digit) / 16) {

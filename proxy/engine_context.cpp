@@ -14,52 +14,52 @@ constexpr int32_t kMaxBufferSize = 1024 * 1024;
 }  // namespace
 
 EngineContext::EngineContext(capture::ConversationStore& store)
-    : store_(store),
-      upstream_(std::make_shared<const UpstreamProxy>()),
-      threadStarter_(platform::StartDetachedThread) {}
+    : store(store),
+      upstream(std::make_shared<const UpstreamProxy>()),
+      threadStarter(platform::StartDetachedThread) {}
 
 void EngineContext::SetListenerSizes(int32_t receiveSize, int32_t sendSize) {
-  listenerReceiveSize_.store(std::clamp(receiveSize, kMinBufferSize, kMaxBufferSize));
-  listenerSendSize_.store(std::clamp(sendSize, kMinBufferSize, kMaxBufferSize));
+  listenerReceiveSize.store(std::clamp(receiveSize, kMinBufferSize, kMaxBufferSize));
+  listenerSendSize.store(std::clamp(sendSize, kMinBufferSize, kMaxBufferSize));
 }
 
 int32_t EngineContext::ConnectionBufferSize() const {
-  return std::max({listenerReceiveSize_.load(), listenerSendSize_.load(), kMinBufferSize});
+  return std::max({listenerReceiveSize.load(), listenerSendSize.load(), kMinBufferSize});
 }
 
-void EngineContext::PublishUpstream(UpstreamProxy upstream) {
-  auto snapshot = std::make_shared<const UpstreamProxy>(std::move(upstream));
+void EngineContext::PublishUpstream(UpstreamProxy published) {
+  auto snapshot = std::make_shared<const UpstreamProxy>(std::move(published));
   std::lock_guard<std::mutex> lock(upstreamLock);
-  upstream_ = std::move(snapshot);
+  upstream = std::move(snapshot);
 }
 
 std::shared_ptr<const UpstreamProxy> EngineContext::Upstream() const {
   std::lock_guard<std::mutex> lock(upstreamLock);
-  return upstream_;
+  return upstream;
 }
 
 void EngineContext::SetThreadStarterForTest(ThreadStarter starter) {
   std::lock_guard<std::mutex> lock(threadStarterLock);
-  threadStarter_ = std::move(starter);
+  threadStarter = std::move(starter);
 }
 
 platform::SysCallResult EngineContext::StartThread(std::function<void()> body) {
   ThreadStarter starter;
   {
     std::lock_guard<std::mutex> lock(threadStarterLock);
-    starter = threadStarter_;
+    starter = threadStarter;
   }
   return starter(std::move(body));
 }
 
 void EngineContext::ConnectionThreadStarting() {
   std::lock_guard<std::mutex> lock(registryLock);
-  activeConnections_.fetch_add(1);
+  activeConnections.fetch_add(1);
 }
 
 void EngineContext::ConnectionThreadEnded() {
   std::lock_guard<std::mutex> lock(registryLock);
-  activeConnections_.fetch_sub(1);
+  activeConnections.fetch_sub(1);
   // Notified under the lock: once the waiter sees 0 it may destroy this context, and by then the
   // notifying thread must be done with it.
   registryChanged.notify_all();
@@ -67,21 +67,21 @@ void EngineContext::ConnectionThreadEnded() {
 
 void EngineContext::AddConnection(ProxyConnection* connection) {
   std::lock_guard<std::mutex> lock(registryLock);
-  liveConnections_.insert(connection);
+  liveConnections.insert(connection);
 }
 
 void EngineContext::RemoveConnection(ProxyConnection* connection) {
   std::lock_guard<std::mutex> lock(registryLock);
-  liveConnections_.erase(connection);
+  liveConnections.erase(connection);
 }
 
 bool EngineContext::StopConnections(std::chrono::milliseconds wait) {
   std::unique_lock<std::mutex> lock(registryLock);
-  stopRequested_.store(true);
-  for (ProxyConnection* connection : liveConnections_) {
+  stopRequested.store(true);
+  for (ProxyConnection* connection : liveConnections) {
     connection->ShutdownSockets();
   }
-  return registryChanged.wait_for(lock, wait, [this] { return activeConnections_.load() == 0; });
+  return registryChanged.wait_for(lock, wait, [this] { return activeConnections.load() == 0; });
 }
 
 }  // namespace rw::proxy

@@ -30,13 +30,13 @@ class EngineContext {
   EngineContext(const EngineContext&) = delete;
   EngineContext& operator=(const EngineContext&) = delete;
 
-  capture::ConversationStore& Store() { return store_; }
-  HostCache& Hosts() { return hosts_; }
+  capture::ConversationStore& Store() { return store; }
+  HostCache& Hosts() { return hosts; }
 
   // The id for a new conversation: 2 for the first.
-  int32_t NextConversationId() { return conversationIdCounter_.fetch_add(1) + 1; }
+  int32_t NextConversationId() { return conversationIdCounter.fetch_add(1) + 1; }
   // Connection threads started and not yet ended, whether or not they have begun to run.
-  int32_t ActiveConnections() const { return activeConnections_.load(); }
+  int32_t ActiveConnections() const { return activeConnections.load(); }
 
   // Shuts down the sockets of every live connection (and of any that starts later), then waits up
   // to `wait` for every started connection thread to end. True when none remain; otherwise the
@@ -46,7 +46,7 @@ class EngineContext {
   // Listener side (user-interface thread).
   void SetListenerSizes(int32_t receiveSize, int32_t sendSize);
   void PublishUpstream(UpstreamProxy upstream);
-  void SetListenerRunning(bool running) { listenerRunning_.store(running); }
+  void SetListenerRunning(bool running) { listenerRunning.store(running); }
   // Replaces how connection threads are started (tests make it fail).
   void SetThreadStarterForTest(ThreadStarter starter);
   platform::SysCallResult StartThread(std::function<void()> body);
@@ -56,8 +56,8 @@ class EngineContext {
   int32_t ConnectionBufferSize() const;
   std::shared_ptr<const UpstreamProxy> Upstream() const;
   // The relay loops' stop signal, read after every pass.
-  bool ListenerRunning() const { return listenerRunning_.load(); }
-  bool StopRequested() const { return stopRequested_.load(); }
+  bool ListenerRunning() const { return listenerRunning.load(); }
+  bool StopRequested() const { return stopRequested.load(); }
   // Accept thread: counts a connection thread about to be started, so that a stop cannot report
   // "drained" while the thread has not yet run. Each call is matched by one ConnectionThreadEnded.
   void ConnectionThreadStarting();
@@ -69,30 +69,30 @@ class EngineContext {
   void RemoveConnection(ProxyConnection* connection);
 
  private:
-  capture::ConversationStore& store_;
-  HostCache hosts_;
+  capture::ConversationStore& store;
+  HostCache hosts;
   // Advanced by every connection thread without a lock: ids need only be unique.
-  std::atomic<int32_t> conversationIdCounter_{1};
+  std::atomic<int32_t> conversationIdCounter{1};
   // Read by connection threads when they size their buffers; written at StartListening.
-  std::atomic<int32_t> listenerReceiveSize_{8192};
-  std::atomic<int32_t> listenerSendSize_{8192};
+  std::atomic<int32_t> listenerReceiveSize{8192};
+  std::atomic<int32_t> listenerSendSize{8192};
   // Read without a lock by every relay loop after each pass.
-  std::atomic<bool> listenerRunning_{false};
+  std::atomic<bool> listenerRunning{false};
   // Read without a lock by connections as they start or open a server socket.
-  std::atomic<bool> stopRequested_{false};
+  std::atomic<bool> stopRequested{false};
 
-  mutable std::mutex upstreamLock;                 // leaf
-  std::shared_ptr<const UpstreamProxy> upstream_;  // guarded by upstreamLock
+  mutable std::mutex upstreamLock;                // leaf
+  std::shared_ptr<const UpstreamProxy> upstream;  // guarded by upstreamLock
 
   std::mutex threadStarterLock;  // leaf
-  ThreadStarter threadStarter_;  // guarded by threadStarterLock
+  ThreadStarter threadStarter;   // guarded by threadStarterLock
 
   std::mutex registryLock;  // taken before any connection's socketLock
   std::condition_variable registryChanged;
-  std::unordered_set<ProxyConnection*> liveConnections_;  // guarded by registryLock
+  std::unordered_set<ProxyConnection*> liveConnections;  // guarded by registryLock
   // Started connection threads. Changed under registryLock; atomic so ActiveConnections() can read
   // it without the lock.
-  std::atomic<int32_t> activeConnections_{0};
+  std::atomic<int32_t> activeConnections{0};
 };
 
 }  // namespace rw::proxy

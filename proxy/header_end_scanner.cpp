@@ -18,33 +18,33 @@ size_t HeaderEndLength(std::string_view bytes) {
 }
 
 bool HeaderEndScanner::Found(const ByteBuffer& buffer) {
-  if (buffer.ConsumedTotal() != consumedMark_ || buffer.Size() < scanned_) {
+  if (buffer.ConsumedTotal() != consumedMark || buffer.Size() < scanned) {
     Reset();
-    consumedMark_ = buffer.ConsumedTotal();
+    consumedMark = buffer.ConsumedTotal();
   }
-  if (found_) {
+  if (found) {
     return true;
   }
   std::string_view bytes = buffer.View();
-  for (; scanned_ < bytes.size(); ++scanned_) {
-    char c = bytes[scanned_];
+  for (; scanned < bytes.size(); ++scanned) {
+    char c = bytes[scanned];
     if (c == '\n') {
-      if (++counter_ > 1) {
-        found_ = true;
-        ++scanned_;
+      if (++counter > 1) {
+        found = true;
+        ++scanned;
         return true;
       }
     } else if (c != '\r') {
-      counter_ = 0;
+      counter = 0;
     }
   }
   return false;
 }
 
 void HeaderEndScanner::Reset() {
-  scanned_ = 0;
-  counter_ = 0;
-  found_ = false;
+  scanned = 0;
+  counter = 0;
+  found = false;
 }
 
 }  // namespace rw::proxy

@@ -25,14 +25,14 @@ class HeaderEndScanner {
   // consumed from the front since the last call, in which case it starts over.
   bool Found(const ByteBuffer& buffer);
   // After Found returned true: the header's length from the buffer's front, through its end.
-  size_t Length() const { return scanned_; }
+  size_t Length() const { return scanned; }
   void Reset();
 
  private:
-  uint64_t consumedMark_ = 0;
-  size_t scanned_ = 0;
-  int counter_ = 0;
-  bool found_ = false;
+  uint64_t consumedMark = 0;
+  size_t scanned = 0;
+  int counter = 0;
+  bool found = false;
 };
 
 }  // namespace rw::proxy

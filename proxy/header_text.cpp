@@ -1,16 +1,17 @@
 #include "proxy/header_text.h"
 
+#include "capture/text_steps.h"
 #include "proxy/header_end_scanner.h"
 
 namespace rw::proxy {
+
+using capture::ToLower;
 namespace {
 
 bool DropsGzip(const std::string& lower) {
   return lower.find("accept-encoding:") != std::string::npos &&
          lower.find("gzip") != std::string::npos;
 }
-
-}  // namespace
 
 bool SplitHeader(ByteBuffer& buffer, bool dropGzipLines, LineList& lines,
                  ResponseHeaderInfo* info) {
@@ -56,26 +57,14 @@ bool SplitHeader(ByteBuffer& buffer, bool dropGzipLines, LineList& lines,
   return true;
 }
 
-std::vector<std::string> Tokenise(std::string_view text, std::string_view separators) {
-  std::vector<std::string> tokens;
-  std::string current;
-  for (char c : text) {
-    if (c == '\0' || c == '\n') {
-      break;
-    }
-    if (separators.find(c) != std::string_view::npos) {
-      if (!current.empty()) {
-        tokens.push_back(std::move(current));
-        current.clear();
-      }
-    } else {
-      current.push_back(c);
-    }
-  }
-  if (!current.empty()) {
-    tokens.push_back(std::move(current));
-  }
-  return tokens;
+}  // namespace
+
+bool SplitRequestHeader(ByteBuffer& buffer, GzipOffers gzipOffers, LineList& lines) {
+  return SplitHeader(buffer, gzipOffers == GzipOffers::kDrop, lines, nullptr);
+}
+
+bool SplitResponseHeader(ByteBuffer& buffer, LineList& lines, ResponseHeaderInfo& info) {
+  return SplitHeader(buffer, true, lines, &info);
 }
 
 std::string JoinLines(const LineList& lines) {

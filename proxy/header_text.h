@@ -14,16 +14,20 @@ namespace rw::proxy {
 // Each line keeps its own line end; the last line also keeps the blank line ending the header.
 using LineList = std::vector<std::string>;
 
+// Header lines offering gzip ("accept-encoding:" and "gzip"): dropped, so that servers answer
+// with text the capture can read, or kept as they are. The first line (request or status line)
+// is never dropped.
+enum class GzipOffers { kDrop, kKeep };
+
 // When `buffer` holds a complete header (same end as HeaderEndLength), fills `lines` with its
 // lines, removes the header bytes from the buffer and returns true; bytes after the header stay.
-// Header lines offering gzip ("accept-encoding:" and "gzip") are left out when `dropGzipLines`;
-// the first line (request or status line) never is. With
-// `info`, its class is zeroed, every line (lower-cased) is examined and the class completed.
 // Returns false and leaves `lines` empty when the header is not complete.
-bool SplitHeader(ByteBuffer& buffer, bool dropGzipLines, LineList& lines, ResponseHeaderInfo* info);
+[[nodiscard]] bool SplitRequestHeader(ByteBuffer& buffer, GzipOffers gzipOffers, LineList& lines);
 
-// Maximal runs of non-separator characters; the walk stops at the first NUL or line feed.
-std::vector<std::string> Tokenise(std::string_view text, std::string_view separators);
+// The same for a response header, whose gzip offers are dropped too; `info` is zeroed, every
+// line (lower-cased) is examined and the class completed.
+[[nodiscard]] bool SplitResponseHeader(ByteBuffer& buffer, LineList& lines,
+                                       ResponseHeaderInfo& info);
 
 std::string JoinLines(const LineList& lines);
 

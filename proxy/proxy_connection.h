@@ -30,6 +30,9 @@ enum class RequestState {
   kPassThrough,  // browser bytes go to the server as they come (a body, or a tunnel)
 };
 
+// Whether the server side is still open after handling one server read.
+enum class ServerRead { kOpen, kEnded };
+
 enum class HeaderOutcome {
   kNeedMore,   // no complete request header yet
   kForwarded,  // sent to the server with the body bytes that followed it
@@ -59,7 +62,7 @@ class ProxyConnection : private ResponseOutput {
   // Sends the body bytes at the front of the request buffer; the rest is the next request.
   void ForwardBody();
   void ServerHasAnswered();
-  void HandleServerRead(bool* serverEnded);
+  ServerRead HandleServerRead();
   // Moves one read of a streamed body from server to browser through a pipe, without copying it
   // through this process. False when it did not apply; nothing has been read then.
   bool TrySpliceServerRead();
@@ -82,7 +85,7 @@ class ProxyConnection : private ResponseOutput {
   // Sends queued bytes; false when the socket failed.
   bool FlushToServer();
   bool FlushToBrowser();
-  bool BrowserOutputPending() const { return pipePending_ > 0 || !toBrowser_.Empty(); }
+  bool BrowserOutputPending() const { return pipePending > 0 || !toBrowser.Empty(); }
   // Waits until the browser has taken every queued byte, or fails (at Close).
   void DrainBrowserOutput();
   // Sends from the front of `bytes` until done or the socket is full; *failed on a real error.
@@ -96,42 +99,40 @@ class ProxyConnection : private ResponseOutput {
   void SendGatheredToBrowser(std::string_view head, std::string_view body) override;
   void CaptureResponseBytes(std::string_view bytes) override;
 
-  EngineContext& context_;
-  std::shared_ptr<capture::Conversation> conversation_;
-  int32_t conversationId_ = 0;
+  EngineContext& context;
+  std::shared_ptr<capture::Conversation> conversation;
 
-  ByteBuffer requestBuffer_;
-  HeaderEndScanner requestHeaderEnd_;
-  LineList requestHeaderLines_;
-  std::string requestLine_;
-  RequestLine request_;
-  bool tunnel_ = false;
-  RequestState requestState_ = RequestState::kHeader;
-  RequestBodyFramer bodyFramer_;
-  std::shared_ptr<const UpstreamProxy> upstream_;
-  ResponseHandler response_;
+  ByteBuffer requestBuffer;
+  HeaderEndScanner requestHeaderEnd;
+  LineList requestHeaderLines;
+  RequestLine request;
+  bool tunnel = false;
+  RequestState requestState = RequestState::kHeader;
+  RequestBodyFramer bodyFramer;
+  std::shared_ptr<const UpstreamProxy> upstream;
+  ResponseHandler response;
 
-  std::string lastHost_;
-  int32_t lastPort_ = 0;
-  size_t bufferSize_ = 256;  // the most one read takes and one send gives
+  std::string lastHost;
+  int32_t lastPort = 0;
+  size_t bufferSize = 256;  // the most one read takes and one send gives
   // Reads start small and grow while they come back full: an exchange of small pages never holds
   // large buffers.
-  size_t browserReadSize_ = 0;
-  size_t serverReadSize_ = 0;
-  ByteBuffer toServer_;     // request bytes the server has not yet taken
-  ByteBuffer toBrowser_;    // response bytes the browser has not yet taken, after the pipe's
-  platform::Pipe pipe_;     // for streamed bodies; created on first use
-  size_t pipePending_ = 0;  // bytes in the pipe that the browser has not yet taken
-  bool spliceDisabled_ = false;
-  bool browserFailed_ = false;  // a send to the browser failed: the connection ends
+  size_t browserReadSize = 0;
+  size_t serverReadSize = 0;
+  ByteBuffer toServer;     // request bytes the server has not yet taken
+  ByteBuffer toBrowser;    // response bytes the browser has not yet taken, after the pipe's
+  platform::Pipe pipe;     // for streamed bodies; created on first use
+  size_t pipePending = 0;  // bytes in the pipe that the browser has not yet taken
+  bool spliceDisabled = false;
+  bool browserFailed = false;  // a send to the browser failed: the connection ends
 
   // Only the owning thread replaces or closes the sockets, always under socketLock, so another
   // thread's ShutdownSockets never touches a descriptor number after it was closed. The owner reads
   // them without the lock.
-  std::mutex socketLock;            // taken after the context's registryLock; leaf otherwise
-  platform::Socket browserSocket_;  // guarded by socketLock (writes)
-  platform::Socket serverSocket_;   // guarded by socketLock (writes)
-  uint64_t serverGeneration_ = 0;   // changes whenever a server socket is opened
+  std::mutex socketLock;           // taken after the context's registryLock; leaf otherwise
+  platform::Socket browserSocket;  // guarded by socketLock (writes)
+  platform::Socket serverSocket;   // guarded by socketLock (writes)
+  uint64_t serverGeneration = 0;   // changes whenever a server socket is opened
 };
 
 }  // namespace rw::proxy

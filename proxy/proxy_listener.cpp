@@ -22,7 +22,7 @@ constexpr auto kPauseAfterFailure = std::chrono::milliseconds(100);
 
 ProxyListener::ProxyListener(EngineContext& context, const ProxySettings& settings,
                              ListenerErrorSink& errors)
-    : context_(context), settings_(settings), errors_(errors) {}
+    : context(context), settings(settings), errors(errors) {}
 
 ProxyListener::~ProxyListener() {
   StopListening();
@@ -37,25 +37,25 @@ bool ProxyListener::StartListeningOnEphemeralPortForTest() {
 }
 
 void ProxyListener::StopListening() {
-  context_.SetListenerRunning(false);
+  context.SetListenerRunning(false);
   StopAccepting();
 }
 
 void ProxyListener::StopAccepting() {
-  boundPort_.store(0);
-  if (run_) {
-    run_->stop.store(true);
+  boundPort.store(0);
+  if (run) {
+    run->stop.store(true);
     {
-      std::lock_guard<std::mutex> lock(run_->socketLock);
-      if (run_->socket.Valid()) {
+      std::lock_guard<std::mutex> lock(run->socketLock);
+      if (run->socket.Valid()) {
         // Closing alone does not wake accept on Linux; shutting the socket down does.
-        platform::Shutdown(run_->socket.Fd());
+        platform::Shutdown(run->socket.Fd());
       }
     }
-    if (acceptThread_.joinable()) {
-      acceptThread_.join();
+    if (acceptThread.joinable()) {
+      acceptThread.join();
     }
-    run_.reset();
+    run.reset();
   }
 }
 
@@ -65,59 +65,59 @@ bool ProxyListener::Start(bool ephemeralPort) {
   // A restart that fails leaves the listener stopped, and those connections end as on a stop.
   StopAccepting();
   UpstreamProxy upstream;
-  upstream.use = !settings_.proxyAddress.empty();
-  upstream.address = settings_.proxyAddress;
-  upstream.port = settings_.proxyPort;
-  context_.PublishUpstream(std::move(upstream));
+  upstream.use = !settings.proxyAddress.empty();
+  upstream.address = settings.proxyAddress;
+  upstream.port = settings.proxyPort;
+  context.PublishUpstream(std::move(upstream));
 
   platform::SocketResult created = platform::CreateTcpSocket();
   if (!created.socket.Valid()) {
-    context_.SetListenerRunning(false);
-    errors_.ShowError("Unable to create listen socket.\n\n" + ErrnoErrorText(created.errorNumber));
+    context.SetListenerRunning(false);
+    errors.ShowError("Unable to create listen socket.\n\n" + ErrnoErrorText(created.errorNumber));
     return false;
   }
   platform::Socket& socket = created.socket;
   platform::SysCallResult receiveSize = platform::GetIntOption(socket, SOL_SOCKET, SO_RCVBUF);
   platform::SysCallResult sendSize = platform::GetIntOption(socket, SOL_SOCKET, SO_SNDBUF);
   if (receiveSize.Ok() && sendSize.Ok()) {
-    context_.SetListenerSizes(static_cast<int32_t>(receiveSize.value),
-                              static_cast<int32_t>(sendSize.value));
+    context.SetListenerSizes(static_cast<int32_t>(receiveSize.value),
+                             static_cast<int32_t>(sendSize.value));
   }
   platform::SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR, 1);
 
-  int32_t port = ephemeralPort ? 0 : settings_.listenPort;
+  int32_t port = ephemeralPort ? 0 : settings.listenPort;
   bool portInRange = ephemeralPort || (port >= 1 && port <= 65535);
   // A port out of range or a failed bind would let listen pick a random port unnoticed.
   const platform::SysCallResult bound =
       portInRange ? platform::BindIPv4(socket, INADDR_LOOPBACK, static_cast<uint16_t>(port))
                   : platform::SysCallResult{-1, EINVAL};
   if (!bound.Ok()) {
-    context_.SetListenerRunning(false);
-    errors_.ListenFailed(port, bound.errorNumber);
-    errors_.ShowError("Error creating listen socket.\n\n" + SocketErrorText(kInvalidArgumentCode));
+    context.SetListenerRunning(false);
+    errors.ListenFailed(port, bound.errorNumber);
+    errors.ShowError("Error creating listen socket.\n\n" + SocketErrorText(kInvalidArgumentCode));
     return false;
   }
   platform::SysCallResult listened = platform::Listen(socket, SOMAXCONN);
   if (!listened.Ok()) {
-    context_.SetListenerRunning(false);
-    errors_.ListenFailed(port, listened.errorNumber);
-    errors_.ShowError("Error creating listen socket.\n\n" + ErrnoErrorText(listened.errorNumber));
+    context.SetListenerRunning(false);
+    errors.ListenFailed(port, listened.errorNumber);
+    errors.ShowError("Error creating listen socket.\n\n" + ErrnoErrorText(listened.errorNumber));
     return false;
   }
   platform::SysCallResult localPort = platform::LocalPort(socket);
 
-  auto run = std::make_shared<AcceptRun>();
-  run->socket = std::move(socket);
-  context_.SetListenerRunning(true);
+  auto started = std::make_shared<AcceptRun>();
+  started->socket = std::move(socket);
+  context.SetListenerRunning(true);
   try {
-    acceptThread_ = std::thread(AcceptLoop, std::ref(context_), run);
+    acceptThread = std::thread(AcceptLoop, std::ref(context), started);
   } catch (const std::system_error& error) {
-    context_.SetListenerRunning(false);
-    errors_.ShowError("Error creating listen socket.\n\n" + ErrnoErrorText(error.code().value()));
+    context.SetListenerRunning(false);
+    errors.ShowError("Error creating listen socket.\n\n" + ErrnoErrorText(error.code().value()));
     return false;
   }
-  run_ = std::move(run);
-  boundPort_.store(localPort.Ok() ? static_cast<uint16_t>(localPort.value) : 0);
+  run = std::move(started);
+  boundPort.store(localPort.Ok() ? static_cast<uint16_t>(localPort.value) : 0);
   return true;
 }
 

@@ -32,7 +32,7 @@ class ProxyListener {
   // Connections already accepted end after their next pass; see EngineContext::StopConnections.
   void StopListening();
   // The port being listened on, 0 while stopped.
-  uint16_t BoundPort() const { return boundPort_.load(); }
+  uint16_t BoundPort() const { return boundPort.load(); }
 
  private:
   // Shared between the listener and one accept thread.
@@ -47,13 +47,13 @@ class ProxyListener {
   void StopAccepting();
   static void AcceptLoop(EngineContext& context, std::shared_ptr<AcceptRun> run);
 
-  EngineContext& context_;
-  const ProxySettings& settings_;
-  ListenerErrorSink& errors_;
-  std::shared_ptr<AcceptRun> run_;
-  std::thread acceptThread_;
+  EngineContext& context;
+  const ProxySettings& settings;
+  ListenerErrorSink& errors;
+  std::shared_ptr<AcceptRun> run;
+  std::thread acceptThread;
   // Read by tests on other threads.
-  std::atomic<uint16_t> boundPort_{0};
+  std::atomic<uint16_t> boundPort{0};
 };
 
 }  // namespace rw::proxy

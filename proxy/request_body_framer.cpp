@@ -4,9 +4,13 @@
 #include <limits>
 #include <string>
 
+#include "capture/text_steps.h"
 #include "proxy/response_header_info.h"
 
 namespace rw::proxy {
+
+using capture::HexDigitValue;
+using capture::ToLower;
 namespace {
 
 std::string_view Trim(std::string_view text) {
@@ -42,25 +46,12 @@ bool ParseLength(std::string_view text, uint64_t* length) {
   return true;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
-
 }  // namespace
 
 void RequestBodyFramer::Start(const LineList& lines, bool mayCarryBody) {
-  framing_ = BodyFraming::kNone;
-  remaining_ = 0;
-  step_ = ChunkStep::kDone;
+  framing = BodyFraming::kNone;
+  remaining = 0;
+  step = ChunkStep::kDone;
   bool lengthSeen = false;
   bool lengthValid = true;
   uint64_t length = 0;
@@ -87,32 +78,32 @@ void RequestBodyFramer::Start(const LineList& lines, bool mayCarryBody) {
   if (encodingSeen) {
     // The encoding decides over any length; an encoding other than chunked runs to the end.
     if (chunked) {
-      framing_ = BodyFraming::kChunked;
-      step_ = ChunkStep::kSize;
-      sizeDigits_ = false;
+      framing = BodyFraming::kChunked;
+      step = ChunkStep::kSize;
+      sizeDigits = false;
     } else {
-      framing_ = BodyFraming::kUnframed;
+      framing = BodyFraming::kUnframed;
     }
   } else if (lengthSeen) {
     if (!lengthValid) {
-      framing_ = BodyFraming::kUnframed;
+      framing = BodyFraming::kUnframed;
     } else if (length > 0) {
-      framing_ = BodyFraming::kLength;
-      remaining_ = length;
+      framing = BodyFraming::kLength;
+      remaining = length;
     }
   } else if (mayCarryBody) {
-    framing_ = BodyFraming::kUnframed;
+    framing = BodyFraming::kUnframed;
   }
 }
 
 bool RequestBodyFramer::InBody() const {
-  switch (framing_) {
+  switch (framing) {
     case BodyFraming::kNone:
       return false;
     case BodyFraming::kLength:
-      return remaining_ > 0;
+      return remaining > 0;
     case BodyFraming::kChunked:
-      return step_ != ChunkStep::kDone;
+      return step != ChunkStep::kDone;
     case BodyFraming::kUnframed:
       return true;
   }
@@ -120,12 +111,12 @@ bool RequestBodyFramer::InBody() const {
 }
 
 size_t RequestBodyFramer::Take(std::string_view bytes) {
-  switch (framing_) {
+  switch (framing) {
     case BodyFraming::kNone:
       return 0;
     case BodyFraming::kLength: {
-      const size_t taken = static_cast<size_t>(std::min<uint64_t>(remaining_, bytes.size()));
-      remaining_ -= taken;
+      const size_t taken = static_cast<size_t>(std::min<uint64_t>(remaining, bytes.size()));
+      remaining -= taken;
       return taken;
     }
     case BodyFraming::kChunked:
@@ -138,51 +129,51 @@ size_t RequestBodyFramer::Take(std::string_view bytes) {
 
 size_t RequestBodyFramer::TakeChunked(std::string_view bytes) {
   size_t i = 0;
-  while (i < bytes.size() && step_ != ChunkStep::kDone) {
+  while (i < bytes.size() && step != ChunkStep::kDone) {
     const char c = bytes[i];
-    switch (step_) {
+    switch (step) {
       case ChunkStep::kSize: {
-        const int digit = HexValue(c);
+        const int digit = HexDigitValue(c);
         if (digit >= 0) {
-          if (remaining_ > (std::numeric_limits<uint64_t>::max() >> 4)) {
-            framing_ = BodyFraming::kUnframed;  // a size no body could have
+          if (remaining > (std::numeric_limits<uint64_t>::max() >> 4)) {
+            framing = BodyFraming::kUnframed;  // a size no body could have
             return bytes.size();
           }
-          remaining_ = remaining_ * 16 + static_cast<uint64_t>(digit);
-          sizeDigits_ = true;
+          remaining = remaining * 16 + static_cast<uint64_t>(digit);
+          sizeDigits = true;
           ++i;
           break;
         }
-        if (!sizeDigits_) {
+        if (!sizeDigits) {
           // Not a chunk size: from here nothing is known of the framing.
-          framing_ = BodyFraming::kUnframed;
+          framing = BodyFraming::kUnframed;
           return bytes.size();
         }
-        step_ = ChunkStep::kExtension;  // the byte is looked at again there
+        step = ChunkStep::kExtension;  // the byte is looked at again there
         break;
       }
       case ChunkStep::kExtension:
         ++i;
         if (c == '\n') {
-          sizeDigits_ = false;
-          trailerLineText_ = false;
-          step_ = remaining_ == 0 ? ChunkStep::kTrailer : ChunkStep::kData;
+          sizeDigits = false;
+          trailerLineText = false;
+          step = remaining == 0 ? ChunkStep::kTrailer : ChunkStep::kData;
         }
         break;
       case ChunkStep::kData: {
-        const size_t taken = static_cast<size_t>(std::min<uint64_t>(remaining_, bytes.size() - i));
-        remaining_ -= taken;
+        const size_t taken = static_cast<size_t>(std::min<uint64_t>(remaining, bytes.size() - i));
+        remaining -= taken;
         i += taken;
-        if (remaining_ == 0) {
-          step_ = ChunkStep::kDataEnd;
+        if (remaining == 0) {
+          step = ChunkStep::kDataEnd;
         }
         break;
       }
       case ChunkStep::kDataEnd:
         if (c == '\n') {
-          step_ = ChunkStep::kSize;
+          step = ChunkStep::kSize;
         } else if (c != '\r') {
-          framing_ = BodyFraming::kUnframed;
+          framing = BodyFraming::kUnframed;
           return bytes.size();
         }
         ++i;
@@ -190,12 +181,12 @@ size_t RequestBodyFramer::TakeChunked(std::string_view bytes) {
       case ChunkStep::kTrailer:
         ++i;
         if (c == '\n') {
-          if (!trailerLineText_) {
-            step_ = ChunkStep::kDone;
+          if (!trailerLineText) {
+            step = ChunkStep::kDone;
           }
-          trailerLineText_ = false;
+          trailerLineText = false;
         } else if (c != '\r') {
-          trailerLineText_ = true;
+          trailerLineText = true;
         }
         break;
       case ChunkStep::kDone:

@@ -29,7 +29,7 @@ class RequestBodyFramer {
   // (and the framing is not kUnframed), the body has ended and the rest is the next request.
   size_t Take(std::string_view bytes);
 
-  BodyFraming Framing() const { return framing_; }
+  BodyFraming Framing() const { return framing; }
   // True while body bytes are still expected (always for kUnframed).
   bool InBody() const;
 
@@ -38,11 +38,11 @@ class RequestBodyFramer {
 
   size_t TakeChunked(std::string_view bytes);
 
-  BodyFraming framing_ = BodyFraming::kNone;
-  uint64_t remaining_ = 0;  // kLength: bytes left; kChunked: bytes left of the current chunk
-  ChunkStep step_ = ChunkStep::kDone;
-  bool sizeDigits_ = false;       // kSize: a hex digit has been seen
-  bool trailerLineText_ = false;  // kTrailer: the current line has more than line-end bytes
+  BodyFraming framing = BodyFraming::kNone;
+  uint64_t remaining = 0;  // kLength: bytes left; kChunked: bytes left of the current chunk
+  ChunkStep step = ChunkStep::kDone;
+  bool sizeDigits = false;       // kSize: a hex digit has been seen
+  bool trailerLineText = false;  // kTrailer: the current line has more than line-end bytes
 };
 
 }  // namespace rw::proxy

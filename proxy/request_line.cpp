@@ -2,10 +2,14 @@
 
 #include <vector>
 
+#include "capture/text_steps.h"
 #include "proxy/header_text.h"
 #include "proxy/response_header_info.h"
 
 namespace rw::proxy {
+
+using capture::EqualsIgnoringCase;
+using capture::Tokenise;
 namespace {
 
 char Upper(char c) {
@@ -18,7 +22,7 @@ bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
 
 // Out-of-range values become -1 so that the connect step rejects them.
 int32_t PortValue(std::string_view text) {
-  int64_t value = ParseDecimalPrefix(text);
+  int64_t value = capture::LeadingDecimal(text);
   if (value < 0 || value > 65535) {
     return -1;
   }
@@ -26,18 +30,6 @@ int32_t PortValue(std::string_view text) {
 }
 
 }  // namespace
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Upper(a[i]) != Upper(b[i])) {
-      return false;
-    }
-  }
-  return true;
-}
 
 RequestLine ParseRequestLine(std::string_view line) {
   RequestLine request;

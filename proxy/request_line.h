@@ -29,6 +29,4 @@ std::string OriginFormLine(const RequestLine& request);
 // PUT or DELETE. Otherwise the request may carry a body that is passed through unparsed.
 bool HasBodylessMethodPrefix(std::string_view firstLine);
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b);
-
 }  // namespace rw::proxy

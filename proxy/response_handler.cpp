@@ -5,10 +5,13 @@
 #include <cstdio>
 #include <string>
 
+#include "capture/text_steps.h"
 #include "proxy/chunk_decoder.h"
 #include "proxy/fixed_replies.h"
 
 namespace rw::proxy {
+
+using capture::ToLower;
 namespace {
 
 bool IsBinaryByte(unsigned char c) {
@@ -57,62 +60,62 @@ void ResponseOutput::SendGatheredToBrowser(std::string_view head, std::string_vi
 }
 
 void ResponseHandler::Reset() {
-  current_ = Progress(tunnel_ ? BodyAction::kTunnel : BodyAction::kAwaitingHeader);
+  current = Progress(tunnel ? BodyAction::kTunnel : BodyAction::kAwaitingHeader);
 }
 
 void ResponseHandler::SetTunnel() {
-  tunnel_ = true;
-  current_.action = BodyAction::kTunnel;
+  tunnel = true;
+  current.action = BodyAction::kTunnel;
 }
 
 bool ResponseHandler::StreamsUnchanged() const {
-  if (!buffer_.Empty()) {
+  if (!buffer.Empty()) {
     return false;
   }
-  return current_.action == BodyAction::kTunnel ||
-         (current_.action == BodyAction::kStream && current_.header.empty());
+  return current.action == BodyAction::kTunnel ||
+         (current.action == BodyAction::kStream && current.header.empty());
 }
 
 int64_t ResponseHandler::RemainingBodyBytes() const {
-  if (current_.action == BodyAction::kTunnel || current_.info.contentLength == -1) {
+  if (current.action == BodyAction::kTunnel || current.info.contentLength == -1) {
     return -1;
   }
-  return std::max<int64_t>(current_.info.contentLength - current_.bodyBytes, 0);
+  return std::max<int64_t>(current.info.contentLength - current.bodyBytes, 0);
 }
 
 void ResponseHandler::AccountStreamedBytes(size_t count) {
-  if (current_.action == BodyAction::kTunnel) {
+  if (current.action == BodyAction::kTunnel) {
     return;
   }
-  current_.sniffed = true;
-  current_.bodyBytes += static_cast<int64_t>(count);
-  if (current_.info.contentLength != -1 && current_.bodyBytes >= current_.info.contentLength) {
+  current.sniffed = true;
+  current.bodyBytes += static_cast<int64_t>(count);
+  if (current.info.contentLength != -1 && current.bodyBytes >= current.info.contentLength) {
     Finish();
   }
 }
 
 bool ResponseHandler::HoldsResponse() const {
-  return !buffer_.Empty() || !current_.header.empty();
+  return !buffer.Empty() || !current.header.empty();
 }
 
 bool ResponseHandler::ParseHeader() {
-  current_.statusCode = 0;
-  if (!current_.headerEnd.Found(buffer_)) {
+  current.statusCode = 0;
+  if (!current.headerEnd.Found(buffer)) {
     return false;
   }
   // Each header is read afresh: what an interim response said does not carry over.
-  current_.info = ResponseHeaderInfo{};
-  SplitHeader(buffer_, true, current_.header, &current_.info);
-  current_.headerEnd.Reset();
-  if (!current_.header.empty()) {
-    current_.statusCode = ParseStatusCode(ToLower(current_.header.front()));
+  current.info = ResponseHeaderInfo{};
+  const bool split = SplitResponseHeader(buffer, current.header, current.info);
+  current.headerEnd.Reset();
+  if (split) {
+    current.statusCode = ParseStatusCode(ToLower(current.header.front()));
   }
   return true;
 }
 
 ServerDataOutcome ResponseHandler::HandleServerData() {
   bool interimForwarded = false;
-  while (current_.action == BodyAction::kAwaitingHeader) {
+  while (current.action == BodyAction::kAwaitingHeader) {
     switch (ParseHeaderStage()) {
       case HeaderKind::kIncomplete:
         return interimForwarded ? ServerDataOutcome::kInterimForwarded
@@ -134,7 +137,7 @@ ServerDataOutcome ResponseHandler::HandleServerData() {
   }
   // The final response has begun: the browser's next bytes are a new request, whatever an
   // interim response in the same read allowed.
-  switch (current_.action) {
+  switch (current.action) {
     case BodyAction::kTunnel:
       ForwardBuffer();
       return ServerDataOutcome::kContinue;
@@ -153,18 +156,18 @@ ServerDataOutcome ResponseHandler::HandleServerData() {
 
 ResponseHandler::HeaderKind ResponseHandler::ParseHeaderStage() {
   if (ParseHeader()) {
-    if (IsInterim(current_.statusCode)) {
+    if (IsInterim(current.statusCode)) {
       return HeaderKind::kInterim;
     }
-    return current_.statusCode == 101 ? HeaderKind::kSwitchingProtocols : HeaderKind::kFinal;
+    return current.statusCode == 101 ? HeaderKind::kSwitchingProtocols : HeaderKind::kFinal;
   }
-  if (buffer_.Size() <= kMaxResponseHeaderBytes) {
+  if (buffer.Size() <= kMaxResponseHeaderBytes) {
     return HeaderKind::kIncomplete;
   }
   // No header end in 64 KiB: a response without a header, streamed as received.
-  current_.info = ResponseHeaderInfo{.contentClass = kClassOther};
-  current_.header.clear();
-  current_.action = BodyAction::kStream;
+  current.info = ResponseHeaderInfo{.contentClass = kClassOther};
+  current.header.clear();
+  current.action = BodyAction::kStream;
   return HeaderKind::kHeaderless;
 }
 
@@ -172,7 +175,7 @@ void ResponseHandler::ForwardInterim() {
   // The interim header goes to the browser at once; a final response in the same read is parsed
   // on the next pass.
   SendHeader();
-  current_.info = ResponseHeaderInfo{};
+  current.info = ResponseHeaderInfo{};
 }
 
 void ResponseHandler::SwitchToTunnel() {
@@ -182,8 +185,8 @@ void ResponseHandler::SwitchToTunnel() {
 }
 
 void ResponseHandler::ChooseBodyAction() {
-  ResponseHeaderInfo& info = current_.info;
-  const int32_t status = current_.statusCode;
+  ResponseHeaderInfo& info = current.info;
+  const int32_t status = current.statusCode;
   if (status >= 300 || status == 204) {
     // No body worth holding, and nothing to decode: sent as it comes.
     info.contentClass = kClassOther;
@@ -192,30 +195,30 @@ void ResponseHandler::ChooseBodyAction() {
   if ((info.contentClass & kClassText) == 0) {
     info.chunked = false;
   }
-  if (headRequest_) {
+  if (headRequest) {
     // No body follows, whatever the header says about one.
     info.chunked = false;
-    current_.action = BodyAction::kHoldText;
+    current.action = BodyAction::kHoldText;
     Finish();
     return;
   }
   if ((info.contentClass & kClassText) == 0) {
-    current_.action = BodyAction::kStream;
+    current.action = BodyAction::kStream;
     SendHeader();
   } else if (info.chunked) {
-    current_.action = BodyAction::kDecodeChunked;
+    current.action = BodyAction::kDecodeChunked;
   } else {
-    current_.action = BodyAction::kHoldText;
+    current.action = BodyAction::kHoldText;
   }
 }
 
 bool ResponseHandler::DecodeChunkStage() {
-  switch (DecodeChunksInPlace(buffer_, current_.chunked)) {
+  switch (DecodeChunksInPlace(buffer, current.chunked)) {
     case DecodeOutcome::kMalformed:
       ReleaseHeld();
       return true;
     case DecodeOutcome::kNeedMore:
-      if (buffer_.Size() > kMaxHeldResponseBytes) {
+      if (buffer.Size() > kMaxHeldResponseBytes) {
         ReleaseHeld();
       }
       return false;
@@ -229,18 +232,18 @@ bool ResponseHandler::DecodeChunkStage() {
 void ResponseHandler::SniffFirstBytes() {
   // Once per response, on the first pass after the header, even with no body bytes yet: text
   // that starts with binary bytes is not held.
-  if (current_.sniffed) {
+  if (current.sniffed) {
     return;
   }
-  current_.sniffed = true;
-  if (current_.action != BodyAction::kHoldText) {
+  current.sniffed = true;
+  if (current.action != BodyAction::kHoldText) {
     return;
   }
-  std::string_view first = buffer_.View().substr(0, 32);
+  std::string_view first = buffer.View().substr(0, 32);
   for (char c : first) {
     if (IsBinaryByte(static_cast<unsigned char>(c))) {
-      current_.info.contentClass = kClassOther;
-      current_.action = BodyAction::kStream;
+      current.info.contentClass = kClassOther;
+      current.action = BodyAction::kStream;
       SendHeader();
       return;
     }
@@ -248,69 +251,69 @@ void ResponseHandler::SniffFirstBytes() {
 }
 
 void ResponseHandler::StreamOrHold() {
-  if (current_.action == BodyAction::kStream) {
-    current_.bodyBytes += static_cast<int64_t>(buffer_.Size());
+  if (current.action == BodyAction::kStream) {
+    current.bodyBytes += static_cast<int64_t>(buffer.Size());
     ForwardBuffer();
   } else {
-    current_.bodyBytes = static_cast<int64_t>(buffer_.Size());
-    if (buffer_.Size() > kMaxHeldResponseBytes) {
+    current.bodyBytes = static_cast<int64_t>(buffer.Size());
+    if (buffer.Size() > kMaxHeldResponseBytes) {
       ReleaseHeld();
     }
   }
-  if (current_.info.contentLength != -1 && current_.bodyBytes >= current_.info.contentLength) {
+  if (current.info.contentLength != -1 && current.bodyBytes >= current.info.contentLength) {
     Finish();
   }
 }
 
 void ResponseHandler::CompleteChunkedBody() {
   // The buffer now holds the decoded body, then anything the server sent after the last chunk.
-  const size_t decodedSize = current_.chunked.decodedEnd;
-  LengthInsteadOfCoding(current_.header, decodedSize);
-  current_.info.chunked = false;
-  current_.info.contentLength = static_cast<int64_t>(decodedSize);
-  current_.action = BodyAction::kHoldText;
+  const size_t decodedSize = current.chunked.decodedEnd;
+  LengthInsteadOfCoding(current.header, decodedSize);
+  current.info.chunked = false;
+  current.info.contentLength = static_cast<int64_t>(decodedSize);
+  current.action = BodyAction::kHoldText;
 }
 
 void ResponseHandler::ForwardBuffer() {
-  if (!buffer_.Empty()) {
-    output_.SendToBrowser(buffer_.View());
-    buffer_.Clear();
+  if (!buffer.Empty()) {
+    output.SendToBrowser(buffer.View());
+    buffer.Clear();
   }
 }
 
 void ResponseHandler::SendHeader() {
-  if (current_.header.empty()) {
+  if (current.header.empty()) {
     return;
   }
-  std::string text = JoinLines(current_.header);
+  std::string text = JoinLines(current.header);
   TerminateHeaderText(text);
-  output_.SendToBrowser(text);
-  current_.header.clear();
+  output.SendToBrowser(text);
+  current.header.clear();
 }
 
 void ResponseHandler::SendHeaderAndBuffer() {
   // Header and body leave together: one segment on the wire for small pages.
-  std::string text = JoinLines(current_.header);
+  std::string text = JoinLines(current.header);
   TerminateHeaderText(text);
-  current_.header.clear();
+  current.header.clear();
   if (text.empty()) {
-    output_.SendToBrowser(buffer_.View());
+    output.SendToBrowser(buffer.View());
   } else {
-    output_.SendGatheredToBrowser(text, buffer_.View());
+    output.SendGatheredToBrowser(text, buffer.View());
   }
-  buffer_.Clear();
+  buffer.Clear();
 }
 
 void ResponseHandler::ReleaseHeld() {
-  if (current_.action == BodyAction::kDecodeChunked) {
+  if (current.action == BodyAction::kDecodeChunked) {
     // The browser gets the original chunked header, what was decoded as one chunk, then the
     // raw rest; from here the body streams unchanged. The raw rest starts with the line end
     // that closed the last decoded chunk's data, which now closes the merged chunk.
-    std::string text = JoinLines(current_.header);
+    std::string text = JoinLines(current.header);
     TerminateHeaderText(text);
-    current_.header.clear();
-    const std::string_view held = buffer_.View();
-    const ChunkedProgress& chunked = current_.chunked;
+    current.header.clear();
+    const std::string_view held = buffer.View();
+    const ChunkedProgress& chunked = current.chunked;
     const size_t decodedSize = chunked.decodedEnd - chunked.decodedStart;
     if (decodedSize > 0) {
       char size[32];
@@ -319,29 +322,29 @@ void ResponseHandler::ReleaseHeld() {
       text.append(held.substr(chunked.decodedStart, decodedSize));
     }
     text.append(held.substr(chunked.rawStart));
-    buffer_.Clear();
-    output_.SendToBrowser(text);
-    current_.info.chunked = false;
-    current_.info.contentLength = -1;
+    buffer.Clear();
+    output.SendToBrowser(text);
+    current.info.chunked = false;
+    current.info.contentLength = -1;
   } else {
     SendHeaderAndBuffer();
   }
-  current_.info.contentClass = kClassOther;
-  current_.sniffed = true;
-  current_.action = BodyAction::kStream;
+  current.info.contentClass = kClassOther;
+  current.sniffed = true;
+  current.action = BodyAction::kStream;
 }
 
 void ResponseHandler::Finish() {
-  switch (current_.action) {
+  switch (current.action) {
     case BodyAction::kTunnel:
       ForwardBuffer();
       return;
     case BodyAction::kAwaitingHeader:
       // The server closed without ending its header: end it, if it looks like one, and send
       // what came.
-      if (!buffer_.Empty() && buffer_.View().find("HTTP/1.") != std::string_view::npos) {
-        buffer_.Append("\r\n");
-        output_.CaptureResponseBytes("\r\n");
+      if (!buffer.Empty() && buffer.View().find("HTTP/1.") != std::string_view::npos) {
+        buffer.Append("\r\n");
+        output.CaptureResponseBytes("\r\n");
         ParseHeader();
       }
       break;
@@ -352,7 +355,7 @@ void ResponseHandler::Finish() {
     default:
       break;
   }
-  if (!buffer_.Empty()) {
+  if (!buffer.Empty()) {
     SendHeaderAndBuffer();
   } else {
     SendHeader();

@@ -46,16 +46,16 @@ enum class ServerDataOutcome {
 
 class ResponseHandler {
  public:
-  explicit ResponseHandler(ResponseOutput& output) : output_(output) {}
+  explicit ResponseHandler(ResponseOutput& output) : output(output) {}
 
   // Server bytes not yet handled; the connection appends every server read here.
-  ByteBuffer& Buffer() { return buffer_; }
+  ByteBuffer& Buffer() { return buffer; }
 
   // Forgets the response in progress (not the buffer); the next bytes begin a new response.
   void Reset();
   void SetTunnel();
   // A response to HEAD has no body and is finished at the end of its header.
-  void SetHeadRequest(bool head) { headRequest_ = head; }
+  void SetHeadRequest(bool head) { headRequest = head; }
 
   // Called after each server read that left bytes in the buffer.
   ServerDataOutcome HandleServerData();
@@ -71,9 +71,8 @@ class ResponseHandler {
   // True when a response (or part of one) is waiting to be sent to the browser.
   bool HoldsResponse() const;
 
-  BodyAction Action() const { return current_.action; }
-  uint16_t ContentClass() const { return current_.info.contentClass; }
-  int32_t StatusCode() const { return current_.statusCode; }
+  BodyAction Action() const { return current.action; }
+  uint16_t ContentClass() const { return current.info.contentClass; }
 
  private:
   enum class HeaderKind { kIncomplete, kInterim, kSwitchingProtocols, kFinal, kHeaderless };
@@ -111,11 +110,11 @@ class ResponseHandler {
   void ReleaseHeld();
   void CompleteChunkedBody();
 
-  ResponseOutput& output_;
-  ByteBuffer buffer_;
-  Progress current_{BodyAction::kAwaitingHeader};
-  bool tunnel_ = false;       // for the rest of the connection
-  bool headRequest_ = false;  // for the current request
+  ResponseOutput& output;
+  ByteBuffer buffer;
+  Progress current{BodyAction::kAwaitingHeader};
+  bool tunnel = false;       // for the rest of the connection
+  bool headRequest = false;  // for the current request
 };
 
 }  // namespace rw::proxy

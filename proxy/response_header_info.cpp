@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "capture/text_steps.h"
+
 namespace rw::proxy {
 namespace {
 
@@ -19,16 +21,6 @@ bool IsLineSpace(char c) {
 }
 
 }  // namespace
-
-std::string ToLower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return lower;
-}
 
 bool HeaderValueIfNamed(std::string_view lowerLine, std::string_view lowerName,
                         std::string_view* value) {
@@ -66,26 +58,6 @@ int64_t ParseContentLengthValue(std::string_view value) {
   return digits == 0 ? -1 : result;
 }
 
-int64_t ParseDecimalPrefix(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && (IsLineSpace(text[i]) || text[i] == '\v' || text[i] == '\f')) {
-    ++i;
-  }
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  constexpr int64_t kCap = int64_t{1} << 40;  // far beyond any port or status; no overflow
-  int64_t result = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    if (result < kCap) {
-      result = result * 10 + (text[i] - '0');
-    }
-  }
-  return negative ? -result : result;
-}
-
 int32_t ParseStatusCode(std::string_view lowerFirstLine) {
   size_t http = lowerFirstLine.find("http/");
   if (http == std::string_view::npos) {
@@ -95,7 +67,7 @@ int32_t ParseStatusCode(std::string_view lowerFirstLine) {
   if (space == std::string_view::npos) {
     return 0;
   }
-  int64_t code = ParseDecimalPrefix(lowerFirstLine.substr(space + 1));
+  int64_t code = capture::LeadingDecimal(lowerFirstLine.substr(space + 1));
   if (code > std::numeric_limits<int32_t>::max() || code < std::numeric_limits<int32_t>::min()) {
     return 0;
   }

@@ -39,9 +39,4 @@ int64_t ParseContentLengthValue(std::string_view value);
 // non-digits.
 int32_t ParseStatusCode(std::string_view lowerFirstLine);
 
-// Decimal prefix as the C library's atoi reads it, but saturating instead of overflowing.
-int64_t ParseDecimalPrefix(std::string_view text);
-
-std::string ToLower(std::string_view text);
-
 }  // namespace rw::proxy

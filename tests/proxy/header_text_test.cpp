@@ -8,6 +8,7 @@
 #include "proxy/header_end_scanner.h"
 
 namespace rw::proxy {
+
 namespace {
 
 ByteBuffer BufferOf(std::string_view bytes) {
@@ -37,7 +38,7 @@ TEST(HeaderSplit, StopsExactlyWhereTheEndTestFindsTheEnd) {
     SCOPED_TRACE(row.bytes);
     ByteBuffer buffer = BufferOf(row.bytes);
     LineList lines;
-    ASSERT_TRUE(SplitHeader(buffer, true, lines, nullptr));
+    ASSERT_TRUE(SplitRequestHeader(buffer, GzipOffers::kDrop, lines));
     EXPECT_EQ(lines, row.lines);
     EXPECT_EQ(std::string(buffer.View()), row.rest);
     EXPECT_EQ(row.bytes.size() - row.rest.size(), HeaderEndLength(row.bytes));
@@ -49,7 +50,7 @@ TEST(HeaderSplit, IncompleteHeaderLeavesBufferAndNoLines) {
     SCOPED_TRACE(bytes);
     ByteBuffer buffer = BufferOf(bytes);
     LineList lines = {"stale"};
-    EXPECT_FALSE(SplitHeader(buffer, true, lines, nullptr));
+    EXPECT_FALSE(SplitRequestHeader(buffer, GzipOffers::kDrop, lines));
     EXPECT_TRUE(lines.empty());
     EXPECT_EQ(std::string(buffer.View()), bytes);
   }
@@ -60,33 +61,12 @@ TEST(HeaderSplit, DropsLinesOfferingGzipUnlessTunnelling) {
       "GET / HTTP/1.1\r\nAccept-Encoding: gzip, deflate\r\nAccept-Encoding: deflate\r\n\r\n";
   ByteBuffer buffer = BufferOf(header);
   LineList lines;
-  ASSERT_TRUE(SplitHeader(buffer, true, lines, nullptr));
+  ASSERT_TRUE(SplitRequestHeader(buffer, GzipOffers::kDrop, lines));
   EXPECT_EQ(lines, (LineList{"GET / HTTP/1.1\r\n", "Accept-Encoding: deflate\r\n\r\n"}));
 
   buffer = BufferOf(header);
-  ASSERT_TRUE(SplitHeader(buffer, false, lines, nullptr));
+  ASSERT_TRUE(SplitRequestHeader(buffer, GzipOffers::kKeep, lines));
   EXPECT_EQ(lines.size(), 3u);
-}
-
-TEST(Tokenise, RunsOfNonSeparatorsUpToNulOrLineFeed) {
-  struct Row {
-    std::string text;
-    std::string separators;
-    std::vector<std::string> tokens;
-  };
-  const std::vector<Row> rows = {
-      {"GET  http://a/ HTTP/1.1\r\n", " \r\n", {"GET", "http://a/", "HTTP/1.1"}},
-      {"  a ", " ", {"a"}},
-      {"", " ", {}},
-      {"a b\nc d", " ", {"a", "b"}},
-      {std::string("a b\0c", 5), " ", {"a", "b"}},
-      {"host:8080", ":", {"host", "8080"}},
-      {"host::1", ":", {"host", "1"}},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.text);
-    EXPECT_EQ(Tokenise(row.text, row.separators), row.tokens);
-  }
 }
 
 TEST(TerminateHeaderText, EndsInExactlyOneBlankLine) {

@@ -5,9 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "capture/text_steps.h"
 #include "proxy/header_text.h"
 
 namespace rw::proxy {
+
+using capture::ToLower;
 namespace {
 
 ResponseHeaderInfo Examine(const std::vector<std::string>& lines) {

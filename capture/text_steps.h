@@ -1,0 +1,38 @@
+// Pure text steps shared by the capture, the engine's request and response parsing and the
+// settings: white space, case, tokens and leading numbers. Free functions; any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace rw::capture {
+
+// Blank, tab, line feed, carriage return, vertical tab or form feed.
+bool IsSpace(char c);
+
+// The text without leading and trailing white space.
+std::string Trim(std::string_view text);
+
+// ASCII letters lowered; every other byte unchanged.
+std::string ToLower(std::string_view text);
+
+// Equal when ASCII letters are compared without case.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+
+// Maximal runs of non-separator characters; the walk stops at the first NUL or line feed.
+std::vector<std::string> Tokenise(std::string_view text, std::string_view separators);
+
+// 0 to 15 for a hexadecimal digit of either case, -1 for any other character.
+int HexDigitValue(char c);
+
+// The leading decimal number as the C library's atoi reads it (white space, then an optional
+// sign, then digits; 0 when there are none), saturating at plus or minus 2^40 instead of
+// overflowing: far beyond any port, status code or size these texts give.
+int64_t LeadingDecimal(std::string_view text);
+
+// LeadingDecimal limited to 32 bits: values beyond saturate rather than wrap.
+int32_t LeadingInteger(std::string_view text);
+
+}  // namespace rw::capture
