@@ -47,6 +47,14 @@ SysCallResult BindIPv4(const Socket& socket, uint32_t hostOrderAddress, uint16_t
       ::bind(socket.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof(address)));
 }
 
+SysCallResult BindLoopback(const Socket& socket, uint16_t port) {
+  return BindIPv4(socket, INADDR_LOOPBACK, port);
+}
+
+SysCallResult Listen(const Socket& socket) {
+  return Listen(socket, SOMAXCONN);
+}
+
 SysCallResult Listen(const Socket& socket, int backlog) {
   return SysCallResult::FromReturn(::listen(socket.Fd(), backlog));
 }
@@ -95,6 +103,8 @@ SysCallResult Shutdown(int fd) {
   return SysCallResult::FromReturn(::shutdown(fd, SHUT_RDWR));
 }
 
+namespace {
+
 SysCallResult SetIntOption(const Socket& socket, int level, int name, int value) {
   return SysCallResult::FromReturn(::setsockopt(socket.Fd(), level, name, &value, sizeof(value)));
 }
@@ -110,6 +120,20 @@ SysCallResult GetIntOption(const Socket& socket, int level, int name) {
   return result;
 }
 
+}  // namespace
+
+SysCallResult ReceiveBufferSize(const Socket& socket) {
+  return GetIntOption(socket, SOL_SOCKET, SO_RCVBUF);
+}
+
+SysCallResult SendBufferSize(const Socket& socket) {
+  return GetIntOption(socket, SOL_SOCKET, SO_SNDBUF);
+}
+
+SysCallResult AllowAddressReuse(const Socket& socket) {
+  return SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR, 1);
+}
+
 SysCallResult SetNoDelay(const Socket& socket) {
   return SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, 1);
 }
@@ -123,6 +147,11 @@ SysCallResult LocalPort(const Socket& socket) {
     result.value = ntohs(address.sin_port);
   }
   return result;
+}
+
+SysCallResult Peek(const Socket& socket, char* data, size_t capacity) {
+  return SysCallResult::FromReturn(
+      RetryWhileInterrupted([&] { return ::recv(socket.Fd(), data, capacity, MSG_PEEK); }));
 }
 
 namespace {

@@ -23,6 +23,10 @@ struct SocketResult {
 SocketResult CreateTcpSocket();
 // Binds to an IPv4 address given in host byte order (e.g. INADDR_LOOPBACK) and a port.
 SysCallResult BindIPv4(const Socket& socket, uint32_t hostOrderAddress, uint16_t port);
+// Binds to 127.0.0.1 and `port` (0: any free port).
+SysCallResult BindLoopback(const Socket& socket, uint16_t port);
+// Without a backlog: the longest queue of pending connections the system allows.
+SysCallResult Listen(const Socket& socket);
 SysCallResult Listen(const Socket& socket, int backlog);
 // Accepted sockets are close-on-exec too.
 SocketResult Accept(const Socket& socket);
@@ -34,11 +38,17 @@ SysCallResult Send(const Socket& socket, const char* data, size_t count);
 SysCallResult SendGathered(const Socket& socket, std::string_view first, std::string_view second);
 // Both directions; wakes a thread blocked in accept or recv on the same socket.
 SysCallResult Shutdown(int fd);
-SysCallResult SetIntOption(const Socket& socket, int level, int name, int value);
-SysCallResult GetIntOption(const Socket& socket, int level, int name);  // value = option value
+// The kernel's receive and send buffer sizes for the socket (value = bytes).
+SysCallResult ReceiveBufferSize(const Socket& socket);
+SysCallResult SendBufferSize(const Socket& socket);
+// Lets a listener bind its port again while connections of an earlier one are still closing.
+SysCallResult AllowAddressReuse(const Socket& socket);
 SysCallResult SetNoDelay(const Socket& socket);
 // The port the socket is bound to, or -1.
 SysCallResult LocalPort(const Socket& socket);
+// Copies up to `capacity` bytes from the front of the socket's received data without removing
+// them.
+SysCallResult Peek(const Socket& socket, char* data, size_t capacity);
 
 // What the relay loop waits for on one socket; fd -1 = not watched.
 struct PollInterest {

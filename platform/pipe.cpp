@@ -41,9 +41,4 @@ SysCallResult SpliceFromPipe(const Pipe& pipe, const Socket& to, size_t count) {
   }));
 }
 
-SysCallResult Peek(const Socket& socket, char* data, size_t capacity) {
-  return SysCallResult::FromReturn(
-      RetryWhileInterrupted([&] { return ::recv(socket.Fd(), data, capacity, MSG_PEEK); }));
-}
-
 }  // namespace rw::platform

@@ -35,8 +35,5 @@ SysCallResult SpliceToPipe(const Socket& from, const Pipe& pipe, size_t count);
 // Moves up to `count` bytes from the pipe to a socket; EAGAIN when the pipe is empty, and when the
 // socket is non-blocking and has no room.
 SysCallResult SpliceFromPipe(const Pipe& pipe, const Socket& to, size_t count);
-// Copies up to `capacity` bytes from the front of the socket's received data without removing
-// them.
-SysCallResult Peek(const Socket& socket, char* data, size_t capacity);
 
 }  // namespace rw::platform

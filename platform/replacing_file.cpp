@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/write_all.h"
+
 namespace rw::platform {
 namespace {
 
@@ -44,43 +46,30 @@ bool ReplacingFile::Begin(const std::string& path) {
   std::string pattern = TemporaryPattern(path);
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
-  fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) {
+  file = FileDescriptor(::mkostemp(name.data(), O_CLOEXEC));
+  if (!file.Valid()) {
     return Fail(errno);
   }
   temporary.assign(name.data());
   return true;
 }
 
-bool ReplacingFile::WriteAll(const char* bytes, size_t count) {
-  while (count > 0) {
-    const ssize_t n = ::write(fd, bytes, count);
-    if (n < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return Fail(errno);
-    }
-    if (n == 0) {
-      return Fail(EIO);
-    }
-    bytes += n;
-    count -= static_cast<size_t>(n);
-  }
-  return true;
+bool ReplacingFile::WriteNow(std::string_view bytes) {
+  const SysCallResult written = WriteAll(file, bytes);
+  return written.Ok() || Fail(written.errorNumber);
 }
 
 bool ReplacingFile::Flush() {
-  if (fd < 0 || error != 0) {
+  if (!file.Valid() || error != 0) {
     return Fail(EBADF);
   }
-  const bool ok = WriteAll(pending.data(), pending.size());
+  const bool ok = WriteNow(pending);
   pending.clear();
   return ok;
 }
 
 bool ReplacingFile::Write(std::string_view bytes) {
-  if (fd < 0 || error != 0) {
+  if (!file.Valid() || error != 0) {
     return Fail(EBADF);
   }
   size += static_cast<int64_t>(bytes.size());
@@ -88,18 +77,18 @@ bool ReplacingFile::Write(std::string_view bytes) {
     return false;
   }
   if (bytes.size() >= kBufferSize) {
-    return WriteAll(bytes.data(), bytes.size());
+    return WriteNow(bytes);
   }
   pending.append(bytes);
   return true;
 }
 
 bool ReplacingFile::CopyFromCurrent(int64_t length) {
-  if (fd < 0 || error != 0) {
+  if (!file.Valid() || error != 0) {
     return Fail(EBADF);
   }
-  const int source = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
-  if (source < 0) {
+  const FileDescriptor source(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!source.Valid()) {
     return Fail(errno);
   }
   std::vector<char> buffer(kBufferSize);
@@ -108,10 +97,8 @@ bool ReplacingFile::CopyFromCurrent(int64_t length) {
   while (ok && left > 0) {
     const size_t want =
         left < static_cast<int64_t>(buffer.size()) ? static_cast<size_t>(left) : buffer.size();
-    const ssize_t n = ::read(source, buffer.data(), want);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
+    const ssize_t n =
+        RetryWhileInterrupted([&] { return ::read(source.Get(), buffer.data(), want); });
     if (n <= 0) {
       // Shorter than what was written there: the file was changed behind our back.
       ok = Fail(n < 0 ? errno : EIO);
@@ -120,27 +107,24 @@ bool ReplacingFile::CopyFromCurrent(int64_t length) {
     ok = Write(std::string_view(buffer.data(), static_cast<size_t>(n)));
     left -= n;
   }
-  ::close(source);
   return ok;
 }
 
 bool ReplacingFile::Commit() {
-  if (fd < 0) {
+  if (!file.Valid()) {
     return Fail(EBADF);
   }
   if (!Flush()) {
     Abandon();
     return false;
   }
-  if (::fsync(fd) != 0) {
+  if (::fsync(file.Get()) != 0) {
     Fail(errno);
     Abandon();
     return false;
   }
-  const int closed = ::close(fd);
-  fd = -1;
-  if (closed != 0) {
-    Fail(errno);
+  if (const SysCallResult closed = file.Close(); !closed.Ok()) {
+    Fail(closed.errorNumber);
     Abandon();
     return false;
   }
@@ -154,10 +138,7 @@ bool ReplacingFile::Commit() {
 }
 
 void ReplacingFile::Abandon() {
-  if (fd >= 0) {
-    ::close(fd);
-    fd = -1;
-  }
+  (void)file.Close();
   if (!temporary.empty()) {
     ::unlink(temporary.c_str());
     temporary.clear();

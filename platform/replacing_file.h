@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_descriptor.h"
+
 namespace rw::platform {
 
 class ReplacingFile {
@@ -36,12 +38,12 @@ class ReplacingFile {
 
  private:
   bool Flush();
-  bool WriteAll(const char* bytes, size_t count);
+  bool WriteNow(std::string_view bytes);
   bool Fail(int errorNumber);
 
   std::string target;
   std::string temporary;
-  int fd = -1;
+  FileDescriptor file;
   int error = 0;
   int64_t size = 0;
   std::string pending;

@@ -16,9 +16,4 @@ inline constexpr std::string_view kConnectFailurePage =
     "HTTP/1.0 404 Error connecting to site\r\nPragma: no-cache\r\nContent-Type: text/html\r\n\r\n"
     "<html>\r\n<head>\r\nSite does not exist.\r\n</head></html>\r\n\r\n";
 
-// Limits that keep one connection's memory bounded.
-inline constexpr size_t kMaxRequestHeaderBytes = 64 * 1024;
-inline constexpr size_t kMaxResponseHeaderBytes = 64 * 1024;
-inline constexpr size_t kMaxHeldResponseBytes = 64 * 1024 * 1024;
-
 }  // namespace rw::proxy

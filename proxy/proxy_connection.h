@@ -39,6 +39,10 @@ enum class HeaderOutcome {
   kRefused,    // answered by the proxy; the connection ends
 };
 
+// A request header that has not ended within this many bytes is refused: it keeps one
+// connection's memory bounded.
+inline constexpr size_t kMaxRequestHeaderBytes = 64 * 1024;
+
 class ProxyConnection : private ResponseOutput {
  public:
   // Joins the context's live connections and starts the first conversation.

@@ -1,8 +1,5 @@
 #include "proxy/proxy_listener.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <chrono>
 #include <system_error>
 #include <utility>
@@ -77,19 +74,21 @@ bool ProxyListener::Start(bool ephemeralPort) {
     return false;
   }
   platform::Socket& socket = created.socket;
-  platform::SysCallResult receiveSize = platform::GetIntOption(socket, SOL_SOCKET, SO_RCVBUF);
-  platform::SysCallResult sendSize = platform::GetIntOption(socket, SOL_SOCKET, SO_SNDBUF);
+  const platform::SysCallResult receiveSize = platform::ReceiveBufferSize(socket);
+  const platform::SysCallResult sendSize = platform::SendBufferSize(socket);
   if (receiveSize.Ok() && sendSize.Ok()) {
     context.SetListenerSizes(static_cast<int32_t>(receiveSize.value),
                              static_cast<int32_t>(sendSize.value));
   }
-  platform::SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR, 1);
+  // Without it a restart could not bind while connections of the last run linger; if it fails,
+  // the bind below reports the busy port.
+  (void)platform::AllowAddressReuse(socket);
 
   int32_t port = ephemeralPort ? 0 : settings.listenPort;
   bool portInRange = ephemeralPort || (port >= 1 && port <= 65535);
   // A port out of range or a failed bind would let listen pick a random port unnoticed.
   const platform::SysCallResult bound =
-      portInRange ? platform::BindIPv4(socket, INADDR_LOOPBACK, static_cast<uint16_t>(port))
+      portInRange ? platform::BindLoopback(socket, static_cast<uint16_t>(port))
                   : platform::SysCallResult{-1, EINVAL};
   if (!bound.Ok()) {
     context.SetListenerRunning(false);
@@ -97,7 +96,7 @@ bool ProxyListener::Start(bool ephemeralPort) {
     errors.ShowError("Error creating listen socket.\n\n" + SocketErrorText(kInvalidArgumentCode));
     return false;
   }
-  platform::SysCallResult listened = platform::Listen(socket, SOMAXCONN);
+  platform::SysCallResult listened = platform::Listen(socket);
   if (!listened.Ok()) {
     context.SetListenerRunning(false);
     errors.ListenFailed(port, listened.errorNumber);
