@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs every test: a plain build (unit, integration and
-# end-to-end tests), AddressSanitizer + UndefinedBehaviorSanitizer, and ThreadSanitizer.
+# Installs what is missing, checks the formatting of every source, then builds and runs every test:
+# a plain build (unit, integration and end-to-end tests), AddressSanitizer +
+# UndefinedBehaviorSanitizer, and ThreadSanitizer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/packages.sh"
 jobs=$(nproc)
+
+echo "== format"
+# Fails on the first file that .clang-format would change; `clang-format -i FILE` fixes it.
+find "$root"/{app,bench,capture,fuzz,platform,proxy,tests,ui} \( -name '*.cpp' -o -name '*.h' \) \
+  -print0 | xargs -0 clang-format --dry-run -Werror
 
 echo "== plain build"
 "$root/scripts/build.sh" none "$root/build"
