@@ -47,7 +47,7 @@ void CheckBodyFraming(const uint8_t* data, size_t size) {
   ByteBuffer header;
   header.Append(all.substr(0, end));
   LineList lines;
-  Check(SplitHeader(header, false, lines, nullptr));
+  Check(SplitRequestHeader(header, GzipOffers::kKeep, lines));
   const bool mayCarryBody = (reads.Flags() & 2) != 0;
   const std::string_view body = all.substr(end);
   RequestBodyFramer whole;

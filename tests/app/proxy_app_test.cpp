@@ -18,6 +18,8 @@
 namespace rw::app {
 namespace {
 
+using rw::testing::ReadFile;
+
 class RecordingReporter : public proxy::ListenerErrorSink, public capture::CaptureNotifier {
  public:
   void ShowError(const std::string& text) override { errors.push_back(text); }
@@ -94,7 +96,7 @@ TEST(ProxyApp, ShutdownWritesTheLogsWhenAutoLogging) {
   EXPECT_FALSE(std::filesystem::exists(csv));
 
   EXPECT_TRUE(app.Shutdown(std::chrono::seconds(1)));
-  EXPECT_NE(rw::testing::ReadFile(csv).find("\"GET http://example.test/ HTTP/1.1\""),
+  EXPECT_NE(ReadFile(csv).find("\"GET http://example.test/ HTTP/1.1\""),
             std::string::npos);
   EXPECT_TRUE(reporter.errors.empty());
 }

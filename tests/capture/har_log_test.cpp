@@ -23,7 +23,7 @@ class HarLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     store.SetNotifier(&notifier);
-    store.SetLogDir(dir.Path());
+    store.SetLogDir(dir.path().string());
     store.SetLogPassSink(&har);
   }
   void TearDown() override { store.SetLogPassSink(nullptr); }
@@ -51,7 +51,7 @@ class HarLogTest : public ::testing::Test {
   }
 
   TempDir dir;
-  std::string harPath = dir.Path() + "/capture.har";
+  std::string harPath = dir.path().string() + "/capture.har";
   FakeCaptureNotifier notifier;
   ConversationStore store;
   HarLog har{harPath, HarCreator{"Relaywatch", "1.0"}};
@@ -76,13 +76,13 @@ TEST_F(HarLogTest, GrowsWithEveryPassAfterTheRecordsAreFreed) {
   EXPECT_EQ(har.EntriesWritten(), 3);
   EXPECT_EQ(testing::FileMode(harPath), 0600);
   // Only the document itself is left in the directory: no temporary file stays behind.
-  for (const auto& item : std::filesystem::directory_iterator(dir.Path())) {
+  for (const auto& item : std::filesystem::directory_iterator(dir.path().string())) {
     EXPECT_NE(item.path().filename().string().rfind(".capture.har", 0), 0u) << item.path();
   }
 }
 
 TEST_F(HarLogTest, EntriesOfAFailedWriteGoInWithTheNextOne) {
-  const std::string subdir = dir.Path() + "/later";
+  const std::string subdir = dir.path().string() + "/later";
   HarLog later(subdir + "/capture.har", HarCreator{});
   store.SetLogPassSink(&later);
   Add("/1");
@@ -102,9 +102,9 @@ TEST_F(HarLogTest, EntriesOfAFailedWriteGoInWithTheNextOne) {
 
 TEST_F(HarLogTest, AFailedLogPassAddsNothingUntilItIsWritten) {
   Add("/1");
-  store.SetLogDir(dir.Path() + "/missing");
+  store.SetLogDir(dir.path().string() + "/missing");
   EXPECT_FALSE(store.WriteLogs(true));
-  store.SetLogDir(dir.Path());
+  store.SetLogDir(dir.path().string());
   Add("/2");
   ASSERT_TRUE(store.WriteLogs(true));
   // Written once each, in order, although the first pass took /1 in before it failed.
