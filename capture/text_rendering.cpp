@@ -10,10 +10,17 @@ std::string ConvertArrayToDisplayText(std::string_view bytes, bool repairLineEnd
   if (bytes.empty()) {
     return text;
   }
+  if (!repairLineEnds) {
+    // The Detail search renders every row this way: one copy, not a byte at a time.
+    text.reserve(bytes.size() + 2);
+    text.assign(bytes);
+    text.append("\r\n");
+    return text;
+  }
   text.reserve(bytes.size() + bytes.size() / 32 + 2);
   char previous = ' ';
   for (const char b : bytes) {
-    if (repairLineEnds && b == '\n' && previous != '\r') {
+    if (b == '\n' && previous != '\r') {
       text.push_back('\r');
     }
     text.push_back(b);

@@ -1,0 +1,229 @@
+#include "app/curl_command.h"
+
+#include <algorithm>
+#include <cctype>
+#include <vector>
+
+#include "proxy/chunk_decoder.h"
+
+namespace rw::app {
+namespace {
+
+struct Header {
+  std::string name;
+  std::string value;
+};
+
+std::string_view TrimSpaces(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+bool ContainsIgnoringCase(std::string_view text, std::string_view word) {
+  for (size_t i = 0; i + word.size() <= text.size(); ++i) {
+    if (EqualsIgnoringCase(text.substr(i, word.size()), word)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Headers curl writes itself from the command line, or that only concern the hop to the proxy.
+bool LeftToCurl(std::string_view name) {
+  static constexpr std::string_view kNames[] = {
+      "content-length", "transfer-encoding",   "connection", "proxy-connection",
+      "keep-alive",     "proxy-authorization", "te",         "upgrade",
+  };
+  return std::any_of(std::begin(kNames), std::end(kNames),
+                     [&](std::string_view known) { return EqualsIgnoringCase(name, known); });
+}
+
+// Where the header ends: the offset of the body, or npos when the blank line was not captured.
+size_t BodyOffset(std::string_view bytes) {
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    const size_t end = bytes.find('\n', pos);
+    if (end == std::string_view::npos) {
+      return std::string_view::npos;
+    }
+    std::string_view line = bytes.substr(pos, end - pos);
+    if (!line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
+    if (line.empty() && pos > 0) {
+      return end + 1;
+    }
+    pos = end + 1;
+  }
+  return std::string_view::npos;
+}
+
+bool DecodeChunked(std::string_view raw, std::string& body) {
+  body.clear();
+  while (true) {
+    const proxy::ChunkStep step = proxy::NextChunk(raw);
+    switch (step.outcome) {
+      case proxy::ChunkOutcome::kData:
+        if (raw.size() - step.headerLength < step.size) {
+          return false;
+        }
+        body.append(raw.substr(step.headerLength, step.size));
+        raw.remove_prefix(step.headerLength + step.size);
+        break;
+      case proxy::ChunkOutcome::kLast:
+        return true;
+      case proxy::ChunkOutcome::kNeedMore:
+      case proxy::ChunkOutcome::kMalformed:
+        return false;
+    }
+  }
+}
+
+CurlCommand Problem(std::string text) {
+  CurlCommand result;
+  result.problem = std::move(text);
+  return result;
+}
+
+}  // namespace
+
+std::string ShellQuote(std::string_view text) {
+  std::string quoted = "'";
+  for (const char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  quoted += '\'';
+  return quoted;
+}
+
+CurlCommand BuildCurlCommand(std::string_view captured, int64_t total, std::string_view proxy) {
+  const size_t bodyOffset = BodyOffset(captured);
+  if (bodyOffset == std::string_view::npos) {
+    return Problem("The request header was not captured whole.");
+  }
+  if (static_cast<int64_t>(captured.size()) < total) {
+    return Problem("The request body was not captured whole (" +
+                   std::to_string(total - static_cast<int64_t>(captured.size())) +
+                   " bytes not shown).");
+  }
+  if (captured.find('\0') != std::string_view::npos) {
+    return Problem("The request holds a NUL byte, which a shell command cannot carry.");
+  }
+
+  std::vector<std::string_view> lines;
+  for (size_t pos = 0; pos < bodyOffset;) {
+    const size_t end = captured.find('\n', pos);
+    std::string_view line = captured.substr(pos, end - pos);
+    if (!line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
+    lines.push_back(line);
+    pos = end + 1;
+  }
+  // The request line, then the headers, then the blank line.
+  const std::string_view requestLine = lines.front();
+  const size_t firstSpace = requestLine.find(' ');
+  const size_t lastSpace = requestLine.rfind(' ');
+  if (firstSpace == std::string_view::npos || lastSpace == firstSpace) {
+    return Problem("The request line is malformed.");
+  }
+  const std::string method(requestLine.substr(0, firstSpace));
+  const std::string target(TrimSpaces(requestLine.substr(firstSpace + 1, lastSpace - firstSpace)));
+  if (EqualsIgnoringCase(method, "CONNECT")) {
+    return Problem("A CONNECT request opens an encrypted tunnel; there is no request to repeat.");
+  }
+
+  std::vector<Header> headers;
+  for (size_t i = 1; i + 1 < lines.size(); ++i) {
+    const std::string_view line = lines[i];
+    if (line.empty()) {
+      continue;
+    }
+    if ((line.front() == ' ' || line.front() == '\t') && !headers.empty()) {
+      headers.back().value += ' ';
+      headers.back().value += TrimSpaces(line);
+      continue;
+    }
+    const size_t colon = line.find(':');
+    if (colon == std::string_view::npos || colon == 0) {
+      continue;
+    }
+    headers.push_back({std::string(TrimSpaces(line.substr(0, colon))),
+                       std::string(TrimSpaces(line.substr(colon + 1)))});
+  }
+
+  std::string url = target;
+  if (url.find("://") == std::string::npos) {
+    // Origin form: the host comes from the Host header.
+    const auto host = std::find_if(headers.begin(), headers.end(), [](const Header& h) {
+      return EqualsIgnoringCase(h.name, "host");
+    });
+    if (host == headers.end() || host->value.empty()) {
+      return Problem("The request names no host.");
+    }
+    url = "http://" + host->value + target;
+  }
+
+  std::string body(captured.substr(bodyOffset));
+  bool compressed = false;
+  for (const Header& header : headers) {
+    if (EqualsIgnoringCase(header.name, "transfer-encoding") &&
+        ContainsIgnoringCase(header.value, "chunked")) {
+      std::string decoded;
+      if (!DecodeChunked(body, decoded)) {
+        return Problem("The chunked request body is malformed.");
+      }
+      body = std::move(decoded);
+    }
+    if (EqualsIgnoringCase(header.name, "accept-encoding")) {
+      compressed = true;
+    }
+  }
+
+  std::string command = "curl";
+  if (!proxy.empty()) {
+    command += " --proxy " + ShellQuote("http://" + std::string(proxy));
+  } else {
+    command += " --noproxy '*'";
+  }
+  if (EqualsIgnoringCase(method, "HEAD")) {
+    command += " --head";
+  } else if (method != "GET" || !body.empty()) {
+    command += " --request " + ShellQuote(method);
+  }
+  command += " " + ShellQuote(url);
+  for (const Header& header : headers) {
+    if (!LeftToCurl(header.name)) {
+      command += " --header " + ShellQuote(header.name + ": " + header.value);
+    }
+  }
+  if (!body.empty()) {
+    command += " --data-binary " + ShellQuote(body);
+  }
+  if (compressed) {
+    // The browser's Accept-Encoding is repeated; curl then decodes what the server compresses.
+    command += " --compressed";
+  }
+  CurlCommand result;
+  result.ok = true;
+  result.command = std::move(command);
+  return result;
+}
+
+}  // namespace rw::app

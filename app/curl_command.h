@@ -1,0 +1,25 @@
+// "Copy as curl": a shell command line that repeats one captured request, direct or through the
+// proxy. Pure functions; any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace rw::app {
+
+struct CurlCommand {
+  bool ok = false;
+  std::string command;  // when ok: one line for a POSIX shell
+  std::string problem;  // when not ok: why the request cannot be repeated, for the user
+};
+
+// `captured` is the request side's captured bytes and `total` the bytes the browser sent.
+// `proxy` is "host:port" to send the command through, or empty for a direct request.
+// Hop-by-hop and framing headers are left to curl; a chunked body is sent decoded.
+CurlCommand BuildCurlCommand(std::string_view captured, int64_t total, std::string_view proxy);
+
+// `text` in single quotes, each ' written as '\'' : safe for any bytes but NUL.
+std::string ShellQuote(std::string_view text);
+
+}  // namespace rw::app
