@@ -10,6 +10,7 @@ RELAYWATCH_PACKAGES=(
   nlohmann-json3-dev
   curl python3 coreutils procps clang-format
   qt6-base-dev qt6-qpa-plugins fonts-dejavu-core xdg-utils
+  chromium
 )
 
 missing=()

@@ -1,0 +1,267 @@
+#include "ui/detail_page.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelection>
+#include <QMenu>
+#include <QPushButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <new>
+
+#include "app/case_folding.h"
+#include "app/curl_command.h"
+#include "app/detail_row.h"
+#include "ui/captured_text_view.h"
+#include "ui/detail_list_model.h"
+#include "ui/qt_text.h"
+#include "ui/search_dialog.h"
+#include "ui/wait_cursor.h"
+
+namespace rw::ui {
+namespace {
+
+constexpr int kMargin = 7;
+// Between the bottom of the button strip and the top of the panes.
+constexpr int kStripGap = 10;
+constexpr int kMinimumPaneWidth = 50;
+constexpr int kDividerPercent = 80;
+
+}  // namespace
+
+DetailPage::DetailPage(UiContext& context, QWidget* parent)
+    : DividerPage(parent), context(context), searchPrompt(&SearchDialog::Ask) {
+  refreshButton = new QPushButton(tr("&Refresh"), this);
+  showButton = new QPushButton(tr("&Show"), this);
+  clearButton = new QPushButton(tr("Cl&ear"), this);
+  copyButton = new QPushButton(tr("&Copy"), this);
+  searchButton = new QPushButton(tr("&Search"), this);
+  fixCarriageReturns = new QCheckBox(tr("Fix Carriage Returns"), this);
+
+  model = new DetailListModel(this);
+  list = new QTreeView(this);
+  list->setModel(model);
+  list->setAccessibleName(tr("Captured requests and responses"));
+  list->setRootIsDecorated(false);
+  list->setItemsExpandable(false);
+  list->setUniformRowHeights(true);  // lets the view skip measuring every row
+  list->setSortingEnabled(false);
+  list->setAllColumnsShowFocus(true);
+  list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  list->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list->setIconSize(QSize(16, 16));
+  list->header()->setStretchLastSection(false);
+  list->header()->setSectionsMovable(false);
+  for (int column = 0; column < DetailListModel::kColumnCount; ++column) {
+    list->header()->resizeSection(column, DetailListModel::ColumnWidth(column));
+  }
+  // The selection stays as visible when the list loses the focus.
+  QPalette palette = list->palette();
+  for (const QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText}) {
+    palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
+  }
+  list->setPalette(palette);
+  list->setContextMenuPolicy(Qt::CustomContextMenu);
+
+  text = new CapturedTextView(this);
+  text->setAccessibleName(tr("Selected request and response text"));
+
+  auto* strip = new QHBoxLayout;
+  strip->setContentsMargins(kMargin, kMargin, kMargin, 0);
+  for (QPushButton* button : {refreshButton, showButton, clearButton, copyButton, searchButton}) {
+    strip->addWidget(button);
+  }
+  strip->addSpacing(kMargin);
+  strip->addWidget(fixCarriageReturns);
+  strip->addStretch();
+  // The panes are placed by the divider, outside the layout.
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->addLayout(strip);
+  column->addStretch();
+  setTabOrder(fixCarriageReturns, list);
+  setTabOrder(list, text);
+
+  const app::DividerPane pane{kMinimumPaneWidth, 0, 0};
+  SetupDivider(list, pane, text, pane, kDividerPercent);
+
+  connect(refreshButton, &QPushButton::clicked, this, &DetailPage::Refresh);
+  connect(showButton, &QPushButton::clicked, this, &DetailPage::Show);
+  connect(clearButton, &QPushButton::clicked, this, &DetailPage::Clear);
+  connect(copyButton, &QPushButton::clicked, this, &DetailPage::Copy);
+  connect(searchButton, &QPushButton::clicked, this, &DetailPage::Search);
+  connect(fixCarriageReturns, &QCheckBox::clicked, this, &DetailPage::Show);
+  // Double-click, or Enter on a row.
+  connect(list, &QAbstractItemView::activated, this, &DetailPage::Show);
+  connect(list, &QWidget::customContextMenuRequested, this, &DetailPage::ShowContextMenu);
+}
+
+int DetailPage::PaneTop() const {
+  return refreshButton->geometry().bottom() + 1 + kStripGap;
+}
+
+void DetailPage::Refresh() {
+  WaitCursor wait;
+  text->Blank();
+  model->Reset({});
+  model->Reset(app::BuildDetailRows(context.app.Store()));
+}
+
+void DetailPage::Activate() {
+  if (model->rowCount() == 0) {
+    Refresh();
+  }
+}
+
+std::vector<int> DetailPage::SelectedRows() const {
+  // Read from the selection's ranges: asking the selection model row by row costs a walk of every
+  // range per row.
+  std::vector<int> rows;
+  for (const QItemSelectionRange& range : list->selectionModel()->selection()) {
+    for (int row = range.top(); row <= range.bottom(); ++row) {
+      rows.push_back(row);
+    }
+  }
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  return rows;
+}
+
+void DetailPage::Show() {
+  WaitCursor wait;
+  const bool repair = fixCarriageReturns->isChecked();
+  std::string shown;
+  for (const int row : SelectedRows()) {
+    try {
+      std::string rowText = model->Row(row).side.FullText(repair);
+      rowText += "\r\n";
+      shown += rowText;
+    } catch (const std::bad_alloc&) {
+      // This row's text could not be built: the others are still shown.
+    }
+  }
+  text->ShowText(std::move(shown));
+}
+
+void DetailPage::Clear() {
+  context.app.Store().Clear();
+  ResetView();
+}
+
+void DetailPage::Copy() {
+  bool copied = false;
+  {
+    WaitCursor wait;
+    copied = text->CopyAll();
+  }
+  if (copied) {
+    context.boxes.Message(this, tr("Text in display window has been copied to clipboard"));
+  }
+}
+
+void DetailPage::Search() {
+  const QString typed = searchPrompt(this);
+  if (typed.isEmpty()) {
+    return;
+  }
+  int count = 0;
+  {
+    WaitCursor wait;
+    app::TextMatcher matcher(ToStdString(typed));
+    const int rowCount = model->rowCount();
+    const int lastColumn = DetailListModel::kColumnCount - 1;
+    // Matches go into one selection of row ranges, applied at once: selecting row by row costs
+    // a signal and a merge per row.
+    QItemSelection matches;
+    int runStart = -1;
+    int lastMatch = -1;
+    for (int row = 0; row < rowCount; ++row) {
+      const bool hit = matcher.Matches(model->Row(row).side.FullText(false));
+      if (hit) {
+        ++count;
+        lastMatch = row;
+        if (runStart < 0) {
+          runStart = row;
+        }
+      } else if (runStart >= 0) {
+        matches.select(model->index(runStart, 0), model->index(row - 1, lastColumn));
+        runStart = -1;
+      }
+    }
+    if (runStart >= 0) {
+      matches.select(model->index(runStart, 0), model->index(rowCount - 1, lastColumn));
+    }
+    QItemSelectionModel* selection = list->selectionModel();
+    selection->select(matches, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    // Each match takes the focus mark in turn, so it ends on the last; with none it stays.
+    if (lastMatch >= 0) {
+      selection->setCurrentIndex(model->index(lastMatch, 0), QItemSelectionModel::NoUpdate);
+    }
+    Show();
+  }
+  context.boxes.Message(
+      this, QStringLiteral("%1 Items Found matching: %2").arg(QString::number(count), typed));
+}
+
+void DetailPage::ResetView() {
+  model->Reset({});
+  text->Blank();
+}
+
+void DetailPage::ShowContextMenu(const QPoint& position) {
+  const QModelIndex index = list->indexAt(position);
+  const int row = index.isValid() ? index.row() : -1;
+  const bool requestRow = row >= 0 && model->Row(row).IsRequest();
+  QMenu menu(this);
+  QAction* curl = menu.addAction(tr("Copy as curl"));
+  QAction* curlProxied = menu.addAction(tr("Copy as curl through Relaywatch"));
+  curl->setEnabled(requestRow);
+  curlProxied->setEnabled(requestRow);
+  QAction* chosen = menu.exec(list->viewport()->mapToGlobal(position));
+  if (chosen == curl || chosen == curlProxied) {
+    CopyAsCurl(row, chosen == curlProxied);
+  }
+}
+
+void DetailPage::CopyAsCurl(int row, bool throughProxy) {
+  if (row < 0 || row >= model->rowCount() || !model->Row(row).IsRequest()) {
+    return;
+  }
+  const std::shared_ptr<capture::Conversation> conversation = model->Row(row).side.Get();
+  if (conversation == nullptr) {
+    context.boxes.Message(this, tr("Data no longer in Relaywatch Buffers."));
+    return;
+  }
+  std::string proxy;
+  if (throughProxy) {
+    // The listener binds the loopback address only.
+    const uint16_t port = context.app.Listener().BoundPort();
+    if (port == 0) {
+      context.boxes.Message(this, tr("Relaywatch is not listening."));
+      return;
+    }
+    proxy = "127.0.0.1:" + std::to_string(port);
+  }
+  app::CurlCommand command;
+  try {
+    const int64_t captured = conversation->RequestDataSize();
+    const std::string request = conversation->FullText(capture::Direction::kRequest);
+    command =
+        app::BuildCurlCommand(std::string_view(request).substr(0, static_cast<size_t>(captured)),
+                              conversation->RequestTotal(), proxy);
+  } catch (const std::bad_alloc&) {
+    command.problem = "Not enough memory for the command.";
+  }
+  if (!command.ok) {
+    context.boxes.Message(this, ToQString(command.problem));
+    return;
+  }
+  QGuiApplication::clipboard()->setText(ToQString(command.command));
+}
+
+}  // namespace rw::ui
