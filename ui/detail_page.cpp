@@ -2,6 +2,8 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -12,10 +14,12 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <new>
+#include <set>
 
 #include "app/case_folding.h"
 #include "app/curl_command.h"
 #include "app/detail_row.h"
+#include "capture/har_builder.h"
 #include "ui/captured_text_view.h"
 #include "ui/detail_list_model.h"
 #include "ui/qt_text.h"
@@ -31,10 +35,19 @@ constexpr int kStripGap = 10;
 constexpr int kMinimumPaneWidth = 50;
 constexpr int kDividerPercent = 80;
 
+QString AskSavePath(QWidget* parent) {
+  return QFileDialog::getSaveFileName(parent, QObject::tr("Export as HAR"),
+                                      QStringLiteral("relaywatch.har"),
+                                      QObject::tr("HTTP Archive (*.har);;All files (*)"));
+}
+
 }  // namespace
 
 DetailPage::DetailPage(UiContext& context, QWidget* parent)
-    : DividerPage(parent), context(context), searchPrompt(&SearchDialog::Ask) {
+    : DividerPage(parent),
+      context(context),
+      searchPrompt(&SearchDialog::Ask),
+      savePathPrompt(&AskSavePath) {
   refreshButton = new QPushButton(tr("&Refresh"), this);
   showButton = new QPushButton(tr("&Show"), this);
   clearButton = new QPushButton(tr("Cl&ear"), this);
@@ -222,9 +235,13 @@ void DetailPage::ShowContextMenu(const QPoint& position) {
   QAction* curlProxied = menu.addAction(tr("Copy as curl through Relaywatch"));
   curl->setEnabled(requestRow);
   curlProxied->setEnabled(requestRow);
+  menu.addSeparator();
+  QAction* har = menu.addAction(tr("Export as HAR..."));
   QAction* chosen = menu.exec(list->viewport()->mapToGlobal(position));
   if (chosen == curl || chosen == curlProxied) {
     CopyAsCurl(row, chosen == curlProxied);
+  } else if (chosen == har) {
+    ExportHar();
   }
 }
 
@@ -262,6 +279,44 @@ void DetailPage::CopyAsCurl(int row, bool throughProxy) {
     return;
   }
   QGuiApplication::clipboard()->setText(ToQString(command.command));
+}
+
+void DetailPage::ExportHar() {
+  std::vector<std::shared_ptr<capture::Conversation>> conversations;
+  const std::vector<int> rows = SelectedRows();
+  if (rows.empty()) {
+    conversations = context.app.Store().Snapshot();
+  } else {
+    // A conversation's request and response rows give one entry.
+    std::set<const capture::Conversation*> seen;
+    for (const int row : rows) {
+      std::shared_ptr<capture::Conversation> conversation = model->Row(row).side.Get();
+      if (conversation != nullptr && seen.insert(conversation.get()).second) {
+        conversations.push_back(std::move(conversation));
+      }
+    }
+  }
+  const QString path = savePathPrompt(this);
+  if (path.isEmpty()) {
+    return;
+  }
+  capture::HarResult result;
+  {
+    WaitCursor wait;
+    capture::HarCreator creator;
+    creator.version = RELAYWATCH_VERSION;
+    result = capture::WriteHarFile(ToStdString(path), conversations, creator);
+  }
+  if (!result.ok) {
+    context.boxes.Message(this, ToQString(result.error));
+    return;
+  }
+  const QString where = QDir::toNativeSeparators(path);
+  context.boxes.Message(
+      this,
+      result.entries == 1
+          ? tr("1 conversation exported to %1").arg(where)
+          : tr("%1 conversations exported to %2").arg(QString::number(result.entries), where));
 }
 
 }  // namespace rw::ui

@@ -1,6 +1,6 @@
 // The Detail tab: every captured request and response as a row of a list (a snapshot taken at
-// Refresh), the full text of the selected rows beside it, text search and Copy as curl. GUI
-// thread only; owned by the main window.
+// Refresh), the full text of the selected rows beside it, text search, Copy as curl and HAR
+// export. GUI thread only; owned by the main window.
 #pragma once
 
 #include <QString>
@@ -45,12 +45,15 @@ class DetailPage : public DividerPage {
 
   // The request of `row` as a curl command on the clipboard, direct or through this proxy.
   void CopyAsCurl(int row, bool throughProxy);
+  // The selected rows' conversations (all captured ones when none is selected) to a HAR file.
+  void ExportHar();
 
   void Selected() override { Activate(); }
   void ShowClearedState() override { ResetView(); }
   void Closing() override { ResetView(); }
 
   void SetSearchPrompt(Prompt prompt) { searchPrompt = std::move(prompt); }
+  void SetSavePathPrompt(Prompt prompt) { savePathPrompt = std::move(prompt); }
 
   QTreeView* List() const { return list; }
   DetailListModel* Model() const { return model; }
@@ -80,6 +83,7 @@ class DetailPage : public DividerPage {
   DetailListModel* model = nullptr;
   CapturedTextView* text = nullptr;
   Prompt searchPrompt;
+  Prompt savePathPrompt;
 };
 
 }  // namespace rw::ui

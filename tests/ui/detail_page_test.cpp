@@ -9,6 +9,9 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTreeView>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "tests/ui/viewer_test_support.h"
 #include "ui/captured_text_view.h"
@@ -210,6 +213,44 @@ TEST_F(DetailPageTest, CopyAsCurlForRequestRows) {
       clipboard->text(),
       "curl --proxy 'http://127.0.0.1:" + QString::number(fixture.app.Listener().BoundPort()) +
           "' 'http://a.test/x' --header 'Host: a.test' --header 'User-Agent: t'");
+}
+
+TEST_F(DetailPageTest, ExportAsHarWritesSelectedOrAllConversations) {
+  fixture.Add(kRequest, kResponse);
+  fixture.Add("GET http://b.test/ HTTP/1.1\r\nHost: b.test\r\n\r\n",
+              "HTTP/1.1 204 No Content\r\n\r\n");
+  fixture.Add("GET http://c.test/ HTTP/1.1\r\nHost: c.test\r\n\r\n", "HTTP/1.1 200 OK\r\n\r\n");
+  page.Refresh();
+  const std::filesystem::path path = fixture.dir.path() / "export.har";
+  page.SetSavePathPrompt([&](QWidget*) { return QString::fromStdString(path.string()); });
+  const auto read = [&] {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+
+  // Both rows of the first exchange and the response row of the third: two entries.
+  Select({0, 1, 5});
+  page.ExportHar();
+  std::string har = read();
+  EXPECT_NE(har.find("http://a.test/x"), std::string::npos);
+  EXPECT_EQ(har.find("http://b.test/"), std::string::npos);
+  EXPECT_NE(har.find("http://c.test/"), std::string::npos);
+  EXPECT_EQ(fixture.Messages().last(),
+            "2 conversations exported to " + QString::fromStdString(path.string()));
+
+  Select({});  // nothing selected: everything captured
+  page.ExportHar();
+  har = read();
+  EXPECT_NE(har.find("http://b.test/"), std::string::npos);
+  EXPECT_EQ(fixture.Messages().last(),
+            "3 conversations exported to " + QString::fromStdString(path.string()));
+
+  // Cancelling the save dialog writes nothing and says nothing.
+  std::filesystem::remove(path);
+  page.SetSavePathPrompt([](QWidget*) { return QString(); });
+  page.ExportHar();
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_EQ(fixture.Messages().size(), 2);
 }
 
 TEST_F(DetailPageTest, CopyAndClearOfTheTextPane) {
