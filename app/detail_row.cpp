@@ -12,14 +12,14 @@ std::vector<DetailRow> BuildDetailRows(const capture::ConversationStore& store) 
     rows.reserve(conversations.size() * 2);
     for (const std::shared_ptr<capture::Conversation>& conversation : conversations) {
       if (conversation->RequestDataSize() > 0) {
-        DetailRow row(ConversationSide(ConversationSide::kRequestSide, conversation));
+        DetailRow row(ConversationSide(capture::Direction::kRequest, conversation));
         row.firstLine = row.side.FirstLine();
         row.id = conversation->GetId();
         row.bytes = conversation->RequestTotal();
         rows.push_back(std::move(row));
       }
       if (conversation->ResponseDataSize() > 0) {
-        DetailRow row(ConversationSide(ConversationSide::kResponseSide, conversation));
+        DetailRow row(ConversationSide(capture::Direction::kResponse, conversation));
         row.firstLine = row.side.FirstLine();
         row.id = conversation->GetId();
         row.bytes = conversation->ResponseTotal();

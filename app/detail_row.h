@@ -24,7 +24,7 @@ struct DetailRow {
   std::string dataTime;
   std::string totalTime;
 
-  bool IsRequest() const { return side.Kind() == capture::ConversationSide::kRequestSide; }
+  bool IsRequest() const { return side.Side() == capture::Direction::kRequest; }
 };
 
 // The rows for the store's conversations in store order: for each, a request row when request
