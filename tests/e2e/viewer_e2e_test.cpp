@@ -113,8 +113,11 @@ class ViewerEndToEnd : public testing::UiFixture {
         {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
          "--disable-background-networking", "--disable-component-update", "--disable-sync",
          "--user-data-dir=" + profile, "--proxy-server=http://127.0.0.1:" + QString::number(port),
-         // Without this Chromium never sends loopback addresses through a proxy.
-         "--proxy-bypass-list=<-loopback>", "--dump-dom", url});
+         // Loopback through the proxy (Chromium bypasses it for loopback by default); the
+         // browser's own background requests (updates, time, sign-in) go direct instead and
+         // fail at once, since no name resolves: the test stays on this machine.
+         "--proxy-bypass-list=<-loopback>;*.google.com;*.googleapis.com;*.gstatic.com;*.gvt1.com",
+         "--host-resolver-rules=MAP * ~NOTFOUND , EXCLUDE 127.0.0.1", "--dump-dom", url});
     browser.Start();
     // The proxy runs on its own threads, so the GUI thread may block here.
     if (!browser.Get().waitForFinished(kBrowserMilliseconds)) {
@@ -122,6 +125,17 @@ class ViewerEndToEnd : public testing::UiFixture {
     }
     browser.End();
     return QString::fromUtf8(browser.Get().readAllStandardOutput());
+  }
+
+  // With RELAYWATCH_SCREENSHOT_DIR set (scripts/screenshots.sh sets it), saves the window as it
+  // shows now to NAME.png there, for the README: pages with traffic a real browser made.
+  void SaveScreenshot(const QString& name) {
+    const QString directory = qEnvironmentVariable("RELAYWATCH_SCREENSHOT_DIR");
+    if (directory.isEmpty()) {
+      return;
+    }
+    QApplication::processEvents();
+    EXPECT_TRUE(window->grab().save(directory + "/" + name + ".png")) << name.toStdString();
   }
 
   OwnedProcess origin;
@@ -135,6 +149,7 @@ TEST_F(ViewerEndToEnd, BrowsedSiteShowsOnAllThreeViewerPages) {
   const int originPort = StartOrigin();
   ASSERT_GT(originPort, 0) << "the origin server did not start";
   OpenWindow(/*real=*/true);
+  window->resize(900, 560);
   window->show();
   ASSERT_TRUE(boxes.boxes.empty()) << boxes.boxes.front().text;  // the listener is up
 
@@ -153,6 +168,7 @@ TEST_F(ViewerEndToEnd, BrowsedSiteShowsOnAllThreeViewerPages) {
     EXPECT_TRUE(requestText.contains("GET " + site + path + " HTTP/1.1"))
         << requestText.toStdString();
   }
+  SaveScreenshot("requests");
 
   window->TabBar()->setCurrentIndex(MainWindow::kResponses);
   auto* responses = dynamic_cast<TextStreamPage*>(window->PageAt(MainWindow::kResponses));
@@ -173,6 +189,13 @@ TEST_F(ViewerEndToEnd, BrowsedSiteShowsOnAllThreeViewerPages) {
     }
   }
   ASSERT_GE(indexRow, 0) << model->rowCount() << " rows";
+  // Nothing but the local site went through the proxy.
+  for (int row = 0; row < model->rowCount(); row += 1) {
+    if (model->Row(row).IsRequest()) {
+      EXPECT_TRUE(model->index(row, 0).data().toString().contains(" " + site + "/"))
+          << model->index(row, 0).data().toString().toStdString();
+    }
+  }
   ASSERT_LT(indexRow + 1, model->rowCount());
   EXPECT_EQ(model->index(indexRow + 1, 0).data().toString(), "HTTP/1.1 200 OK");
   EXPECT_GE(model->rowCount(), 8);  // four requests and their four responses at least
@@ -180,6 +203,7 @@ TEST_F(ViewerEndToEnd, BrowsedSiteShowsOnAllThreeViewerPages) {
                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
   detail->Show();
   EXPECT_TRUE(detail->Text()->toPlainText().contains(QString::fromUtf8(kHeading)));
+  SaveScreenshot("detail");
 }
 
 }  // namespace
