@@ -153,9 +153,8 @@ void BM_DetailSearch20000Rows(benchmark::State& state) {
   state.counters["selected"] = page->List()->selectionModel()->selectedRows().size();
 }
 
-std::unique_ptr<TextStreamPage> ShownResponsesPage() {
-  auto page =
-      std::make_unique<TextStreamPage>(TextStreamPage::Stream::kResponses, Shared().context);
+std::unique_ptr<TextStreamPage> ShownRequestsPage() {
+  auto page = std::make_unique<TextStreamPage>(TextStreamPage::Stream::kRequests, Shared().context);
   page->resize(1000, 700);
   page->show();
   QApplication::processEvents();
@@ -163,8 +162,8 @@ std::unique_ptr<TextStreamPage> ShownResponsesPage() {
 }
 
 // A refresh that puts a new full page text (55,000 bytes of captured data) into the control.
-void BM_ResponsesRefreshFullPage(benchmark::State& state) {
-  auto page = ShownResponsesPage();
+void BM_RequestsRefreshFullPage(benchmark::State& state) {
+  auto page = ShownRequestsPage();
   for (auto _ : state) {
     state.PauseTiming();
     page->Blank();
@@ -177,8 +176,8 @@ void BM_ResponsesRefreshFullPage(benchmark::State& state) {
 
 // The 4-second refresh with no new traffic: the store's text is built and compared, the control
 // left alone.
-void BM_ResponsesRefreshUnchanged(benchmark::State& state) {
-  auto page = ShownResponsesPage();
+void BM_RequestsRefreshUnchanged(benchmark::State& state) {
+  auto page = ShownRequestsPage();
   page->Refresh();
   for (auto _ : state) {
     page->Refresh();
@@ -234,8 +233,8 @@ void BM_ListItemWidget20000Rows(benchmark::State& state) {
 BENCHMARK(BM_DetailRefresh20000Rows)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(BM_DetailShow1000Rows)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(BM_DetailSearch20000Rows)->Unit(benchmark::kMillisecond)->MinTime(2);
-BENCHMARK(BM_ResponsesRefreshFullPage)->Unit(benchmark::kMillisecond)->MinTime(2);
-BENCHMARK(BM_ResponsesRefreshUnchanged)->Unit(benchmark::kMillisecond)->MinTime(2);
+BENCHMARK(BM_RequestsRefreshFullPage)->Unit(benchmark::kMillisecond)->MinTime(2);
+BENCHMARK(BM_RequestsRefreshUnchanged)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(BM_ListModelView20000Rows)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(BM_ListItemWidget20000Rows)->Unit(benchmark::kMillisecond)->MinTime(2);
 
