@@ -33,7 +33,7 @@ void ExchangePrinter::ExchangeCompleted(const capture::Conversation& conversatio
         return;
       }
       backlog.push_back(std::move(summary));
-      notify = backlog.size() == 1;
+      notify = backlog.size() == kWakeBacklog;
     }
     if (notify) {
       wake.notify_one();
@@ -81,11 +81,15 @@ void ExchangePrinter::WriterLoop() {
   for (;;) {
     {
       std::unique_lock guard(lock);
-      wake.wait(guard, [this] { return stopping || !backlog.empty(); });
+      wake.wait_for(guard, kWriteInterval,
+                    [this] { return stopping || backlog.size() >= kWakeBacklog; });
       if (backlog.empty()) {
-        // Stopping with everything written.
-        running = false;
-        return;
+        if (stopping) {
+          // Everything handed over has been written.
+          running = false;
+          return;
+        }
+        continue;
       }
       batch.swap(backlog);
     }

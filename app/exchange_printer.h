@@ -6,6 +6,7 @@
 // Owned by the headless runner, which stops it before the store goes away.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -21,6 +22,10 @@ namespace rw::app {
 class ExchangePrinter : public capture::ExchangeObserver {
  public:
   static constexpr size_t kMaxBacklog = 10000;
+  // The writer wakes when this many lines wait, and otherwise every kWriteInterval: a connection
+  // thread never pays for a wake-up per exchange, and a line shows within that interval.
+  static constexpr size_t kWakeBacklog = 256;
+  static constexpr std::chrono::milliseconds kWriteInterval{50};
 
   // With `printLines` false (--quiet) it only counts. `out` is not owned.
   ExchangePrinter(std::FILE* out, bool printLines);
