@@ -12,9 +12,9 @@
 
 #include "capture/capture_notifier.h"
 #include "capture/conversation.h"
-#include "capture/notifier_slot.h"
 #include "capture/exchange_observer.h"
 #include "capture/log_pass_sink.h"
+#include "capture/notifier_slot.h"
 
 namespace rw::capture {
 

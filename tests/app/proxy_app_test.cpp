@@ -96,8 +96,7 @@ TEST(ProxyApp, ShutdownWritesTheLogsWhenAutoLogging) {
   EXPECT_FALSE(std::filesystem::exists(csv));
 
   EXPECT_TRUE(app.Shutdown(std::chrono::seconds(1)));
-  EXPECT_NE(ReadFile(csv).find("\"GET http://example.test/ HTTP/1.1\""),
-            std::string::npos);
+  EXPECT_NE(ReadFile(csv).find("\"GET http://example.test/ HTTP/1.1\""), std::string::npos);
   EXPECT_TRUE(reporter.errors.empty());
 }
 
