@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "capture/text_steps.h"
+
 namespace rw::capture {
 namespace {
 
@@ -32,19 +34,6 @@ bool NextLine(std::string_view bytes, size_t& pos, std::string_view& line) {
   line = bytes.substr(pos, end - pos);
   pos = lf + 1;
   return true;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
 }
 
 }  // namespace
@@ -155,7 +144,7 @@ std::optional<std::string> DecodeChunkedBody(std::string_view body) {
     uint64_t size = 0;
     size_t digits = 0;
     for (const char c : line) {
-      const int digit = HexDigit(c);
+      const int digit = HexDigitValue(c);
       if (digit < 0) {
         break;
       }

@@ -22,7 +22,7 @@ FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
 
 SysCallResult FileDescriptor::Close() {
   if (fd < 0) {
-    return SysCallResult{0, 0};
+    return SysCallResult::Succeeded(0);
   }
   const int closing = std::exchange(fd, -1);
   return SysCallResult::FromReturn(::close(closing));

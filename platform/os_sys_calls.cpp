@@ -28,9 +28,9 @@ sockaddr_in MakeAddress(uint32_t netOrderAddress, uint16_t port) {
 SocketResult SocketFromReturn(int fd) {
   SocketResult result;
   if (fd < 0) {
-    result.errorNumber = errno;
+    result.errorNumber = errno != 0 ? errno : EIO;
   } else {
-    result.socket = Socket(fd);
+    result.value = Socket(fd);
   }
   return result;
 }
@@ -172,13 +172,12 @@ PollPairResult PollFds(pollfd* fds, nfds_t count, int timeoutMilliseconds) {
   const int n = RetryWhileInterrupted([&] { return ::poll(fds, count, timeoutMilliseconds); });
   PollPairResult result;
   if (n < 0) {
-    result.errorNumber = errno;
+    result.errorNumber = errno != 0 ? errno : EIO;
     return result;
   }
-  result.ok = true;
-  result.first = ReadyFrom(fds[0].revents);
+  result.value.first = ReadyFrom(fds[0].revents);
   if (count == 2) {
-    result.second = ReadyFrom(fds[1].revents);
+    result.value.second = ReadyFrom(fds[1].revents);
   }
   return result;
 }
@@ -212,10 +211,25 @@ ResolveResult ResolveIPv4(const std::string& name) {
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* list = nullptr;
-  int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &list);
-  if (rc != 0) {
-    result.errorNumber = rc;
-    return result;
+  const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &list);
+  switch (rc) {
+    case 0:
+      break;
+    case EAI_NONAME:
+    case EAI_NODATA:
+    case EAI_ADDRFAMILY:
+      result.error = ResolveError::kNoSuchName;
+      return result;
+    case EAI_AGAIN:
+      result.error = ResolveError::kTemporary;
+      return result;
+    case EAI_SYSTEM:
+      result.error = ResolveError::kSystem;
+      result.systemError = errno;
+      return result;
+    default:
+      result.error = ResolveError::kOther;
+      return result;
   }
   for (addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
     if (entry->ai_family == AF_INET && entry->ai_addr != nullptr) {
@@ -224,6 +238,9 @@ ResolveResult ResolveIPv4(const std::string& name) {
     }
   }
   ::freeaddrinfo(list);
+  if (result.netOrderAddress == 0) {
+    result.error = ResolveError::kNoSuchName;
+  }
   return result;
 }
 

@@ -14,10 +14,8 @@
 
 namespace rw::platform {
 
-struct SocketResult {
-  Socket socket;
-  int errorNumber = 0;
-};
+// value: the new socket, not Valid() on failure.
+using SocketResult = CallResult<Socket>;
 
 // IPv4 TCP stream socket with close-on-exec, so child processes never inherit it.
 SocketResult CreateTcpSocket();
@@ -61,12 +59,11 @@ struct PollReady {
   bool writable = false;
   bool failed = false;  // hung up or in error: a read or write now reports how
 };
-struct PollPairResult {
-  int errorNumber = 0;
-  bool ok = false;
+struct PollPairReady {
   PollReady first;
   PollReady second;
 };
+using PollPairResult = CallResult<PollPairReady>;
 // Waits without a time-out until one of the two sockets is ready as asked, hung up or failed.
 PollPairResult PollPair(PollInterest first, PollInterest second);
 // Whether one socket is ready as asked within `timeoutMilliseconds` (-1: no time-out).
@@ -79,9 +76,20 @@ inline bool WouldBlock(int errorNumber) {
   return errorNumber == EAGAIN || errorNumber == EWOULDBLOCK;
 }
 
-struct ResolveResult {
+// Why a name did not resolve. The resolver has codes of its own, which are not errno values and
+// have no Windows Sockets code to show.
+enum class ResolveError {
+  kNone,
+  kNoSuchName,  // the name has no IPv4 address
+  kTemporary,   // the name server did not answer now; a later try may work
+  kSystem,      // a system call failed; `systemError` holds its errno
+  kOther,       // any other resolver failure
+};
+struct [[nodiscard]] ResolveResult {
   uint32_t netOrderAddress = 0;  // 0 when the name could not be resolved
-  int errorNumber = 0;           // getaddrinfo's code on failure
+  ResolveError error = ResolveError::kNone;
+  int systemError = 0;  // errno with kSystem
+  bool Ok() const { return error == ResolveError::kNone && netOrderAddress != 0; }
 };
 // The first IPv4 address of the name (thread-safe, unlike gethostbyname).
 ResolveResult ResolveIPv4(const std::string& name);

@@ -1,5 +1,6 @@
-// What a system call gave: its value with errno captured at the call, and the one loop that
-// retries a call interrupted by a signal. Header only; any thread.
+// What a system call gave, in one shape for every call: its value, and errno captured right
+// after the call (0 when it succeeded). Also the one loop that retries a call interrupted by a
+// signal. Header only; any thread.
 #pragma once
 
 #include <sys/types.h>
@@ -8,14 +9,26 @@
 
 namespace rw::platform {
 
-struct SysCallResult {
-  ssize_t value = -1;   // the call's result; -1 on failure
-  int errorNumber = 0;  // errno at the failing call, 0 on success
-  bool Ok() const { return value >= 0; }
+template <typename Value>
+struct [[nodiscard]] CallResult {
+  Value value{};
+  int errorNumber = 0;  // errno at the failing call; 0 on success
+  bool Ok() const { return errorNumber == 0; }
+};
 
+// A count, a descriptor or an option value; -1 on failure.
+struct [[nodiscard]] SysCallResult : CallResult<ssize_t> {
   // Wraps a system call's return value, capturing errno right after the call when it failed.
   static SysCallResult FromReturn(ssize_t returned) {
-    return SysCallResult{returned, returned < 0 ? errno : 0};
+    if (returned >= 0) {
+      return Succeeded(returned);
+    }
+    return Failed(errno);
+  }
+  static SysCallResult Succeeded(ssize_t value) { return SysCallResult{{value, 0}}; }
+  // A failure always carries an error number, so that Ok() cannot mistake it for success.
+  static SysCallResult Failed(int errorNumber) {
+    return SysCallResult{{-1, errorNumber != 0 ? errorNumber : EIO}};
   }
 };
 

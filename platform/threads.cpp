@@ -33,25 +33,21 @@ void BlockSigpipeOnThisThread() {
 }
 
 SysCallResult StartDetachedThread(std::function<void()> body) {
-  SysCallResult result;
   auto owned = std::make_unique<std::function<void()>>(std::move(body));
   pthread_attr_t attributes;
   int rc = ::pthread_attr_init(&attributes);
   if (rc != 0) {
-    result.errorNumber = rc;
-    return result;
+    return SysCallResult::Failed(rc);
   }
   ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
   pthread_t thread;
   rc = ::pthread_create(&thread, &attributes, RunThreadBody, owned.get());
   ::pthread_attr_destroy(&attributes);
   if (rc != 0) {
-    result.errorNumber = rc;
-    return result;
+    return SysCallResult::Failed(rc);
   }
-  owned.release();  // the new thread owns it now
-  result.value = 0;
-  return result;
+  (void)owned.release();  // the new thread owns it now
+  return SysCallResult::Succeeded(0);
 }
 
 }  // namespace rw::platform

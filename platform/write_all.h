@@ -21,14 +21,14 @@ SysCallResult WriteAllWith(std::string_view bytes, Step step) {
     const auto written =
         RetryWhileInterrupted([&] { return step(bytes.data() + done, bytes.size() - done); });
     if (written < 0) {
-      return SysCallResult{-1, errno};
+      return SysCallResult::Failed(errno);
     }
     if (written == 0) {
-      return SysCallResult{-1, EIO};
+      return SysCallResult::Failed(EIO);
     }
     done += static_cast<size_t>(written);
   }
-  return SysCallResult{static_cast<ssize_t>(bytes.size()), 0};
+  return SysCallResult::Succeeded(static_cast<ssize_t>(bytes.size()));
 }
 
 // WriteAllWith over write(2) on `file`.

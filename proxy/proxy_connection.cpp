@@ -59,11 +59,12 @@ void ProxyConnection::EndConversation() {
 
 void ProxyConnection::ShutdownSockets() {
   std::lock_guard<std::mutex> lock(socketLock);
+  // A socket the peer already shut down gives ENOTCONN here; the relay loop wakes either way.
   if (browserSocket.Valid()) {
-    platform::Shutdown(browserSocket.Fd());
+    (void)platform::Shutdown(browserSocket.Fd());
   }
   if (serverSocket.Valid()) {
-    platform::Shutdown(serverSocket.Fd());
+    (void)platform::Shutdown(serverSocket.Fd());
   }
 }
 
@@ -105,7 +106,8 @@ void ProxyConnection::Run() {
 }
 
 void ProxyConnection::Relay() {
-  platform::SetNoDelay(browserSocket);
+  // Without it small replies wait for acknowledgements; relaying works either way.
+  (void)platform::SetNoDelay(browserSocket);
   if (!platform::SetNonBlocking(browserSocket).Ok()) {
     return;
   }
@@ -124,20 +126,21 @@ void ProxyConnection::Relay() {
                                         serverWatched && !toServer.Empty()};
     const uint64_t generation = serverGeneration;
     const platform::PollPairResult ready = platform::PollPair(browser, server);
-    if (!ready.ok) {
+    if (!ready.Ok()) {
       return;
     }
     // Sends first: room made now lets this pass's reads go straight out.
-    if ((ready.first.writable || ready.first.failed) && BrowserOutputPending() &&
+    if ((ready.value.first.writable || ready.value.first.failed) && BrowserOutputPending() &&
         !FlushToBrowser()) {
       return;
     }
-    if (serverWatched && (ready.second.writable || ready.second.failed) && !toServer.Empty()) {
+    if (serverWatched && (ready.value.second.writable || ready.value.second.failed) &&
+        !toServer.Empty()) {
       FlushToServer();
     }
     // A hung-up or failed side is read even when it would not be otherwise: the read reports
     // how it ended.
-    if ((readBrowser && ready.first.readable) || ready.first.failed) {
+    if ((readBrowser && ready.value.first.readable) || ready.value.first.failed) {
       // Read straight into the request buffer's tail: no copy per read.
       char* target = requestBuffer.PrepareAppend(browserReadSize);
       platform::SysCallResult received = platform::Recv(browserSocket, target, browserReadSize);
@@ -160,7 +163,7 @@ void ProxyConnection::Relay() {
     // The browser's request may have replaced the server socket; the old one's readiness says
     // nothing about the new one.
     if (serverWatched && generation == serverGeneration && serverSocket.Valid() &&
-        ((readServer && ready.second.readable) || ready.second.failed)) {
+        ((readServer && ready.value.second.readable) || ready.value.second.failed)) {
       if (HandleServerRead() == ServerRead::kEnded) {
         return;
       }
@@ -549,7 +552,7 @@ void ProxyConnection::DrainBrowserOutput() {
   while (BrowserOutputPending() && !browserFailed && browserSocket.Valid()) {
     const platform::PollPairResult ready =
         platform::PollOne(platform::PollInterest{browserSocket.Fd(), false, true}, -1);
-    if (!ready.ok || !FlushToBrowser()) {
+    if (!ready.Ok() || !FlushToBrowser()) {
       return;
     }
   }

@@ -46,7 +46,8 @@ void ProxyListener::StopAccepting() {
       std::lock_guard<std::mutex> lock(run->socketLock);
       if (run->socket.Valid()) {
         // Closing alone does not wake accept on Linux; shutting the socket down does.
-        platform::Shutdown(run->socket.Fd());
+        // A failure here leaves accept waiting; the socket is closed right after in any case.
+        (void)platform::Shutdown(run->socket.Fd());
       }
     }
     if (acceptThread.joinable()) {
@@ -68,12 +69,12 @@ bool ProxyListener::Start(bool ephemeralPort) {
   context.PublishUpstream(std::move(upstream));
 
   platform::SocketResult created = platform::CreateTcpSocket();
-  if (!created.socket.Valid()) {
+  if (!created.value.Valid()) {
     context.SetListenerRunning(false);
     errors.ShowError("Unable to create listen socket.\n\n" + ErrnoErrorText(created.errorNumber));
     return false;
   }
-  platform::Socket& socket = created.socket;
+  platform::Socket& socket = created.value;
   const platform::SysCallResult receiveSize = platform::ReceiveBufferSize(socket);
   const platform::SysCallResult sendSize = platform::SendBufferSize(socket);
   if (receiveSize.Ok() && sendSize.Ok()) {
@@ -127,12 +128,12 @@ void ProxyListener::AcceptLoop(EngineContext& context, std::shared_ptr<AcceptRun
     if (run->stop.load()) {
       break;
     }
-    if (!accepted.socket.Valid()) {
+    if (!accepted.value.Valid()) {
       // Out of descriptors, say: pause instead of spinning, then go on.
       std::this_thread::sleep_for(kPauseAfterFailure);
       continue;
     }
-    auto browser = std::make_shared<platform::Socket>(std::move(accepted.socket));
+    auto browser = std::make_shared<platform::Socket>(std::move(accepted.value));
     // Counted before it exists, so that a stop waits for it even if it has not yet run.
     context.ConnectionThreadStarting();
     platform::SysCallResult started = context.StartThread([&context, browser] {

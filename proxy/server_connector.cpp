@@ -20,13 +20,13 @@ platform::Socket OpenServerConnection(HostCache& cache, const std::string& name,
     return platform::Socket();
   }
   platform::SocketResult created = platform::CreateTcpSocket();
-  if (!created.socket.Valid()) {
+  if (!created.value.Valid()) {
     return platform::Socket();
   }
-  if (!platform::ConnectIPv4(created.socket, address, static_cast<uint16_t>(port)).Ok()) {
+  if (!platform::ConnectIPv4(created.value, address, static_cast<uint16_t>(port)).Ok()) {
     return platform::Socket();
   }
-  return std::move(created.socket);
+  return std::move(created.value);
 }
 
 }  // namespace rw::proxy

@@ -23,18 +23,18 @@ struct SocketPair {
 SocketPair ConnectedPair() {
   SocketPair pair;
   SocketResult listening = CreateTcpSocket();
-  if (!listening.socket.Valid() || !BindIPv4(listening.socket, INADDR_LOOPBACK, 0).Ok() ||
-      !Listen(listening.socket, 1).Ok()) {
+  if (!listening.value.Valid() || !BindIPv4(listening.value, INADDR_LOOPBACK, 0).Ok() ||
+      !Listen(listening.value, 1).Ok()) {
     return pair;
   }
-  const SysCallResult port = LocalPort(listening.socket);
+  const SysCallResult port = LocalPort(listening.value);
   SocketResult client = CreateTcpSocket();
   if (!port.Ok() ||
-      !ConnectIPv4(client.socket, htonl(INADDR_LOOPBACK), static_cast<uint16_t>(port.value)).Ok()) {
+      !ConnectIPv4(client.value, htonl(INADDR_LOOPBACK), static_cast<uint16_t>(port.value)).Ok()) {
     return pair;
   }
-  pair.client = std::move(client.socket);
-  pair.server = Accept(listening.socket).socket;
+  pair.client = std::move(client.value);
+  pair.server = Accept(listening.value).value;
   return pair;
 }
 

@@ -14,28 +14,28 @@ namespace {
 // must reach the user under its Windows Sockets code, not under 10000 plus the Linux number.
 TEST(WinsockCodes, RealSocketFailuresGetTheirWindowsSocketsCodes) {
   SocketResult bound = CreateTcpSocket();
-  ASSERT_TRUE(bound.socket.Valid());
-  ASSERT_TRUE(BindIPv4(bound.socket, INADDR_LOOPBACK, 0).Ok());
-  const SysCallResult port = LocalPort(bound.socket);
+  ASSERT_TRUE(bound.value.Valid());
+  ASSERT_TRUE(BindIPv4(bound.value, INADDR_LOOPBACK, 0).Ok());
+  const SysCallResult port = LocalPort(bound.value);
   ASSERT_TRUE(port.Ok());
 
   // Bound but not listening: connecting is refused.
   SocketResult client = CreateTcpSocket();
   const SysCallResult refused =
-      ConnectIPv4(client.socket, htonl(INADDR_LOOPBACK), static_cast<uint16_t>(port.value));
+      ConnectIPv4(client.value, htonl(INADDR_LOOPBACK), static_cast<uint16_t>(port.value));
   ASSERT_FALSE(refused.Ok());
   EXPECT_EQ(WinsockCodeFromErrno(refused.errorNumber), 10061u);
 
   // The same port again: in use.
   SocketResult second = CreateTcpSocket();
   const SysCallResult inUse =
-      BindIPv4(second.socket, INADDR_LOOPBACK, static_cast<uint16_t>(port.value));
+      BindIPv4(second.value, INADDR_LOOPBACK, static_cast<uint16_t>(port.value));
   ASSERT_FALSE(inUse.Ok());
   EXPECT_EQ(WinsockCodeFromErrno(inUse.errorNumber), 10048u);
 
   // Receiving on a socket that never connected.
   char byte;
-  const SysCallResult notConnected = Recv(second.socket, &byte, 1);
+  const SysCallResult notConnected = Recv(second.value, &byte, 1);
   ASSERT_FALSE(notConnected.Ok());
   EXPECT_EQ(WinsockCodeFromErrno(notConnected.errorNumber), 10057u);
 }

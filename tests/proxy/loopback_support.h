@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -35,11 +36,11 @@ inline void BoundReads(const platform::Socket& socket) {
 
 inline platform::Socket ConnectLoopback(uint16_t port) {
   platform::SocketResult created = platform::CreateTcpSocket();
-  if (!platform::ConnectIPv4(created.socket, htonl(INADDR_LOOPBACK), port).Ok()) {
+  if (!platform::ConnectIPv4(created.value, htonl(INADDR_LOOPBACK), port).Ok()) {
     return platform::Socket();
   }
-  BoundReads(created.socket);
-  return std::move(created.socket);
+  BoundReads(created.value);
+  return std::move(created.value);
 }
 
 inline bool SendText(const platform::Socket& socket, std::string_view text) {
@@ -195,16 +196,18 @@ class ScriptedOrigin {
 
   explicit ScriptedOrigin(Script script) : script_(std::move(script)) {
     platform::SocketResult created = platform::CreateTcpSocket();
-    listening_ = std::move(created.socket);
-    platform::BindIPv4(listening_, INADDR_LOOPBACK, 0);
-    platform::Listen(listening_, 16);
+    listening_ = std::move(created.value);
+    if (!platform::BindIPv4(listening_, INADDR_LOOPBACK, 0).Ok() ||
+        !platform::Listen(listening_, 16).Ok()) {
+      std::abort();  // no origin to test against
+    }
     port_ = static_cast<uint16_t>(platform::LocalPort(listening_).value);
     acceptThread_ = std::thread([this] { AcceptLoop(); });
   }
 
   ~ScriptedOrigin() {
     stop_.store(true);
-    platform::Shutdown(listening_.Fd());
+    (void)platform::Shutdown(listening_.Fd());  // wakes the accept loop
     acceptThread_.join();
     for (std::thread& thread : peers_) {
       thread.join();
@@ -218,11 +221,11 @@ class ScriptedOrigin {
   void AcceptLoop() {
     while (!stop_.load()) {
       platform::SocketResult accepted = platform::Accept(listening_);
-      if (!accepted.socket.Valid()) {
+      if (!accepted.value.Valid()) {
         break;
       }
       accepted_.fetch_add(1);
-      auto peer = std::make_shared<OriginPeer>(std::move(accepted.socket));
+      auto peer = std::make_shared<OriginPeer>(std::move(accepted.value));
       peers_.emplace_back([this, peer] { script_(*peer); });
     }
   }

@@ -367,8 +367,8 @@ TEST(ProxyExchange, KeptAliveConnectionReusesTheServerUntilANewHost) {
 TEST(ProxyExchange, UnreachableServerGetsTheFailurePage) {
   // A bound socket that does not listen: its port refuses connections.
   platform::SocketResult closed = platform::CreateTcpSocket();
-  platform::BindIPv4(closed.socket, INADDR_LOOPBACK, 0);
-  const std::string closedPort = std::to_string(platform::LocalPort(closed.socket).value);
+  ASSERT_TRUE(platform::BindIPv4(closed.value, INADDR_LOOPBACK, 0).Ok());
+  const std::string closedPort = std::to_string(platform::LocalPort(closed.value).value);
   const std::vector<std::string> requests = {
       "GET http://nowhere.invalid/ HTTP/1.1\r\n\r\n",
       "GET http://127.0.0.1:" + closedPort + "/ HTTP/1.1\r\n\r\n",

@@ -59,9 +59,9 @@ TEST(ProxyListener, ConnectionWithoutDataLeavesOneEmptyConversationWithIdTwo) {
 TEST(ProxyListener, UnusablePortsFailWithTheBindText) {
   // A port another socket listens on cannot be bound again, even with SO_REUSEADDR.
   platform::SocketResult busy = platform::CreateTcpSocket();
-  platform::BindIPv4(busy.socket, INADDR_LOOPBACK, 0);
-  platform::Listen(busy.socket, 1);
-  const int32_t busyPort = static_cast<int32_t>(platform::LocalPort(busy.socket).value);
+  ASSERT_TRUE(platform::BindIPv4(busy.value, INADDR_LOOPBACK, 0).Ok());
+  ASSERT_TRUE(platform::Listen(busy.value, 1).Ok());
+  const int32_t busyPort = static_cast<int32_t>(platform::LocalPort(busy.value).value);
   for (int32_t port : {busyPort, 0, -1, 65536, 70000}) {
     SCOPED_TRACE(port);
     TestEngine engine;
@@ -120,9 +120,7 @@ TEST(ProxyListener, ThreadThatCannotStartClosesItsSocketAndTheListenerGoesOn) {
   std::atomic<int> calls{0};
   engine.context.SetThreadStarterForTest([&calls](std::function<void()> body) {
     if (calls.fetch_add(1) == 0) {
-      platform::SysCallResult failed;
-      failed.errorNumber = EAGAIN;
-      return failed;
+      return platform::SysCallResult::Failed(EAGAIN);
     }
     return platform::StartDetachedThread(std::move(body));
   });
@@ -150,7 +148,7 @@ TEST(ProxyListener, StartedThreadCountsBeforeItRunsSoStopWaitsForIt) {
       body();
     });
     started.Open();
-    return platform::SysCallResult{0, 0};
+    return platform::SysCallResult::Succeeded(0);
   });
   auto listener = std::make_unique<ProxyListener>(*context, settings, errors);
   ASSERT_TRUE(listener->StartListeningOnEphemeralPortForTest());
@@ -179,10 +177,10 @@ TEST(ProxyListener, ServesConnectionsWhoseDescriptorsPass1023) {
   std::vector<platform::Socket> filler;
   for (int i = 0; i < 1100; ++i) {
     platform::SocketResult created = platform::CreateTcpSocket();
-    if (!created.socket.Valid()) {
+    if (!created.value.Valid()) {
       GTEST_SKIP() << "open-file limit too low for this test";
     }
-    filler.push_back(std::move(created.socket));
+    filler.push_back(std::move(created.value));
   }
   ScriptedOrigin origin(OkOrigin());
   TestEngine engine;
