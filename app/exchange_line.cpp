@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "capture/text_rendering.h"
+#include "capture/text_steps.h"
 #include "platform/code_page.h"
 #include "platform/local_time.h"
 
@@ -33,18 +34,6 @@ std::string_view Word(std::string_view& line) {
   return word;
 }
 
-bool IsMethod(std::string_view word) {
-  if (word.empty() || word.size() > 32) {
-    return false;
-  }
-  for (const char c : word) {
-    if (!((c >= 'A' && c <= 'Z') || c == '-' || c == '_')) {
-      return false;
-    }
-  }
-  return true;
-}
-
 std::string StatusCode(std::string_view statusLine) {
   if (statusLine.rfind("HTTP/", 0) != 0) {
     return "---";
@@ -67,7 +56,7 @@ std::string FormatExchangeLine(const capture::ExchangeSummary& summary) {
   const std::string_view methodWord = Word(requestLine);
   // Bytes that do not begin with a method (what a tunnel carries on after its first exchange)
   // have no method or URL to show.
-  const bool http = IsMethod(methodWord);
+  const bool http = capture::IsMethod(methodWord);
   const std::string method = http ? std::string(methodWord) : std::string();
   const std::string url = http ? Printable(Word(requestLine), kMaxUrlLength) : std::string();
   char numbers[96];

@@ -284,20 +284,6 @@ int StatusNumber(std::string_view code) {
   return status;
 }
 
-// Request methods are tokens of capital letters; anything else (bytes a tunnel carries on with
-// after its first exchange) is no HTTP request.
-bool IsMethod(std::string_view word) {
-  if (word.empty() || word.size() > 32) {
-    return false;
-  }
-  for (const char c : word) {
-    if (!((c >= 'A' && c <= 'Z') || c == '-' || c == '_')) {
-      return false;
-    }
-  }
-  return true;
-}
-
 int64_t Milliseconds(uint32_t later, uint32_t earlier) {
   return std::max<int64_t>(0, platform::TickDifference(later, earlier));
 }

@@ -103,4 +103,16 @@ int32_t LeadingInteger(std::string_view text) {
                                                   std::numeric_limits<int32_t>::max()));
 }
 
+bool IsMethod(std::string_view word) {
+  if (word.empty() || word.size() > 32) {
+    return false;
+  }
+  for (const char c : word) {
+    if (!((c >= 'A' && c <= 'Z') || c == '-' || c == '_')) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace rw::capture

@@ -35,4 +35,8 @@ int64_t LeadingDecimal(std::string_view text);
 // LeadingDecimal limited to 32 bits: values beyond saturate rather than wrap.
 int32_t LeadingInteger(std::string_view text);
 
+// Whether `word` reads as a request method: capital letters, "-" and "_", at most 32 of them.
+// Bytes a tunnel carries on with after its first exchange are no request.
+bool IsMethod(std::string_view word);
+
 }  // namespace rw::capture

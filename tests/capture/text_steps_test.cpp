@@ -90,5 +90,15 @@ TEST(TextSteps, LeadingDecimalSaturatesFarBeyondThirtyTwoBits) {
   EXPECT_EQ(LeadingDecimal("-99999999999999999999999"), -(int64_t{1} << 40));
 }
 
+TEST(TextSteps, MethodsAreCapitalTokensAndTunnelBytesAreNot) {
+  for (const std::string word : {"GET", "CONNECT", "M-SEARCH", "VERSION_CONTROL"}) {
+    EXPECT_TRUE(IsMethod(word)) << word;
+  }
+  const std::string notMethods[] = {"", "get", "G3T", "\x16\x03\x01", "GET/", std::string(33, 'A')};
+  for (const std::string& word : notMethods) {
+    EXPECT_FALSE(IsMethod(word)) << word;
+  }
+}
+
 }  // namespace
 }  // namespace rw::capture
