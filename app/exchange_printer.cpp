@@ -2,9 +2,9 @@
 
 #include <new>
 #include <string>
-#include <system_error>
 
 #include "app/exchange_line.h"
+#include "platform/threads.h"
 
 namespace rw::app {
 
@@ -46,7 +46,7 @@ void ExchangePrinter::ExchangeCompleted(const capture::Conversation& conversatio
 }
 
 bool ExchangePrinter::Start() {
-  if (!printLines || writer.joinable()) {
+  if (!printLines || writer.Joinable()) {
     return false;
   }
   {
@@ -54,13 +54,14 @@ bool ExchangePrinter::Start() {
     running = true;
     stopping = false;
   }
-  try {
-    writer = std::thread(&ExchangePrinter::WriterLoop, this);
-  } catch (const std::system_error&) {
+  platform::ThreadStartResult started =
+      platform::StartThread({.kind = platform::ThreadKind::kJoinable}, [this] { WriterLoop(); });
+  if (!started.Ok()) {
     std::lock_guard guard(lock);
     running = false;
     return false;
   }
+  writer = std::move(started.value);
   return true;
 }
 
@@ -70,9 +71,7 @@ void ExchangePrinter::Stop() {
     stopping = true;
   }
   wake.notify_one();
-  if (writer.joinable()) {
-    writer.join();
-  }
+  writer.Join();
 }
 
 void ExchangePrinter::WriterLoop() {

@@ -12,10 +12,10 @@
 #include <cstdio>
 #include <deque>
 #include <mutex>
-#include <thread>
 
 #include "capture/conversation.h"
 #include "capture/exchange_observer.h"
+#include "platform/thread_handle.h"
 
 namespace rw::app {
 
@@ -52,7 +52,7 @@ class ExchangePrinter : public capture::ExchangeObserver {
 
   std::FILE* const out;
   const bool printLines;
-  std::thread writer;  // main thread only (Start, Stop)
+  platform::ThreadHandle writer;  // main thread only (Start, Stop)
 
   // Leaf: nothing else is taken while it is held.
   mutable std::mutex lock;

@@ -17,7 +17,41 @@ void* RunThreadBody(void* argument) {
   return nullptr;
 }
 
+// pthread_create with the attributes `options` asks for; 0 or the error number.
+int CreatePthread(ThreadOptions options, pthread_t& thread, std::function<void()>* body) {
+  pthread_attr_t attributes;
+  int rc = ::pthread_attr_init(&attributes);
+  if (rc != 0) {
+    return rc;
+  }
+  rc = ::pthread_attr_setdetachstate(&attributes, options.kind == ThreadKind::kDetached
+                                                      ? PTHREAD_CREATE_DETACHED
+                                                      : PTHREAD_CREATE_JOINABLE);
+  if (rc == 0 && options.stackBytes != 0) {
+    rc = ::pthread_attr_setstacksize(&attributes, options.stackBytes);
+  }
+  if (rc == 0) {
+    rc = ::pthread_create(&thread, &attributes, RunThreadBody, body);
+  }
+  ::pthread_attr_destroy(&attributes);
+  return rc;
+}
+
 }  // namespace
+
+ThreadStartResult StartThread(ThreadOptions options, std::function<void()> body) {
+  auto owned = std::make_unique<std::function<void()>>(std::move(body));
+  pthread_t thread;
+  const int rc = CreatePthread(options, thread, owned.get());
+  if (rc != 0) {
+    return ThreadStartResult{ThreadHandle(), rc};
+  }
+  (void)owned.release();  // the new thread owns it now
+  if (options.kind == ThreadKind::kDetached) {
+    return ThreadStartResult{};
+  }
+  return ThreadStartResult{ThreadHandle(thread), 0};
+}
 
 void TryRaiseThreadPriority() {
   // Per-thread nice value on Linux; lowering it needs CAP_SYS_NICE, which is usually absent.
@@ -30,24 +64,6 @@ void BlockSigpipeOnThisThread() {
   sigemptyset(&set);
   sigaddset(&set, SIGPIPE);
   ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
-}
-
-SysCallResult StartDetachedThread(std::function<void()> body) {
-  auto owned = std::make_unique<std::function<void()>>(std::move(body));
-  pthread_attr_t attributes;
-  int rc = ::pthread_attr_init(&attributes);
-  if (rc != 0) {
-    return SysCallResult::Failed(rc);
-  }
-  ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-  pthread_t thread;
-  rc = ::pthread_create(&thread, &attributes, RunThreadBody, owned.get());
-  ::pthread_attr_destroy(&attributes);
-  if (rc != 0) {
-    return SysCallResult::Failed(rc);
-  }
-  (void)owned.release();  // the new thread owns it now
-  return SysCallResult::Succeeded(0);
 }
 
 }  // namespace rw::platform

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/threads.h"
 #include "proxy/proxy_connection.h"
 
 namespace rw::proxy {
@@ -16,7 +15,9 @@ constexpr int32_t kMaxBufferSize = 1024 * 1024;
 EngineContext::EngineContext(capture::ConversationStore& store)
     : store(store),
       upstream(std::make_shared<const UpstreamProxy>()),
-      threadStarter(platform::StartDetachedThread) {}
+      threadStarter([](std::function<void()> body) {
+        return platform::StartThread({.kind = platform::ThreadKind::kDetached}, std::move(body));
+      }) {}
 
 void EngineContext::SetListenerSizes(int32_t receiveSize, int32_t sendSize) {
   listenerReceiveSize.store(std::clamp(receiveSize, kMinBufferSize, kMaxBufferSize));
@@ -43,7 +44,7 @@ void EngineContext::SetThreadStarterForTest(ThreadStarter starter) {
   threadStarter = std::move(starter);
 }
 
-platform::SysCallResult EngineContext::StartThread(std::function<void()> body) {
+platform::ThreadStartResult EngineContext::StartThread(std::function<void()> body) {
   ThreadStarter starter;
   {
     std::lock_guard<std::mutex> lock(threadStarterLock);

@@ -15,6 +15,7 @@
 
 #include "capture/conversation_store.h"
 #include "platform/os_sys_calls.h"
+#include "platform/threads.h"
 #include "proxy/host_cache.h"
 #include "proxy/upstream_proxy.h"
 
@@ -24,7 +25,7 @@ class ProxyConnection;
 
 class EngineContext {
  public:
-  using ThreadStarter = std::function<platform::SysCallResult(std::function<void()>)>;
+  using ThreadStarter = std::function<platform::ThreadStartResult(std::function<void()>)>;
 
   explicit EngineContext(capture::ConversationStore& store);
   EngineContext(const EngineContext&) = delete;
@@ -49,7 +50,8 @@ class EngineContext {
   void SetListenerRunning(bool running) { listenerRunning.store(running); }
   // Replaces how connection threads are started (tests make it fail).
   void SetThreadStarterForTest(ThreadStarter starter);
-  platform::SysCallResult StartThread(std::function<void()> body);
+  // Starts a detached connection thread running `body`.
+  platform::ThreadStartResult StartThread(std::function<void()> body);
 
   // Connection side (connection threads).
   // The larger of the listener's receive and send sizes, at least 256.

@@ -1,7 +1,7 @@
 #include "proxy/proxy_listener.h"
 
 #include <chrono>
-#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "platform/os_sys_calls.h"
@@ -50,9 +50,7 @@ void ProxyListener::StopAccepting() {
         (void)platform::Shutdown(run->socket.Fd());
       }
     }
-    if (acceptThread.joinable()) {
-      acceptThread.join();
-    }
+    acceptThread.Join();
     run.reset();
   }
 }
@@ -109,13 +107,15 @@ bool ProxyListener::Start(bool ephemeralPort) {
   auto started = std::make_shared<AcceptRun>();
   started->socket = std::move(socket);
   context.SetListenerRunning(true);
-  try {
-    acceptThread = std::thread(AcceptLoop, std::ref(context), started);
-  } catch (const std::system_error& error) {
+  platform::ThreadStartResult accepting =
+      platform::StartThread({.kind = platform::ThreadKind::kJoinable},
+                            [&context = context, started] { AcceptLoop(context, started); });
+  if (!accepting.Ok()) {
     context.SetListenerRunning(false);
-    errors.ShowError("Error creating listen socket.\n\n" + ErrnoErrorText(error.code().value()));
+    errors.ShowError("Error creating listen socket.\n\n" + ErrnoErrorText(accepting.errorNumber));
     return false;
   }
+  acceptThread = std::move(accepting.value);
   run = std::move(started);
   boundPort.store(localPort.Ok() ? static_cast<uint16_t>(localPort.value) : 0);
   return true;
@@ -136,7 +136,7 @@ void ProxyListener::AcceptLoop(EngineContext& context, std::shared_ptr<AcceptRun
     auto browser = std::make_shared<platform::Socket>(std::move(accepted.value));
     // Counted before it exists, so that a stop waits for it even if it has not yet run.
     context.ConnectionThreadStarting();
-    platform::SysCallResult started = context.StartThread([&context, browser] {
+    platform::ThreadStartResult started = context.StartThread([&context, browser] {
       platform::TryRaiseThreadPriority();
       platform::BlockSigpipeOnThisThread();
       {

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include "platform/socket.h"
+#include "platform/thread_handle.h"
 #include "proxy/engine_context.h"
 #include "proxy/listener_error_sink.h"
 #include "proxy/proxy_settings.h"
@@ -51,7 +51,7 @@ class ProxyListener {
   const ProxySettings& settings;
   ListenerErrorSink& errors;
   std::shared_ptr<AcceptRun> run;
-  std::thread acceptThread;
+  platform::ThreadHandle acceptThread;
   // Read by tests on other threads.
   std::atomic<uint16_t> boundPort{0};
 };

@@ -120,9 +120,9 @@ TEST(ProxyListener, ThreadThatCannotStartClosesItsSocketAndTheListenerGoesOn) {
   std::atomic<int> calls{0};
   engine.context.SetThreadStarterForTest([&calls](std::function<void()> body) {
     if (calls.fetch_add(1) == 0) {
-      return platform::SysCallResult::Failed(EAGAIN);
+      return platform::ThreadStartResult{.errorNumber = EAGAIN};
     }
-    return platform::StartDetachedThread(std::move(body));
+    return platform::StartThread({.kind = platform::ThreadKind::kDetached}, std::move(body));
   });
   ASSERT_TRUE(engine.Start());
   platform::Socket refused = engine.Browser();
@@ -148,7 +148,7 @@ TEST(ProxyListener, StartedThreadCountsBeforeItRunsSoStopWaitsForIt) {
       body();
     });
     started.Open();
-    return platform::SysCallResult::Succeeded(0);
+    return platform::ThreadStartResult{};
   });
   auto listener = std::make_unique<ProxyListener>(*context, settings, errors);
   ASSERT_TRUE(listener->StartListeningOnEphemeralPortForTest());
