@@ -5,14 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/buffer_of.h"
+
 namespace rw::proxy {
 namespace {
 
-ByteBuffer BufferOf(std::string_view bytes) {
-  ByteBuffer buffer;
-  buffer.Append(bytes);
-  return buffer;
-}
+using testing::BufferOf;
 
 TEST(HeaderEnd, FoundWhereTheLineFeedCounterPassesOne) {
   struct Row {

@@ -6,16 +6,13 @@
 #include <vector>
 
 #include "proxy/header_end_scanner.h"
+#include "tests/support/buffer_of.h"
 
 namespace rw::proxy {
 
 namespace {
 
-ByteBuffer BufferOf(std::string_view bytes) {
-  ByteBuffer buffer;
-  buffer.Append(bytes);
-  return buffer;
-}
+using testing::BufferOf;
 
 TEST(HeaderSplit, StopsExactlyWhereTheEndTestFindsTheEnd) {
   struct Row {
