@@ -8,7 +8,7 @@ RELAYWATCH_PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev openssl
   nlohmann-json3-dev
-  curl python3 coreutils procps clang-format
+  curl python3 coreutils procps clang-format clang-tidy
   qt6-base-dev qt6-qpa-plugins fonts-dejavu-core xdg-utils
   chromium
 )

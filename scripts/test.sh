@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the formatting of every source, then builds and runs every test:
-# a plain build (unit, integration and end-to-end tests), AddressSanitizer +
-# UndefinedBehaviorSanitizer, and ThreadSanitizer.
+# a plain build (unit, integration and end-to-end tests) with the naming check over the program's
+# sources, AddressSanitizer + UndefinedBehaviorSanitizer, and ThreadSanitizer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/packages.sh"
@@ -15,6 +15,12 @@ find "$root"/{app,bench,capture,fuzz,platform,proxy,tests,ui} \( -name '*.cpp' -
 echo "== plain build"
 "$root/scripts/build.sh" none "$root/build"
 ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
+
+echo "== clang-tidy"
+# The naming rules of .clang-tidy over every source of the program (not tests, benchmarks or fuzz
+# targets), compiled as the plain build compiles them; it needs that build's generated Qt headers.
+# Any finding fails (WarningsAsErrors in .clang-tidy).
+run-clang-tidy -p "$root/build" -j "$jobs" -quiet "^$root/(app|capture|platform|proxy|ui)/"
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 "$root/scripts/build.sh" address "$root/build-asan"

@@ -54,9 +54,9 @@ int DesktopRunner::Run(int& argc, char** argv) {
   {
     MainWindow window(context);
     reporter->SetWindow(&window);
-    QObject::connect(reporter.get(), &WindowReporter::storeCleared, &window,
+    QObject::connect(reporter.get(), &WindowReporter::StoreCleared, &window,
                      &MainWindow::ShowClearedState);
-    QObject::connect(&window, &MainWindow::runEnded, &application, &QCoreApplication::quit,
+    QObject::connect(&window, &MainWindow::RunEnded, &application, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     // Ctrl+C, SIGTERM or SIGHUP (the session ending) close the window as the user would, so the
     // run ends in order with the logs written.

@@ -50,7 +50,7 @@ MainWindow::MainWindow(UiContext& context, const ViewerPageMakers& makers, QWidg
   pages[kResponses] = makers.responses(context, this);
   pages[kDetail] = makers.detail(context, this);
   pages[kAbout] = new AboutPage(this);
-  connect(settingsPage, &SettingsPage::exitRequested, this, &QWidget::close);
+  connect(settingsPage, &SettingsPage::ExitRequested, this, &QWidget::close);
   connect(tabs, &QTabBar::currentChanged, this, &MainWindow::TabChanged);
 
   // The tab strip's own keys only work while it has the focus; these work from any page.
@@ -155,7 +155,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   EndRun();
   event->accept();
   if (first) {
-    emit runEnded();
+    emit RunEnded();
   }
 }
 

@@ -52,7 +52,7 @@ class MainWindow : public QWidget {
 
  signals:
   // The run is over (window closed or Exit): the desktop runner shuts down.
-  void runEnded();
+  void RunEnded();
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -194,7 +194,7 @@ void SettingsPage::ClearData() {
 }
 
 void SettingsPage::Exit() {
-  emit exitRequested();
+  emit ExitRequested();
 }
 
 void SettingsPage::Help() {

@@ -62,7 +62,7 @@ class SettingsPage : public Page {
 
  signals:
   // Exit was clicked: the window ends the run.
-  void exitRequested();
+  void ExitRequested();
 
  private:
   void BuildControls();

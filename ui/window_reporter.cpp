@@ -43,7 +43,7 @@ void WindowReporter::FatalError(const std::string& text) {
 }
 
 void WindowReporter::ShowClearedState() {
-  OnGuiThread([this] { emit storeCleared(); });
+  OnGuiThread([this] { emit StoreCleared(); });
 }
 
 }  // namespace rw::ui

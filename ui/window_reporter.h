@@ -39,7 +39,7 @@ class WindowReporter : public QObject,
 
  signals:
   // The store was cleared; the pages show the cleared state. Emitted on the GUI thread.
-  void storeCleared();
+  void StoreCleared();
 
  private:
   // Runs `action` now when called on the GUI thread, else queues it there.

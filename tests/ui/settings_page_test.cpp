@@ -196,7 +196,7 @@ TEST_F(SettingsPageTest, ExitWithAutoLoggingWritesTheLogsOnce) {
   OpenWindow();
   app->Store().SetAutoLog(true);
   AddConversation(1, 100);
-  QSignalSpy ended(window.get(), &MainWindow::runEnded);
+  QSignalSpy ended(window.get(), &MainWindow::RunEnded);
   QTest::mouseClick(Page().exit, Qt::LeftButton);
   EXPECT_EQ(ended.count(), 1);
   EXPECT_FALSE(window->isVisible());

@@ -127,7 +127,7 @@ class UiFixture : public ::testing::Test {
     }
     window = std::make_unique<MainWindow>(*context, makers);
     reporter.SetWindow(window.get());
-    QObject::connect(&reporter, &WindowReporter::storeCleared, window.get(),
+    QObject::connect(&reporter, &WindowReporter::StoreCleared, window.get(),
                      &MainWindow::ShowClearedState);
   }
 

@@ -20,7 +20,7 @@ class WindowReporterTest : public UiFixture {};
 TEST_F(WindowReporterTest, FatalErrorsFromConnectionThreadsAreShownOnceOnTheGuiThread) {
   OpenWindow();
   window->show();
-  QSignalSpy ended(window.get(), &MainWindow::runEnded);
+  QSignalSpy ended(window.get(), &MainWindow::RunEnded);
   std::thread first([this] { reporter.FatalError("Error in AddRequestData"); });
   std::thread second([this] { reporter.FatalError("Error in AddConversation"); });
   first.join();
