@@ -29,6 +29,10 @@ void ConsoleReporter::ListenFailed(int port, int errorNumber) {
   listenFailure = ListenFailure{true, port, errorNumber};
 }
 
+void ConsoleReporter::UpkeepDue() {
+  platform::RaiseInProcess(platform::Signal::kUser2);
+}
+
 void ConsoleReporter::FatalError(const std::string& text) {
   Print(text);
   // The window would close here; without one, ask the runner to end as on Ctrl+C.

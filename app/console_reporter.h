@@ -19,6 +19,8 @@ class ConsoleReporter : public proxy::ListenerErrorSink, public capture::Capture
   void FatalError(const std::string& text) override;
   void ShowMessage(const std::string& text) override;
   void ShowClearedState() override {}
+  // Raises SIGUSR2, which the runner waits for between ticks (it blocks it before threads start).
+  void UpkeepDue() override;
   void ListenFailed(int port, int errorNumber) override;
 
   // The last listen failure's port and errno (main thread: the listener starts there).

@@ -1,5 +1,6 @@
 #include "app/headless_runner.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -42,8 +43,10 @@ int HeadlessRunner::Run() {
   // Block the signals before any thread starts, so every thread inherits the mask and the main
   // thread alone receives them by waiting for them, between upkeep ticks. Closing the terminal
   // (SIGHUP) stops in order like Ctrl+C, so that auto-logging still writes the logs.
+  // SIGUSR2 is the store asking for an early upkeep (see ConsoleReporter::UpkeepDue).
   const platform::SignalSet signals{platform::Signal::kInterrupt, platform::Signal::kTerminate,
-                                    platform::Signal::kHangUp, platform::Signal::kUser1};
+                                    platform::Signal::kHangUp, platform::Signal::kUser1,
+                                    platform::Signal::kUser2};
   signals.Block();
   platform::IgnoreSigpipe();
   platform::RaiseOpenFileLimit();
@@ -128,13 +131,27 @@ int HeadlessRunner::Run() {
     }
   };
 
+  auto upkeep = [&](ProxyApp::UpkeepKind kind) {
+    if (!app.Upkeep(kind)) {
+      PrintError("Log File failed; auto-logging is off until the next start");
+    }
+    reportHar();
+  };
+  // Early upkeeps come between ticks and do not move the next tick.
+  auto nextTick = std::chrono::steady_clock::now() + kUpkeepPeriod;
   for (;;) {
-    const platform::SignalSet::WaitResult waited = signals.Wait(kUpkeepPeriod);
+    const auto untilTick =
+        std::chrono::ceil<std::chrono::milliseconds>(nextTick - std::chrono::steady_clock::now());
+    const platform::SignalSet::WaitResult waited =
+        signals.Wait(std::max(untilTick, std::chrono::milliseconds(0)));
     if (waited.outcome == platform::SignalSet::Outcome::kTimedOut) {
-      if (!app.Upkeep()) {
-        PrintError("Log File failed; auto-logging is off until the next start");
-      }
-      reportHar();
+      upkeep(ProxyApp::UpkeepKind::kTick);
+      nextTick = std::chrono::steady_clock::now() + kUpkeepPeriod;
+      continue;
+    }
+    if (waited.outcome == platform::SignalSet::Outcome::kSignal &&
+        waited.signal == platform::Signal::kUser2) {
+      upkeep(ProxyApp::UpkeepKind::kEarly);
       continue;
     }
     if (waited.outcome == platform::SignalSet::Outcome::kSignal &&

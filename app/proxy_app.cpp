@@ -37,14 +37,16 @@ bool ProxyApp::ApplySettings(SettingsForm& applied, ApplyOptions options) {
   return options.listen ? listener->StartListening() : true;
 }
 
-bool ProxyApp::Upkeep() {
+bool ProxyApp::Upkeep(UpkeepKind kind) {
   bool ok = true;
   if (store->AutoLog()) {
     ok = store->WriteLogs(false);
   } else {
     store->TrimToLimit();
   }
-  platform::ReleaseFreeMemory();
+  if (kind == UpkeepKind::kTick) {
+    platform::ReleaseFreeMemory();
+  }
   return ok;
 }
 

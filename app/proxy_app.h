@@ -43,9 +43,12 @@ class ProxyApp {
   // not asked to listen.
   bool ApplySettings(SettingsForm& form, ApplyOptions options);
 
-  // The timer's store upkeep: write the logs when auto-logging, else drop the oldest data.
-  // False when a log pass was due and failed (the store then turns auto-logging off).
-  bool Upkeep();
+  // The store upkeep: write the logs when auto-logging, else drop the oldest data. False when a
+  // log pass was due and failed (the store then turns auto-logging off). The timer's tick also
+  // gives freed memory back to the system; an early upkeep (the store asked for one) does not,
+  // since traffic fast enough to need it would only take that memory again.
+  enum class UpkeepKind { kTick, kEarly };
+  bool Upkeep(UpkeepKind kind = UpkeepKind::kTick);
 
   // Writes the HAR file `path` from now on: at every log pass and at shutdown. Writes the empty
   // document at once, so that a path that cannot be written shows up before any traffic; false

@@ -42,6 +42,7 @@ class Quiet : public MessagePresenter,
   void FatalError(const std::string&) override {}
   void ShowMessage(const std::string&) override {}
   void ShowClearedState() override {}
+  void UpkeepDue() override {}
   void ShowError(const std::string&) override {}
 };
 

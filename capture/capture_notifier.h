@@ -19,6 +19,11 @@ class CaptureNotifier {
 
   // After Clear: the pages show the cleared state (statistics refreshed, texts and lists empty).
   virtual void ShowClearedState() = 0;
+
+  // The store has grown to twice its memory limit since its last upkeep (traffic outran the
+  // timer): run the upkeep now on the thread that runs it, instead of waiting for the next tick.
+  // Asked once per upkeep, from a connection thread.
+  virtual void UpkeepDue() = 0;
 };
 
 }  // namespace rw::capture

@@ -56,6 +56,7 @@ void Conversation::AddData(Direction direction, const char* data, int32_t seen, 
     store.AddResponseBytes(count);
   }
   bool failed = false;
+  bool upkeepDue = false;
   {
     std::lock_guard guard(lock);
     Side& side = SideOf(direction);
@@ -71,14 +72,17 @@ void Conversation::AddData(Direction direction, const char* data, int32_t seen, 
     if (size >= kMaxCaptured || released) {
       return;
     }
-    const int32_t textLength = Utf8TextPrefixLength(data, seen, side.carry);
+    // Only the bytes that fit are looked at: what lies beyond could never be stored.
+    const int64_t room = kMaxCaptured - size;
+    const auto scanned = static_cast<int32_t>(std::min<int64_t>(seen, room));
+    const int32_t textLength = Utf8TextPrefixLength(data, scanned, side.carry);
     if (textLength < 1) {
       return;
     }
-    const int64_t stored = std::min<int64_t>(textLength, kMaxCaptured - size);
+    const int64_t stored = std::min<int64_t>(textLength, room);
     try {
       side.data.append(data, static_cast<size_t>(stored));
-      store.AddHeldBytes(*this, stored);
+      upkeepDue = store.AddHeldBytes(*this, stored);
     } catch (const std::bad_alloc&) {
       failed = true;
     }
@@ -87,6 +91,9 @@ void Conversation::AddData(Direction direction, const char* data, int32_t seen, 
   if (failed) {
     ReportFatal(direction == Direction::kRequest ? "Error in AddRequestData"
                                                  : "Error in AddResponseData");
+  }
+  if (upkeepDue) {
+    store.RequestUpkeep();
   }
 }
 

@@ -65,6 +65,7 @@ bool ConversationStore::AddConversation(std::shared_ptr<Conversation> conversati
     return false;
   }
   bool added = true;
+  size_t count = 0;
   {
     std::lock_guard listGuard(listLock);
     try {
@@ -72,9 +73,13 @@ bool ConversationStore::AddConversation(std::shared_ptr<Conversation> conversati
     } catch (const std::bad_alloc&) {
       added = false;
     }
+    count = conversations.size();
   }
   if (!added) {
     ReportFatal("Error in AddConversation");
+  }
+  if (count >= kUpkeepMark * kMaxConversations && !upkeepAsked.exchange(true)) {
+    RequestUpkeep();
   }
   return added;
 }
@@ -91,10 +96,21 @@ void ConversationStore::AddResponseBytes(int64_t count) {
   responseBytes.fetch_add(count, std::memory_order_relaxed);
 }
 
-void ConversationStore::AddHeldBytes(Conversation& conversation, int64_t count) {
-  std::lock_guard heldGuard(heldLock);
-  heldBytes += count;
-  conversation.heldCount += count;
+bool ConversationStore::AddHeldBytes(Conversation& conversation, int64_t count) {
+  int64_t held = 0;
+  {
+    std::lock_guard heldGuard(heldLock);
+    heldBytes += count;
+    conversation.heldCount += count;
+    held = heldBytes;
+  }
+  return held >= kUpkeepMark * LimitBytes() && !upkeepAsked.exchange(true);
+}
+
+void ConversationStore::RequestUpkeep() {
+  if (CaptureNotifier* target = notifier->Get()) {
+    target->UpkeepDue();
+  }
 }
 
 int64_t ConversationStore::Unhold(Conversation& conversation) {
@@ -149,6 +165,7 @@ size_t ConversationStore::Count() const {
 }
 
 void ConversationStore::TrimToLimit() {
+  upkeepAsked.store(false);
   const int64_t limit = LimitBytes();
   if (HeldBytes() < limit && Count() <= kMaxConversations) {
     return;
@@ -242,6 +259,7 @@ bool ConversationStore::WriteLogs(bool force) {
   bool openFailed = false;
   {
     std::lock_guard logGuard(logLock);
+    upkeepAsked.store(false);
     if (!force && HeldBytes() < LimitBytes() && Count() <= kMaxConversations) {
       return true;
     }

@@ -30,6 +30,9 @@ class ConversationStore {
   // Records held at most: connections that capture nothing never reach the byte limit, so the
   // oldest complete records are trimmed (or logged) also when their number passes this.
   static constexpr size_t kMaxConversations = 50000;
+  // Held bytes (times the limit) and records (times kMaxConversations) at which the store asks
+  // for an upkeep before the next tick, so that memory stays near the limit under any load.
+  static constexpr int64_t kUpkeepMark = 2;
 
   ConversationStore();
   virtual ~ConversationStore();
@@ -79,8 +82,11 @@ class ConversationStore {
   std::string CsvLogName() const;
 
   // For Conversation: counts bytes it has just stored, in heldBytes and in its own share.
-  // Called with the conversation's lock held (heldLock is taken after it).
-  void AddHeldBytes(Conversation& conversation, int64_t count);
+  // Called with the conversation's lock held (heldLock is taken after it). True when these bytes
+  // brought the store to its upkeep mark: the caller then calls RequestUpkeep, lock released.
+  [[nodiscard]] bool AddHeldBytes(Conversation& conversation, int64_t count);
+  // Asks the notifier for an upkeep now. Never called with a store lock held.
+  void RequestUpkeep();
   // Tells the notifier, if any, of exhausted memory. Never called with a store lock held.
   void ReportFatal(const std::string& text);
   // For Conversation: the slot through which it reports, which outlives this store.
@@ -108,6 +114,9 @@ class ConversationStore {
   // failing log pass turns autoLog off.
   std::atomic<bool> autoLog{false};
   std::atomic<int32_t> maxMB{8};
+  // Set when an early upkeep is asked for and cleared when an upkeep starts, so that one is asked
+  // per upkeep however many connection threads pass the mark.
+  std::atomic<bool> upkeepAsked{false};
 
   // Serialises log passes and guards the names; taken before listLock.
   mutable std::mutex logLock;

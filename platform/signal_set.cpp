@@ -21,6 +21,8 @@ int Number(Signal signal) {
       return SIGHUP;
     case Signal::kUser1:
       return SIGUSR1;
+    case Signal::kUser2:
+      return SIGUSR2;
   }
   return SIGTERM;
 }
@@ -49,7 +51,8 @@ SignalSet::WaitResult SignalSet::Wait(std::chrono::milliseconds timeout) const {
     return errno == EAGAIN ? WaitResult{Outcome::kTimedOut, Signal::kInterrupt, 0}
                            : WaitResult{Outcome::kFailed, Signal::kInterrupt, errno};
   }
-  for (Signal signal : {Signal::kInterrupt, Signal::kTerminate, Signal::kHangUp, Signal::kUser1}) {
+  for (Signal signal :
+       {Signal::kInterrupt, Signal::kTerminate, Signal::kHangUp, Signal::kUser1, Signal::kUser2}) {
     if (Number(signal) == received) {
       return WaitResult{Outcome::kSignal, signal, 0};
     }

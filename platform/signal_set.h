@@ -10,7 +10,7 @@
 
 namespace rw::platform {
 
-enum class Signal { kInterrupt, kTerminate, kHangUp, kUser1 };
+enum class Signal { kInterrupt, kTerminate, kHangUp, kUser1, kUser2 };
 
 class SignalSet {
  public:

@@ -22,6 +22,8 @@ constexpr size_t kSpliceSize = 1024 * 1024;
 constexpr size_t kFirstReadSize = 16 * 1024;
 // The bytes of a streamed read looked at for the capture, without taking them from the socket.
 constexpr size_t kPeekWindow = 4096;
+// The most one read of a held page of known length asks for (and reserves) at once.
+constexpr int64_t kLargestHeldRead = 16 * 1024 * 1024;
 
 size_t NextReadSize(size_t current, size_t received, size_t largest) {
   return received == current ? std::min(current * 2, largest) : current;
@@ -198,8 +200,17 @@ ServerRead ProxyConnection::HandleServerRead() {
     return ServerRead::kOpen;
   }
   ByteBuffer& buffer = response.Buffer();
-  char* target = buffer.PrepareAppend(serverReadSize);
-  platform::SysCallResult received = platform::Recv(serverSocket, target, serverReadSize);
+  size_t readSize = serverReadSize;
+  if (response.Action() == BodyAction::kHoldText) {
+    // A held page of known length gets its whole rest reserved at once: growing the buffer
+    // step by step would copy the page again at every doubling.
+    const int64_t remaining = response.RemainingBodyBytes();
+    if (remaining > 0) {
+      readSize = std::max(readSize, static_cast<size_t>(std::min(remaining, kLargestHeldRead)));
+    }
+  }
+  char* target = buffer.PrepareAppend(readSize);
+  platform::SysCallResult received = platform::Recv(serverSocket, target, readSize);
   if (received.value < 0 && platform::WouldBlock(received.errorNumber)) {
     return ServerRead::kOpen;
   }

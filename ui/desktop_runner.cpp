@@ -56,6 +56,8 @@ int DesktopRunner::Run(int& argc, char** argv) {
     reporter->SetWindow(&window);
     QObject::connect(reporter.get(), &WindowReporter::StoreCleared, &window,
                      &MainWindow::ShowClearedState);
+    QObject::connect(reporter.get(), &WindowReporter::UpkeepRequested, &window,
+                     &MainWindow::EarlyUpkeep);
     QObject::connect(&window, &MainWindow::RunEnded, &application, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     // Ctrl+C, SIGTERM or SIGHUP (the session ending) close the window as the user would, so the

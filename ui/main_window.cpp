@@ -111,6 +111,15 @@ void MainWindow::TimerTick() {
   tickRunning = false;
 }
 
+void MainWindow::EarlyUpkeep() {
+  if (tickRunning || ended) {
+    return;
+  }
+  tickRunning = true;
+  context.app.Upkeep(app::ProxyApp::UpkeepKind::kEarly);
+  tickRunning = false;
+}
+
 void MainWindow::SplashCheck() {
   if (splash == nullptr) {
     return;

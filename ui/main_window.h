@@ -45,6 +45,8 @@ class MainWindow : public QWidget {
   // close the splash once it has been up long enough. A tick that arrives while an earlier one is
   // still running (a message box it opened runs a nested event loop) does nothing.
   void TimerTick();
+  // The store asked for its upkeep before the next tick: traffic is outrunning the timer.
+  void EarlyUpkeep();
 
  public slots:
   // The store was cleared: every page shows the cleared state.

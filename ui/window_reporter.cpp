@@ -42,6 +42,10 @@ void WindowReporter::FatalError(const std::string& text) {
   });
 }
 
+void WindowReporter::UpkeepDue() {
+  OnGuiThread([this] { emit UpkeepRequested(); });
+}
+
 void WindowReporter::ShowClearedState() {
   OnGuiThread([this] { emit StoreCleared(); });
 }

@@ -33,6 +33,7 @@ class WindowReporter : public QObject,
   void FatalError(const std::string& text) override;
   void ShowMessage(const std::string& text) override;
   void ShowClearedState() override;
+  void UpkeepDue() override;
 
   // Whether a fatal error has ended (or is ending) the run. Any thread.
   bool FatalSeen() const { return fatalSeen.load(); }
@@ -40,6 +41,8 @@ class WindowReporter : public QObject,
  signals:
   // The store was cleared; the pages show the cleared state. Emitted on the GUI thread.
   void StoreCleared();
+  // The store asked for an upkeep before the next timer tick. Emitted on the GUI thread.
+  void UpkeepRequested();
 
  private:
   // Runs `action` now when called on the GUI thread, else queues it there.

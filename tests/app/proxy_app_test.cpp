@@ -32,6 +32,7 @@ class RecordingReporter : public proxy::ListenerErrorSink, public capture::Captu
   void FatalError(const std::string& text) override { errors.push_back(text); }
   void ShowMessage(const std::string& text) override { errors.push_back(text); }
   void ShowClearedState() override {}
+  void UpkeepDue() override {}
   std::vector<std::string> errors;
 };
 

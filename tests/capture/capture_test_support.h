@@ -25,6 +25,7 @@ class FakeCaptureNotifier : public CaptureNotifier {
     messages.push_back(text);
   }
   void ShowClearedState() override { clearedCount.fetch_add(1); }
+  void UpkeepDue() override { upkeepCount.fetch_add(1); }
 
   std::vector<std::string> FatalErrors() const {
     std::lock_guard guard(lock);
@@ -35,12 +36,14 @@ class FakeCaptureNotifier : public CaptureNotifier {
     return messages;
   }
   int ClearedCount() const { return clearedCount.load(); }
+  int UpkeepCount() const { return upkeepCount.load(); }
 
  private:
   mutable std::mutex lock;
   std::vector<std::string> fatalErrors;  // guarded by lock
   std::vector<std::string> messages;     // guarded by lock
   std::atomic<int> clearedCount{0};
+  std::atomic<int> upkeepCount{0};
 };
 
 using rw::testing::ReadFile;

@@ -274,6 +274,58 @@ TEST(ConversationStore, RecordCountIsCappedByTrimmingOrLogging) {
   }
 }
 
+// Traffic can outrun the timer: at twice the limit the store asks for its upkeep once, and again
+// only after an upkeep (trim or log pass) has run.
+TEST(ConversationStore, AsksForAnEarlyUpkeepOncePerUpkeepAtTwiceTheLimit) {
+  for (const bool autoLog : {false, true}) {
+    SCOPED_TRACE(autoLog ? "logged" : "trimmed");
+    testing::TempDir dir;
+    FakeCaptureNotifier notifier;
+    ConversationStore store;
+    store.SetLogDir(dir.path().string());
+    store.SetNotifier(&notifier);
+    store.SetMaxMB(4);
+    store.SetAutoLog(autoLog);
+    int32_t id = 2;
+    // 139 records of 60000 bytes stay below 8 MB; the 140th reaches it.
+    for (; id < 141; ++id) {
+      Add(store, id, 30000, 30000);
+    }
+    EXPECT_EQ(notifier.UpkeepCount(), 0);
+    Add(store, id++, 30000, 30000);
+    EXPECT_EQ(notifier.UpkeepCount(), 1);
+    Add(store, id++, 30000, 30000);
+    EXPECT_EQ(notifier.UpkeepCount(), 1);  // already asked
+    if (autoLog) {
+      ASSERT_TRUE(store.WriteLogs(false));  // writes a little over half the limit
+    } else {
+      store.TrimToLimit();
+    }
+    EXPECT_LT(store.HeldBytes(), 8 * kMB);
+    while (store.HeldBytes() < 8 * kMB) {
+      Add(store, id++, 30000, 30000);
+    }
+    EXPECT_EQ(notifier.UpkeepCount(), 2);
+  }
+}
+
+// Records that capture nothing ask for an upkeep by their number.
+TEST(ConversationStore, AsksForAnEarlyUpkeepAtTwiceTheRecordCap) {
+  FakeCaptureNotifier notifier;
+  ConversationStore store;
+  store.SetNotifier(&notifier);
+  const auto mark =
+      static_cast<int32_t>(ConversationStore::kUpkeepMark * ConversationStore::kMaxConversations);
+  for (int32_t id = 1; id < mark; ++id) {
+    Add(store, id, 0, 0);
+  }
+  EXPECT_EQ(notifier.UpkeepCount(), 0);
+  Add(store, mark, 0, 0);
+  EXPECT_EQ(notifier.UpkeepCount(), 1);
+  store.TrimToLimit();
+  EXPECT_EQ(store.Snapshot().size(), ConversationStore::kMaxConversations);
+}
+
 // A page text walks a bounded number of records, however many hold nothing.
 TEST(ConversationStore, PageTextLooksAtTheNewestRecordsOnly) {
   ConversationStore store;

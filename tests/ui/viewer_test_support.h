@@ -31,6 +31,7 @@ class PageNotifier : public capture::CaptureNotifier, public proxy::ListenerErro
       page->ShowClearedState();
     }
   }
+  void UpkeepDue() override {}
   void ShowError(const std::string&) override {}
   std::vector<Page*> pages;
 };
