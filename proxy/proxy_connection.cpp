@@ -122,7 +122,7 @@ void ProxyConnection::Relay() {
     // A side is read only while what it sent has gone on: memory stays bounded, and a peer that
     // does not read holds up only the direction it does not read.
     const bool readBrowser = toServer.Empty();
-    const bool readServer = serverWatched && !BrowserOutputPending();
+    const bool readServer = serverWatched && (!BrowserOutputPending() || PipeTakesMore());
     const platform::PollInterest browser{browserSocket.Fd(), readBrowser, BrowserOutputPending()};
     const platform::PollInterest server{serverWatched ? serverSocket.Fd() : -1, readServer,
                                         serverWatched && !toServer.Empty()};
@@ -234,13 +234,20 @@ ServerRead ProxyConnection::HandleServerRead() {
   return received.value > 0 ? ServerRead::kOpen : ServerRead::kEnded;
 }
 
+bool ProxyConnection::PipeTakesMore() const {
+  // A streamed body goes on filling the pipe while the browser drains it, so that the two hops
+  // overlap; the pipe's size still bounds what is held.
+  return toBrowser.Empty() && pipePending > 0 && pipePending <= kSpliceSize / 2 &&
+         !spliceDisabled && response.StreamsUnchanged();
+}
+
 bool ProxyConnection::TrySpliceServerRead() {
-  // Only into an empty pipe with nothing queued before it, so that bytes reach the browser in
-  // order. Small reads are not worth a pipe, and a read must not run past the body's end.
-  if (BrowserOutputPending()) {
+  // Only into a pipe with nothing queued before it, so that bytes reach the browser in order.
+  // Small reads are not worth a pipe, and a read must not run past the body's end.
+  if (!toBrowser.Empty() || pipePending >= kSpliceSize) {
     return false;
   }
-  size_t limit = kSpliceSize;
+  size_t limit = kSpliceSize - pipePending;
   int64_t remaining = response.RemainingBodyBytes();
   if (remaining >= 0) {
     limit = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(limit)));
@@ -285,7 +292,7 @@ bool ProxyConnection::TrySpliceServerRead() {
   const size_t count = static_cast<size_t>(moved.value);
   conversation->AddResponseDataSeen(view, static_cast<int32_t>(std::min(seen, count)),
                                     static_cast<int32_t>(count));
-  pipePending = count;
+  pipePending += count;
   FlushToBrowser();
   response.AccountStreamedBytes(count);
   return true;

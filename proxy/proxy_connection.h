@@ -90,6 +90,8 @@ class ProxyConnection : private ResponseOutput {
   bool FlushToServer();
   bool FlushToBrowser();
   bool BrowserOutputPending() const { return pipePending > 0 || !toBrowser.Empty(); }
+  // Whether the server is read while the pipe still holds bytes for the browser.
+  bool PipeTakesMore() const;
   // Waits until the browser has taken every queued byte, or fails (at Close).
   void DrainBrowserOutput();
   // Sends from the front of `bytes` until done or the socket is full; *failed on a real error.
