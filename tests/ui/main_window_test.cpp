@@ -5,6 +5,7 @@
 #include <QTabBar>
 #include <QTimer>
 #include <fstream>
+#include <thread>
 
 #include "tests/ui/ui_fixture.h"
 #include "ui/page_rectangle.h"
@@ -102,6 +103,23 @@ TEST_F(MainWindowTest, TimerTickTrimsOrLogsByAutoLogging) {
   EXPECT_LE(app->Store().HeldBytes(), before - app->Store().LimitBytes() / 2);
   EXPECT_TRUE(std::filesystem::exists(app->Store().TextLogName()));
   EXPECT_TRUE(std::filesystem::exists(app->Store().CsvLogName()));
+  EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// Connection threads that fill the store to twice its limit between ticks get an upkeep queued to
+// the GUI thread, without waiting for the timer.
+TEST_F(MainWindowTest, AStoreAtTwiceItsLimitIsTrimmedBeforeTheNextTick) {
+  OpenWindow();
+  app->Store().SetMaxMB(4);
+  std::thread connections([this] {
+    for (int32_t id = 1; id <= 71; ++id) {  // 71 x 120000 bytes: just over 8 MB
+      AddConversation(id, 60000);
+    }
+  });
+  connections.join();
+  ASSERT_GE(app->Store().HeldBytes(), 2 * app->Store().LimitBytes());
+  QCoreApplication::processEvents();
+  EXPECT_LT(app->Store().HeldBytes(), app->Store().LimitBytes());
   EXPECT_TRUE(boxes.boxes.empty());
 }
 

@@ -129,6 +129,7 @@ class UiFixture : public ::testing::Test {
     reporter.SetWindow(window.get());
     QObject::connect(&reporter, &WindowReporter::StoreCleared, window.get(),
                      &MainWindow::ShowClearedState);
+    QObject::connect(&reporter, &WindowReporter::upkeepDue, window.get(), &MainWindow::EarlyUpkeep);
   }
 
   void CloseWindow() {
