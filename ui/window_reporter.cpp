@@ -44,7 +44,8 @@ void WindowReporter::FatalError(const std::string& text) {
 
 void WindowReporter::UpkeepDue() {
   // Always queued: the store asks from inside an append, which an upkeep must not run under.
-  QMetaObject::invokeMethod(this, [this] { emit UpkeepRequested(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { emit UpkeepRequested(); }, Qt::QueuedConnection);
 }
 
 void WindowReporter::ShowClearedState() {

@@ -129,7 +129,8 @@ class UiFixture : public ::testing::Test {
     reporter.SetWindow(window.get());
     QObject::connect(&reporter, &WindowReporter::StoreCleared, window.get(),
                      &MainWindow::ShowClearedState);
-    QObject::connect(&reporter, &WindowReporter::upkeepDue, window.get(), &MainWindow::EarlyUpkeep);
+    QObject::connect(&reporter, &WindowReporter::UpkeepRequested, window.get(),
+                     &MainWindow::EarlyUpkeep);
   }
 
   void CloseWindow() {
