@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End to end: curl through `relaywatch --headless` to a local origin. A text page, a chunked page,
 # a 256 MiB binary (checksum identical) and an HTTPS page through CONNECT; a chained instance; the
-# start-up checks and reports; SIGUSR1, SIGHUP and Ctrl+C with the logs and the stop summary; a
+# start-up checks and reports; SIGUSR1, SIGUSR2, SIGHUP and Ctrl+C with the logs and the stop
+# summary, also with a connection still busy at the stop; a
 # HAR file of five known exchanges read back by an independent checker.
 # Usage: headless_e2e.sh PATH/TO/relaywatch [BIG_MIB]
 set -euo pipefail
@@ -225,6 +226,44 @@ stop_proxy "$started_pid" TERM
   fail "failed final log pass printed a success line"
 grep -q "Log File failed: the final log pass did not write .*; 1 exchange not saved" \
   "$work/vanish.err" || fail "failed final log pass: $(cat "$work/vanish.err")"
+
+# --- A connection still busy when the stop's wait runs out: the logs are written first, then the
+# process ends at once (its threads still use the store), with the normal exit status. The busy
+# connection is a connect to a loopback listener whose accept queue is full: SYNs go unanswered.
+python3 -c '
+import socket, sys, time
+listener = socket.socket()
+listener.bind(("127.0.0.1", 0))
+listener.listen(0)
+port = listener.getsockname()[1]
+queued = []
+for _ in range(3):
+    s = socket.socket(); s.setblocking(False); s.connect_ex(("127.0.0.1", port)); queued.append(s)
+print(port, flush=True)
+time.sleep(60)
+' > "$work/full.port" &
+pids+=("$!")
+for _ in $(seq 100); do [ -s "$work/full.port" ] && break; sleep 0.05; done
+full_port=$(cat "$work/full.port")
+[ -n "$full_port" ] || fail "no listener with a full queue"
+sleep 0.3  # the queue fills
+mkdir -p "$work/stucklogs"
+start_proxy stuck --auto-log --log-dir "$work/stucklogs"
+curl -sS --fail --max-time 60 -x "127.0.0.1:$started_port" "$origin/text.html?before-stuck" -o /dev/null
+curl -s --max-time 30 -x "127.0.0.1:$started_port" "http://127.0.0.1:$full_port/never" -o /dev/null &
+stuck_curl=$!
+pids+=("$stuck_curl")
+sleep 0.5  # its connection thread is now waiting in connect
+stop_started=$(date +%s)
+stop_proxy "$started_pid" INT
+[ "$stop_status" = 0 ] || fail "stuck stop: exit status $stop_status: $(cat "$work/stuck.err")"
+[ $(( $(date +%s) - stop_started )) -lt 20 ] || fail "stuck stop did not end the process"
+grep -q "some connections did not end in time" "$work/stuck.err" ||
+  fail "stuck stop not reported: $(cat "$work/stuck.err")"
+grep -q "GET $origin/text.html?before-stuck" "$work"/stucklogs/rwlog_*.csv ||
+  fail "stuck stop: the logs were not written before the end"
+grep -q "^Log files: " <(sed -n '/^Stopping/,$p' "$work/stuck.out") || fail "stuck stop: no summary"
+kill "$stuck_curl" 2>/dev/null || true
 
 # --- HAR: five known exchanges, read back by an independent checker.
 post_body='name=Gr%C3%BC%C3%9Fe&note=caf%C3%A9+au+lait'
