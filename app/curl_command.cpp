@@ -1,35 +1,21 @@
 #include "app/curl_command.h"
 
 #include <algorithm>
-#include <cctype>
 #include <vector>
 
+#include "capture/text_steps.h"
 #include "proxy/chunk_decoder.h"
 
 namespace rw::app {
 namespace {
 
+using capture::EqualsIgnoringCase;
+using capture::TrimBlanks;
+
 struct Header {
   std::string name;
   std::string value;
 };
-
-std::string_view TrimSpaces(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 bool ContainsIgnoringCase(std::string_view text, std::string_view word) {
   for (size_t i = 0; i + word.size() <= text.size(); ++i) {
@@ -144,7 +130,7 @@ CurlCommand BuildCurlCommand(std::string_view captured, int64_t total, std::stri
     return Problem("The request line is malformed.");
   }
   const std::string method(requestLine.substr(0, firstSpace));
-  const std::string target(TrimSpaces(requestLine.substr(firstSpace + 1, lastSpace - firstSpace)));
+  const std::string target(TrimBlanks(requestLine.substr(firstSpace + 1, lastSpace - firstSpace)));
   if (EqualsIgnoringCase(method, "CONNECT")) {
     return Problem("A CONNECT request opens an encrypted tunnel; there is no request to repeat.");
   }
@@ -157,15 +143,15 @@ CurlCommand BuildCurlCommand(std::string_view captured, int64_t total, std::stri
     }
     if ((line.front() == ' ' || line.front() == '\t') && !headers.empty()) {
       headers.back().value += ' ';
-      headers.back().value += TrimSpaces(line);
+      headers.back().value += TrimBlanks(line);
       continue;
     }
     const size_t colon = line.find(':');
     if (colon == std::string_view::npos || colon == 0) {
       continue;
     }
-    headers.push_back({std::string(TrimSpaces(line.substr(0, colon))),
-                       std::string(TrimSpaces(line.substr(colon + 1)))});
+    headers.push_back({std::string(TrimBlanks(line.substr(0, colon))),
+                       std::string(TrimBlanks(line.substr(colon + 1)))});
   }
 
   std::string url = target;

@@ -7,20 +7,6 @@
 namespace rw::capture {
 namespace {
 
-std::string_view TrimSpace(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
-char Lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // Next line of `bytes` from `pos`, without its line end; false when no line end follows.
 bool NextLine(std::string_view bytes, size_t& pos, std::string_view& line) {
   const size_t lf = bytes.find('\n', pos);
@@ -38,21 +24,9 @@ bool NextLine(std::string_view bytes, size_t& pos, std::string_view& line) {
 
 }  // namespace
 
-bool SameFieldName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
 std::optional<std::string> CapturedMessage::Header(std::string_view name) const {
   for (const HeaderField& field : headers) {
-    if (SameFieldName(field.name, name)) {
+    if (EqualsIgnoringCase(field.name, name)) {
       return field.value;
     }
   }
@@ -62,7 +36,7 @@ std::optional<std::string> CapturedMessage::Header(std::string_view name) const 
 std::vector<std::string> CapturedMessage::Headers(std::string_view name) const {
   std::vector<std::string> values;
   for (const HeaderField& field : headers) {
-    if (SameFieldName(field.name, name)) {
+    if (EqualsIgnoringCase(field.name, name)) {
       values.push_back(field.value);
     }
   }
@@ -90,16 +64,16 @@ CapturedMessage ParseCapturedMessage(std::string_view bytes) {
       // An obsolete folded line continues the previous field's value.
       std::string& value = message.headers.back().value;
       value.push_back(' ');
-      value.append(TrimSpace(line));
+      value.append(TrimBlanks(line));
       continue;
     }
     const size_t colon = line.find(':');
     if (colon == std::string_view::npos) {
-      message.headers.push_back(HeaderField{std::string(TrimSpace(line)), std::string()});
+      message.headers.push_back(HeaderField{std::string(TrimBlanks(line)), std::string()});
       continue;
     }
-    message.headers.push_back(HeaderField{std::string(TrimSpace(line.substr(0, colon))),
-                                          std::string(TrimSpace(line.substr(colon + 1)))});
+    message.headers.push_back(HeaderField{std::string(TrimBlanks(line.substr(0, colon))),
+                                          std::string(TrimBlanks(line.substr(colon + 1)))});
   }
   return message;
 }
@@ -155,7 +129,7 @@ std::optional<std::string> DecodeChunkedBody(std::string_view body) {
       ++digits;
     }
     // After the digits only chunk extensions (";...") or white space may follow.
-    const std::string_view after = TrimSpace(line.substr(digits));
+    const std::string_view after = TrimBlanks(line.substr(digits));
     if (digits == 0 || (!after.empty() && after.front() != ';')) {
       return std::nullopt;
     }

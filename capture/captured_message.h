@@ -52,7 +52,4 @@ StartLineParts SplitStartLine(std::string_view line);
 // encoding (cut short by the capture, or malformed). Trailer fields are dropped.
 std::optional<std::string> DecodeChunkedBody(std::string_view body);
 
-// ASCII case-insensitive equality of two field names.
-bool SameFieldName(std::string_view a, std::string_view b);
-
 }  // namespace rw::capture

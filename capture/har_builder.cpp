@@ -88,18 +88,8 @@ std::string DecodeQueryComponent(std::string_view text) {
   return out;
 }
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && SameFieldName(text.substr(0, prefix.size()), prefix);
+  return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
 Json NameValueList(const std::vector<std::pair<std::string, std::string>>& pairs) {
@@ -148,12 +138,13 @@ Json RequestCookies(const CapturedMessage& request) {
     std::string_view rest = header;
     while (!rest.empty()) {
       const size_t semi = rest.find(';');
-      const std::string_view part = Trim(rest.substr(0, semi));
+      const std::string_view part = TrimBlanks(rest.substr(0, semi));
       if (!part.empty()) {
         const size_t eq = part.find('=');
-        pairs.emplace_back(
-            std::string(Trim(part.substr(0, eq))),
-            eq == std::string_view::npos ? std::string() : std::string(Trim(part.substr(eq + 1))));
+        pairs.emplace_back(std::string(TrimBlanks(part.substr(0, eq))),
+                           eq == std::string_view::npos
+                               ? std::string()
+                               : std::string(TrimBlanks(part.substr(eq + 1))));
       }
       if (semi == std::string_view::npos) {
         break;
@@ -166,7 +157,7 @@ Json RequestCookies(const CapturedMessage& request) {
 
 // An HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT") as ISO 8601 in UTC; empty when it is not one.
 std::string HttpDateToIso(std::string_view text) {
-  std::string copy(Trim(text));
+  std::string copy(TrimBlanks(text));
   std::tm parts{};
   const char* end = strptime(copy.c_str(), "%a, %d %b %Y %H:%M:%S", &parts);
   if (end == nullptr) {
@@ -187,30 +178,32 @@ Json ResponseCookies(const CapturedMessage& response) {
   for (const std::string& header : response.Headers("Set-Cookie")) {
     std::string_view rest = header;
     const size_t semi = rest.find(';');
-    const std::string_view pair = Trim(rest.substr(0, semi));
+    const std::string_view pair = TrimBlanks(rest.substr(0, semi));
     const size_t eq = pair.find('=');
-    Json cookie{{"name", JsonText(Trim(pair.substr(0, eq)))},
-                {"value", JsonText(eq == std::string_view::npos ? std::string_view()
-                                                                : Trim(pair.substr(eq + 1)))}};
+    Json cookie{
+        {"name", JsonText(TrimBlanks(pair.substr(0, eq)))},
+        {"value", JsonText(eq == std::string_view::npos ? std::string_view()
+                                                        : TrimBlanks(pair.substr(eq + 1)))}};
     rest = semi == std::string_view::npos ? std::string_view() : rest.substr(semi + 1);
     while (!rest.empty()) {
       const size_t next = rest.find(';');
-      const std::string_view attribute = Trim(rest.substr(0, next));
+      const std::string_view attribute = TrimBlanks(rest.substr(0, next));
       const size_t aeq = attribute.find('=');
-      const std::string_view name = Trim(attribute.substr(0, aeq));
-      const std::string_view value =
-          aeq == std::string_view::npos ? std::string_view() : Trim(attribute.substr(aeq + 1));
-      if (SameFieldName(name, "Path")) {
+      const std::string_view name = TrimBlanks(attribute.substr(0, aeq));
+      const std::string_view value = aeq == std::string_view::npos
+                                         ? std::string_view()
+                                         : TrimBlanks(attribute.substr(aeq + 1));
+      if (EqualsIgnoringCase(name, "Path")) {
         cookie["path"] = JsonText(value);
-      } else if (SameFieldName(name, "Domain")) {
+      } else if (EqualsIgnoringCase(name, "Domain")) {
         cookie["domain"] = JsonText(value);
-      } else if (SameFieldName(name, "Expires")) {
+      } else if (EqualsIgnoringCase(name, "Expires")) {
         if (std::string iso = HttpDateToIso(value); !iso.empty()) {
           cookie["expires"] = iso;
         }
-      } else if (SameFieldName(name, "HttpOnly")) {
+      } else if (EqualsIgnoringCase(name, "HttpOnly")) {
         cookie["httpOnly"] = true;
-      } else if (SameFieldName(name, "Secure")) {
+      } else if (EqualsIgnoringCase(name, "Secure")) {
         cookie["secure"] = true;
       }
       if (next == std::string_view::npos) {
@@ -251,7 +244,7 @@ bool IsChunked(const CapturedMessage& message) {
     if (const size_t comma = last.rfind(','); comma != std::string_view::npos) {
       last.remove_prefix(comma + 1);
     }
-    if (SameFieldName(Trim(last), "chunked")) {
+    if (EqualsIgnoringCase(TrimBlanks(last), "chunked")) {
       return true;
     }
   }

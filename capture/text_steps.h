@@ -15,6 +15,10 @@ bool IsSpace(char c);
 // The text without leading and trailing white space.
 std::string Trim(std::string_view text);
 
+// The text without leading and trailing blanks and tabs: the white space HTTP allows around a
+// header field's value and between the parts of a field.
+std::string_view TrimBlanks(std::string_view text);
+
 // ASCII letters lowered; every other byte unchanged.
 std::string ToLower(std::string_view text);
 

@@ -16,6 +16,14 @@ TEST(TextSteps, TrimRemovesEveryKindOfWhiteSpaceAtBothEndsOnly) {
   EXPECT_EQ(Trim("x"), "x");
 }
 
+// Header values lose only the blanks and tabs around them: line ends and other controls stay.
+TEST(TextSteps, TrimBlanksRemovesBlanksAndTabsAtBothEndsOnly) {
+  EXPECT_EQ(TrimBlanks(" \t a \t b\t "), "a \t b");
+  EXPECT_EQ(TrimBlanks("\ra\n"), "\ra\n");
+  EXPECT_EQ(TrimBlanks(" \t "), "");
+  EXPECT_EQ(TrimBlanks(""), "");
+}
+
 TEST(TextSteps, LeadingIntegerReadsTheNumberBeforeAnyOtherText) {
   struct Row {
     const char* text;
