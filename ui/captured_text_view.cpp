@@ -1,6 +1,8 @@
 #include "ui/captured_text_view.h"
 
+#include "ui/message_presenter.h"
 #include "ui/qt_text.h"
+#include "ui/wait_cursor.h"
 
 namespace rw::ui {
 namespace {
@@ -54,6 +56,17 @@ bool CapturedTextView::CopyAll() {
   ensureCursorVisible();
   copy();
   return true;
+}
+
+void CapturedTextView::CopyAllAndSay(MessagePresenter& boxes, QWidget* owner) {
+  bool copied = false;
+  {
+    WaitCursor wait;
+    copied = CopyAll();
+  }
+  if (copied) {
+    boxes.Message(owner, tr("Text in display window has been copied to clipboard"));
+  }
 }
 
 }  // namespace rw::ui

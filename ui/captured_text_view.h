@@ -8,6 +8,8 @@
 
 namespace rw::ui {
 
+class MessagePresenter;
+
 class CapturedTextView : public QPlainTextEdit {
   Q_OBJECT
 
@@ -24,6 +26,9 @@ class CapturedTextView : public QPlainTextEdit {
   // Selects the whole text, scrolls the caret into view and copies it to the clipboard. False, and
   // nothing done, when the control is empty.
   bool CopyAll();
+  // CopyAll under the wait cursor, then a box on `owner` that says so. The box comes after the
+  // cursor is back: it waits for the user, not for us.
+  void CopyAllAndSay(MessagePresenter& boxes, QWidget* owner);
 
  private:
   std::string shown;        // the bytes last set

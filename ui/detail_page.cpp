@@ -167,14 +167,7 @@ void DetailPage::Clear() {
 }
 
 void DetailPage::Copy() {
-  bool copied = false;
-  {
-    WaitCursor wait;
-    copied = text->CopyAll();
-  }
-  if (copied) {
-    context.boxes.Message(this, tr("Text in display window has been copied to clipboard"));
-  }
+  text->CopyAllAndSay(context.boxes, this);
 }
 
 void DetailPage::Search() {

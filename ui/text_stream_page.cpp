@@ -7,7 +7,6 @@
 #include <QVBoxLayout>
 
 #include "ui/captured_text_view.h"
-#include "ui/wait_cursor.h"
 
 namespace rw::ui {
 namespace {
@@ -74,15 +73,7 @@ void TextStreamPage::Clear() {
 }
 
 void TextStreamPage::Copy() {
-  bool copied = false;
-  {
-    WaitCursor wait;
-    copied = text->CopyAll();
-  }
-  // The box comes after the wait cursor is gone: it waits for the user, not for us.
-  if (copied) {
-    context.boxes.Message(this, tr("Text in display window has been copied to clipboard"));
-  }
+  text->CopyAllAndSay(context.boxes, this);
 }
 
 void TextStreamPage::Blank() {
