@@ -7,9 +7,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 dir=${1:-$root/build-pkg}
 "$root/scripts/packages.sh" >&2
 
-# The same compiler flags as the plain build, so ccache hands back its objects. The build
-# directory is left out of ccache's hash: it differs between the two, and the packaged binary is
-# stripped of the debug information that names it.
+# ccache hands back the objects of an earlier package build, from any checkout: paths are taken
+# relative to the source tree, and the build directory is left out of the hash, since the packaged
+# binary is stripped of the debug information that names it.
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
 export CCACHE_NOHASHDIR=1
 # Installing (and so packaging) builds nothing but what the package holds, named below.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the formatting of every source, then builds and runs every test:
-# a plain build (unit, integration and end-to-end tests) with the naming check over the program's
-# sources, AddressSanitizer + UndefinedBehaviorSanitizer, and ThreadSanitizer.
+# a plain build (unit, integration and end-to-end tests), the Debian package installed and removed
+# again, the naming check over the program's sources, AddressSanitizer + UndefinedBehaviorSanitizer,
+# and ThreadSanitizer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/packages.sh"
@@ -15,6 +16,10 @@ find "$root"/{app,bench,capture,fuzz,platform,proxy,tests,ui} \( -name '*.cpp' -
 echo "== plain build"
 "$root/scripts/build.sh" none "$root/build"
 ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
+
+echo "== Debian package"
+# Built in build-pkg/, installed with dpkg -i, checked and purged (as root; skipped otherwise).
+"$root/scripts/package_check.sh"
 
 echo "== clang-tidy"
 # The naming rules of .clang-tidy over every source of the program (not tests, benchmarks or fuzz
