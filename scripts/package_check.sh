@@ -67,7 +67,7 @@ report=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop-file-validate: 
 
 page=$(man -w relaywatch) || fail "man -w relaywatch finds no page"
 [ "$page" = /usr/share/man/man1/relaywatch.1.gz ] || fail "man -w relaywatch found $page"
-warnings=$(man --warnings relaywatch 2>&1 >/dev/null) || fail "man relaywatch failed: $warnings"
+warnings=$(LC_ALL=C.UTF-8 man --warnings relaywatch 2>&1 >/dev/null) || fail "man relaywatch failed: $warnings"
 [ -z "$warnings" ] || fail "man relaywatch: $warnings"
 
 for entry in "${entries[@]}"; do

@@ -154,7 +154,9 @@ def render(page):
     failed = 0
     for width in (60, 80, 120):
         result = subprocess.run(["man", "--warnings", "-E", "UTF-8", "-l", page],
-                                env={**os.environ, "MANWIDTH": str(width)},
+                                # A locale that always exists, so man has nothing to warn of
+                                # but the page.
+                                env={**os.environ, "MANWIDTH": str(width), "LC_ALL": "C.UTF-8"},
                                 capture_output=True, text=True, timeout=60, check=False)
         if result.returncode != 0 or result.stderr.strip():
             print(f"man at width {width} (status {result.returncode}):\n{result.stderr}",
