@@ -11,7 +11,7 @@ RELAYWATCH_PACKAGES=(
   curl python3 coreutils procps clang-format clang-tidy
   qt6-base-dev qt6-qpa-plugins fonts-dejavu-core xdg-utils
   chromium
-  dpkg-dev fakeroot desktop-file-utils man-db groff-base
+  dpkg-dev desktop-file-utils man-db groff-base
 )
 
 missing=()
