@@ -14,9 +14,8 @@ namespace rw::proxy {
 // Each line keeps its own line end; the last line also keeps the blank line ending the header.
 using LineList = std::vector<std::string>;
 
-// Accept-Encoding lines offering gzip: dropped, so that servers answer
-// with text the capture can read, or kept as they are. The first line (request or status line)
-// is never dropped.
+// Accept-Encoding lines offering gzip: dropped, so that servers answer with text the capture can
+// read, or kept as they are. The first line (request or status line) is never dropped.
 enum class GzipOffers { kDrop, kKeep };
 
 // When `buffer` holds a complete header (same end as HeaderEndLength), fills `lines` with its
