@@ -12,6 +12,7 @@
 
 #include "capture/exchange_observer.h"
 #include "loopback_support.h"
+#include "proxy/fixed_replies.h"
 #include "proxy/proxy_connection.h"
 
 namespace rw::proxy {
@@ -233,6 +234,36 @@ TEST(ExchangeEnd, HalfClosedBrowserGetsTheWholeResponse) {
     ASSERT_EQ(::shutdown(browser.Fd(), SHUT_WR), 0);
     EXPECT_EQ(ReadToClose(browser), response);
   }
+}
+
+// A tunnel has no responses to end its exchange: turn after turn, it is one exchange until it
+// closes.
+TEST(ExchangeEnd, TunnelStaysOneExchangeUntilItCloses) {
+  ScriptedOrigin origin([](OriginPeer& peer) {
+    for (const char* reply : {"pong", "back"}) {
+      if (peer.ReadExactly(4).size() != 4) {
+        return;
+      }
+      peer.Send(reply);
+    }
+    peer.ReadSome(1);
+  });
+  TestEngine engine;
+  ASSERT_TRUE(engine.Start());
+  platform::Socket browser = engine.Browser();
+  const std::string authority = "127.0.0.1:" + std::to_string(origin.Port());
+  ASSERT_TRUE(
+      SendText(browser, "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n\r\n"));
+  EXPECT_EQ(ReadAtLeast(browser, kTunnelReply.size()), kTunnelReply);
+  ASSERT_TRUE(SendText(browser, "ping"));
+  EXPECT_EQ(ReadAtLeast(browser, 4), "pong");
+  ASSERT_TRUE(SendText(browser, "more"));
+  EXPECT_EQ(ReadAtLeast(browser, 4), "back");
+  browser.Close();
+  ASSERT_TRUE(engine.Drain());
+  auto conversations = engine.store.Snapshot();
+  ASSERT_EQ(conversations.size(), 1u);
+  EXPECT_EQ(conversations[0]->ResponseTotal(), 8);
 }
 
 }  // namespace
