@@ -280,7 +280,9 @@ TEST(ResponseHandler, HeldChunkedTextBeyondTheCapSendsOriginalHeaderAndOneChunk)
     feeder.Read(chunk);
     ++chunks;
   }
+  EXPECT_EQ(feeder.output.ended, 0);
   feeder.Read("0\r\n\r\n");
+  EXPECT_EQ(feeder.output.ended, 1);  // the chunks passed on still show where the body ends
   // One chunk holding everything decoded, closed by the server's own line end, then the rest.
   char size[32];
   std::snprintf(size, sizeof(size), "%zx\r\n", chunks * data.size());
