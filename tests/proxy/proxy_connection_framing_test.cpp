@@ -112,7 +112,7 @@ TEST(ExchangeEnd, KeptAliveExchangeCompletesWithItsResponse) {
     ASSERT_TRUE(completed.WaitFor(1));
     auto conversations = engine.store.Snapshot();
     ASSERT_EQ(conversations.size(), 1u);
-    EXPECT_TRUE(conversations[0]->IsComplete());
+    EXPECT_EQ(completed.Ids(), (std::vector<int32_t>{2}));
     EXPECT_EQ(conversations[0]->ResponseTotal(), static_cast<int64_t>(row.response.size()));
 
     // The next request on the same connection is an exchange of its own.
@@ -126,6 +126,7 @@ TEST(ExchangeEnd, KeptAliveExchangeCompletesWithItsResponse) {
               "GET http://127.0.0.1:" + std::to_string(origin.Port()) + "/second HTTP/1.1");
     EXPECT_EQ(conversations[1]->ResponseTotal(), static_cast<int64_t>(next.size()));
     EXPECT_EQ(completed.Ids(), (std::vector<int32_t>{2, 3}));
+    EXPECT_TRUE(conversations[0]->IsComplete());
     browser.Close();
     ASSERT_TRUE(engine.Drain());
     // Closing an idle connection adds no empty exchange.
