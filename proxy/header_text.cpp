@@ -8,9 +8,12 @@ namespace rw::proxy {
 using capture::ToLower;
 namespace {
 
+// Only the Accept-Encoding field itself: a Referer or Cookie whose value happens to mention it
+// and gzip is kept.
 bool DropsGzip(const std::string& lower) {
-  return lower.find("accept-encoding:") != std::string::npos &&
-         lower.find("gzip") != std::string::npos;
+  std::string_view value;
+  return HeaderValueIfNamed(lower, "accept-encoding", &value) &&
+         value.find("gzip") != std::string_view::npos;
 }
 
 bool SplitHeader(ByteBuffer& buffer, bool dropGzipLines, LineList& lines,
@@ -65,6 +68,17 @@ bool SplitRequestHeader(ByteBuffer& buffer, GzipOffers gzipOffers, LineList& lin
 
 bool SplitResponseHeader(ByteBuffer& buffer, LineList& lines, ResponseHeaderInfo& info) {
   return SplitHeader(buffer, true, lines, &info);
+}
+
+void RemoveLinesNamed(LineList& lines, std::string_view lowerName) {
+  std::string_view value;
+  for (auto line = lines.begin() + (lines.empty() ? 0 : 1); line != lines.end();) {
+    if (HeaderValueIfNamed(ToLower(*line), lowerName, &value)) {
+      line = lines.erase(line);
+    } else {
+      ++line;
+    }
+  }
 }
 
 std::string JoinLines(const LineList& lines) {

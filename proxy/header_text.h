@@ -14,9 +14,8 @@ namespace rw::proxy {
 // Each line keeps its own line end; the last line also keeps the blank line ending the header.
 using LineList = std::vector<std::string>;
 
-// Header lines offering gzip ("accept-encoding:" and "gzip"): dropped, so that servers answer
-// with text the capture can read, or kept as they are. The first line (request or status line)
-// is never dropped.
+// Accept-Encoding lines offering gzip: dropped, so that servers answer with text the capture can
+// read, or kept as they are. The first line (request or status line) is never dropped.
 enum class GzipOffers { kDrop, kKeep };
 
 // When `buffer` holds a complete header (same end as HeaderEndLength), fills `lines` with its
@@ -28,6 +27,10 @@ enum class GzipOffers { kDrop, kKeep };
 // line (lower-cased) is examined and the class completed.
 [[nodiscard]] bool SplitResponseHeader(ByteBuffer& buffer, LineList& lines,
                                        ResponseHeaderInfo& info);
+
+// Removes every header line named `lowerName` (never the first line). The header's end is added
+// when the lines are joined and terminated, so removing the last line loses nothing.
+void RemoveLinesNamed(LineList& lines, std::string_view lowerName);
 
 std::string JoinLines(const LineList& lines);
 

@@ -50,6 +50,16 @@ void ProxyConnection::StartConversation() {
   context.Store().IncrementConversationCount();
 }
 
+void ProxyConnection::EnsureConversation() {
+  if (!conversation) {
+    StartConversation();
+  }
+}
+
+bool ProxyConnection::NextRequestWaits() const {
+  return awaitingResponse && !tunnel && requestState == RequestState::kHeader;
+}
+
 void ProxyConnection::EndConversation() {
   if (conversation) {
     conversation->MarkEnd();
@@ -121,7 +131,7 @@ void ProxyConnection::Relay() {
     const bool serverWatched = serverSocket.Valid() && serverSocket.Fd() != browserSocket.Fd();
     // A side is read only while what it sent has gone on: memory stays bounded, and a peer that
     // does not read holds up only the direction it does not read.
-    const bool readBrowser = toServer.Empty();
+    const bool readBrowser = toServer.Empty() && !browserEnded && !NextRequestWaits();
     const bool readServer = serverWatched && (!BrowserOutputPending() || PipeTakesMore());
     const platform::PollInterest browser{browserSocket.Fd(), readBrowser, BrowserOutputPending()};
     const platform::PollInterest server{serverWatched ? serverSocket.Fd() : -1, readServer,
@@ -156,7 +166,11 @@ void ProxyConnection::Relay() {
         if (!HandleBrowserData()) {
           return;
         }
-        if (received.value <= 0) {
+        if (received.value == 0 && !browserEnded && awaitingResponse && !tunnel &&
+            serverSocket.Valid()) {
+          // The browser has said all it will; the answer it waits for still goes to it whole.
+          browserEnded = true;
+        } else if (received.value <= 0) {
           CloseBrowserSocket();
           return;
         }
@@ -167,6 +181,13 @@ void ProxyConnection::Relay() {
     if (serverWatched && generation == serverGeneration && serverSocket.Valid() &&
         ((readServer && ready.value.second.readable) || ready.value.second.failed)) {
       if (HandleServerRead() == ServerRead::kEnded) {
+        return;
+      }
+    }
+    if (responseJustEnded) {
+      responseJustEnded = false;
+      // A browser that half-closed has had its answer; a waiting request may go now.
+      if (browserEnded || (!requestBuffer.Empty() && !HandleBrowserData())) {
         return;
       }
     }
@@ -217,6 +238,7 @@ ServerRead ProxyConnection::HandleServerRead() {
   ServerHasAnswered();
   if (received.value > 0) {
     buffer.CommitAppend(static_cast<size_t>(received.value));
+    EnsureConversation();
     conversation->AddResponseData(target, static_cast<int32_t>(received.value));
     serverReadSize = NextReadSize(serverReadSize, static_cast<size_t>(received.value), bufferSize);
   }
@@ -259,6 +281,7 @@ bool ProxyConnection::TrySpliceServerRead() {
   // text, so the conversation stores exactly what it would have from all of them.
   char view[kPeekWindow];
   size_t seen = 0;
+  EnsureConversation();
   if (conversation->ResponseDataSize() < capture::Conversation::kMaxCaptured) {
     // The capture keeps each read's leading text. A byte 0x00-0x08 ends that text under every
     // rule it uses; with one in view, the bytes up to it are all the capture needs.
@@ -321,6 +344,11 @@ bool ProxyConnection::HandleBrowserData() {
         return true;
       }
     }
+    // A pipelined request goes once the response before it has ended: it may be for another
+    // server, and the responses must reach the browser in request order.
+    if (NextRequestWaits()) {
+      return true;
+    }
     switch (HandleRequestHeader()) {
       case HeaderOutcome::kNeedMore:
         return true;
@@ -380,6 +408,7 @@ HeaderOutcome ProxyConnection::HandleRequestHeader() {
   requestBuffer.Consume(body);
   QueueToServer(text);
   requestState = tunnel || bodyFramer.InBody() ? RequestState::kPassThrough : RequestState::kHeader;
+  awaitingResponse = !tunnel;
   return HeaderOutcome::kForwarded;
 }
 
@@ -409,6 +438,10 @@ bool ProxyConnection::ParseRequest() {
   // Without a length or chunked encoding, only a method outside the bodyless ones is taken to
   // carry a body, passed through until the server answers.
   bodyFramer.Start(requestHeaderLines, !HasBodylessMethodPrefix(requestHeaderLines.front()));
+  if (bodyFramer.LengthOverridden()) {
+    // Framed by its coding: a length beside it would let the server see another body end.
+    RemoveLinesNamed(requestHeaderLines, "content-length");
+  }
   response.SetHeadRequest(EqualsIgnoringCase(request.method, "HEAD"));
   return true;
 }
@@ -429,6 +462,8 @@ bool ProxyConnection::Connect() {
     response.SetTunnel();
   }
   bool answerTunnel = !upstream->use && tunnel;
+  // A request read while the exchange before it was still open starts its own.
+  EnsureConversation();
   conversation->MarkConnectStart();
   if (!serverSocket.Valid()) {
     platform::Socket opened = OpenServerConnection(context.Hosts(), targetName, targetPort);
@@ -472,8 +507,10 @@ void ProxyConnection::Close() {
 }
 
 void ProxyConnection::RecordRequestBytesInPlace(size_t count) {
-  if (conversation->ResponseDataSize() > 0) {
-    // New request bytes after captured response bytes begin the next exchange.
+  EnsureConversation();
+  if (!tunnel && conversation->ResponseDataSize() > 0) {
+    // New request bytes after captured response bytes begin the next exchange; a tunnel is one
+    // exchange until it closes.
     EndConversation();
     StartConversation();
   }
@@ -484,6 +521,7 @@ void ProxyConnection::RecordRequestBytesInPlace(size_t count) {
 
 void ProxyConnection::RecordResponseBytes(const char* data, size_t count) {
   response.Buffer().Append(data, count);
+  EnsureConversation();
   conversation->AddResponseData(data, static_cast<int32_t>(count));
 }
 
@@ -612,7 +650,19 @@ void ProxyConnection::SendGatheredToBrowser(std::string_view head, std::string_v
 }
 
 void ProxyConnection::CaptureResponseBytes(std::string_view bytes) {
+  EnsureConversation();
   conversation->AddResponseData(bytes.data(), static_cast<int32_t>(bytes.size()));
+}
+
+void ProxyConnection::ResponseEnded() {
+  // Only the answer to a forwarded request ends an exchange: its end is its last response byte,
+  // and whatever comes after begins the next one.
+  if (!awaitingResponse || tunnel) {
+    return;
+  }
+  awaitingResponse = false;
+  responseJustEnded = true;
+  EndConversation();
 }
 
 }  // namespace rw::proxy

@@ -81,7 +81,12 @@ class ProxyConnection : private ResponseOutput {
   void RecordRequestBytesInPlace(size_t count);
   void RecordResponseBytes(const char* data, size_t count);
   void StartConversation();
+  // Bytes after an ended exchange begin the next one: its conversation starts with them.
+  void EnsureConversation();
   void EndConversation();
+  // A request has gone to the server and its response has not ended: the browser's next request
+  // is not read yet, as it may be for another server.
+  bool NextRequestWaits() const;
   // Sends what the socket takes now and keeps the rest, in order, for when it has room. Bytes for
   // a side that has failed are dropped.
   void QueueToServer(std::string_view bytes);
@@ -104,6 +109,7 @@ class ProxyConnection : private ResponseOutput {
   void SendToBrowser(std::string_view bytes) override;
   void SendGatheredToBrowser(std::string_view head, std::string_view body) override;
   void CaptureResponseBytes(std::string_view bytes) override;
+  void ResponseEnded() override;
 
   EngineContext& context;
   std::shared_ptr<capture::Conversation> conversation;
@@ -115,6 +121,9 @@ class ProxyConnection : private ResponseOutput {
   bool tunnel = false;
   RequestState requestState = RequestState::kHeader;
   RequestBodyFramer bodyFramer;
+  bool awaitingResponse = false;   // a forwarded request's response has not ended
+  bool responseJustEnded = false;  // since the last pass: a waiting request may go now
+  bool browserEnded = false;       // the browser half-closed; the response in flight still goes
   std::shared_ptr<const UpstreamProxy> upstream;
   ResponseHandler response;
 

@@ -1,7 +1,6 @@
 #include "proxy/request_body_framer.h"
 
 #include <algorithm>
-#include <limits>
 #include <string>
 
 #include "capture/text_steps.h"
@@ -9,7 +8,6 @@
 
 namespace rw::proxy {
 
-using capture::HexDigitValue;
 using capture::ToLower;
 namespace {
 
@@ -51,7 +49,6 @@ bool ParseLength(std::string_view text, uint64_t* length) {
 void RequestBodyFramer::Start(const LineList& lines, bool mayCarryBody) {
   framing = BodyFraming::kNone;
   remaining = 0;
-  step = ChunkStep::kDone;
   bool lengthSeen = false;
   bool lengthValid = true;
   uint64_t length = 0;
@@ -75,12 +72,12 @@ void RequestBodyFramer::Start(const LineList& lines, bool mayCarryBody) {
           Trim(comma == std::string_view::npos ? value : value.substr(comma + 1)) == "chunked";
     }
   }
+  lengthOverridden = encodingSeen && lengthSeen;
   if (encodingSeen) {
     // The encoding decides over any length; an encoding other than chunked runs to the end.
     if (chunked) {
       framing = BodyFraming::kChunked;
-      step = ChunkStep::kSize;
-      sizeDigits = false;
+      chunks.Start();
     } else {
       framing = BodyFraming::kUnframed;
     }
@@ -103,7 +100,7 @@ bool RequestBodyFramer::InBody() const {
     case BodyFraming::kLength:
       return remaining > 0;
     case BodyFraming::kChunked:
-      return step != ChunkStep::kDone;
+      return !chunks.Done();
     case BodyFraming::kUnframed:
       return true;
   }
@@ -119,81 +116,17 @@ size_t RequestBodyFramer::Take(std::string_view bytes) {
       remaining -= taken;
       return taken;
     }
-    case BodyFraming::kChunked:
-      return TakeChunked(bytes);
+    case BodyFraming::kChunked: {
+      const size_t taken = chunks.Take(bytes);
+      if (chunks.Unreadable()) {
+        framing = BodyFraming::kUnframed;  // from here nothing is known of the framing
+      }
+      return taken;
+    }
     case BodyFraming::kUnframed:
       return bytes.size();
   }
   return 0;
-}
-
-size_t RequestBodyFramer::TakeChunked(std::string_view bytes) {
-  size_t i = 0;
-  while (i < bytes.size() && step != ChunkStep::kDone) {
-    const char c = bytes[i];
-    switch (step) {
-      case ChunkStep::kSize: {
-        const int digit = HexDigitValue(c);
-        if (digit >= 0) {
-          if (remaining > (std::numeric_limits<uint64_t>::max() >> 4)) {
-            framing = BodyFraming::kUnframed;  // a size no body could have
-            return bytes.size();
-          }
-          remaining = remaining * 16 + static_cast<uint64_t>(digit);
-          sizeDigits = true;
-          ++i;
-          break;
-        }
-        if (!sizeDigits) {
-          // Not a chunk size: from here nothing is known of the framing.
-          framing = BodyFraming::kUnframed;
-          return bytes.size();
-        }
-        step = ChunkStep::kExtension;  // the byte is looked at again there
-        break;
-      }
-      case ChunkStep::kExtension:
-        ++i;
-        if (c == '\n') {
-          sizeDigits = false;
-          trailerLineText = false;
-          step = remaining == 0 ? ChunkStep::kTrailer : ChunkStep::kData;
-        }
-        break;
-      case ChunkStep::kData: {
-        const size_t taken = static_cast<size_t>(std::min<uint64_t>(remaining, bytes.size() - i));
-        remaining -= taken;
-        i += taken;
-        if (remaining == 0) {
-          step = ChunkStep::kDataEnd;
-        }
-        break;
-      }
-      case ChunkStep::kDataEnd:
-        if (c == '\n') {
-          step = ChunkStep::kSize;
-        } else if (c != '\r') {
-          framing = BodyFraming::kUnframed;
-          return bytes.size();
-        }
-        ++i;
-        break;
-      case ChunkStep::kTrailer:
-        ++i;
-        if (c == '\n') {
-          if (!trailerLineText) {
-            step = ChunkStep::kDone;
-          }
-          trailerLineText = false;
-        } else if (c != '\r') {
-          trailerLineText = true;
-        }
-        break;
-      case ChunkStep::kDone:
-        break;
-    }
-  }
-  return i;
 }
 
 }  // namespace rw::proxy

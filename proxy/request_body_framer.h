@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "proxy/chunked_body_walker.h"
 #include "proxy/header_text.h"
 
 namespace rw::proxy {
@@ -32,17 +33,15 @@ class RequestBodyFramer {
   BodyFraming Framing() const { return framing; }
   // True while body bytes are still expected (always for kUnframed).
   bool InBody() const;
+  // True when the header named both a Transfer-Encoding and a Content-Length: the coding decides,
+  // and the length must not reach the server, which might read the body by it instead.
+  bool LengthOverridden() const { return lengthOverridden; }
 
  private:
-  enum class ChunkStep { kSize, kExtension, kData, kDataEnd, kTrailer, kDone };
-
-  size_t TakeChunked(std::string_view bytes);
-
   BodyFraming framing = BodyFraming::kNone;
-  uint64_t remaining = 0;  // kLength: bytes left; kChunked: bytes left of the current chunk
-  ChunkStep step = ChunkStep::kDone;
-  bool sizeDigits = false;       // kSize: a hex digit has been seen
-  bool trailerLineText = false;  // kTrailer: the current line has more than line-end bytes
+  uint64_t remaining = 0;  // kLength: bytes left
+  ChunkedBodyWalker chunks;
+  bool lengthOverridden = false;
 };
 
 }  // namespace rw::proxy

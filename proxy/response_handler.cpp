@@ -28,20 +28,21 @@ bool IsLineNamed(const std::string& line, std::string_view lowerName) {
   return HeaderValueIfNamed(ToLower(line), lowerName, &value);
 }
 
-// A decoded body is sent with its length: the line named Transfer-Encoding becomes a
-// Content-Length line, and a Content-Length the server sent beside it (which the coding
-// overrides) goes, so the browser never sees two lengths. The header's end is added when the
-// lines are joined, so a replaced or removed last line loses nothing.
+// A decoded body is sent with its length: the first line named Transfer-Encoding becomes a
+// Content-Length line, and further codings and a Content-Length the server sent beside them
+// (which the coding overrides) go, so the browser sees one framing only. The header's end is
+// added when the lines are joined, so a replaced or removed last line loses nothing.
 void LengthInsteadOfCoding(LineList& lines, size_t length) {
   bool replaced = false;
   for (auto line = lines.begin(); line != lines.end();) {
-    if (!replaced && IsLineNamed(*line, "transfer-encoding")) {
+    const bool coding = IsLineNamed(*line, "transfer-encoding");
+    if (coding && !replaced) {
       char text[48];
       std::snprintf(text, sizeof(text), "Content-Length: %zu\n", length);
       *line = text;
       replaced = true;
       ++line;
-    } else if (IsLineNamed(*line, "content-length")) {
+    } else if (coding || IsLineNamed(*line, "content-length")) {
       line = lines.erase(line);
     } else {
       ++line;
@@ -77,6 +78,9 @@ bool ResponseHandler::StreamsUnchanged() const {
 }
 
 int64_t ResponseHandler::RemainingBodyBytes() const {
+  if (current.walkChunks && !current.chunks.Unreadable()) {
+    return static_cast<int64_t>(current.chunks.DataLeft());
+  }
   if (current.action == BodyAction::kTunnel || current.info.contentLength == -1) {
     return -1;
   }
@@ -89,7 +93,10 @@ void ResponseHandler::AccountStreamedBytes(size_t count) {
   }
   current.sniffed = true;
   current.bodyBytes += static_cast<int64_t>(count);
-  if (current.info.contentLength != -1 && current.bodyBytes >= current.info.contentLength) {
+  if (current.walkChunks) {
+    current.chunks.SkipData(count);
+  }
+  if (BodyComplete()) {
     Finish();
   }
 }
@@ -187,23 +194,28 @@ void ResponseHandler::SwitchToTunnel() {
 void ResponseHandler::ChooseBodyAction() {
   ResponseHeaderInfo& info = current.info;
   const int32_t status = current.statusCode;
-  if (status >= 300 || status == 204) {
-    // No body worth holding, and nothing to decode: sent as it comes.
-    info.contentClass = kClassOther;
-    info.chunked = false;
+  if (info.chunked) {
+    // The coding, not a length named beside it, says where the body ends.
+    info.contentLength = -1;
   }
-  if ((info.contentClass & kClassText) == 0) {
-    info.chunked = false;
-  }
-  if (headRequest) {
-    // No body follows, whatever the header says about one.
+  if (headRequest || status == 204 || status == 304) {
+    // No body follows, whatever the header says about one: the response ends with its header.
     info.chunked = false;
     current.action = BodyAction::kHoldText;
     Finish();
     return;
   }
+  if (status >= 300) {
+    // No body worth holding, and nothing to decode: sent as it comes.
+    info.contentClass = kClassOther;
+  }
   if ((info.contentClass & kClassText) == 0) {
     current.action = BodyAction::kStream;
+    current.walkChunks = info.chunked;
+    if (info.chunked) {
+      current.chunks.Start();
+    }
+    info.chunked = false;
     SendHeader();
   } else if (info.chunked) {
     current.action = BodyAction::kDecodeChunked;
@@ -252,6 +264,9 @@ void ResponseHandler::SniffFirstBytes() {
 
 void ResponseHandler::StreamOrHold() {
   if (current.action == BodyAction::kStream) {
+    if (current.walkChunks) {
+      current.chunks.Take(buffer.View());
+    }
     current.bodyBytes += static_cast<int64_t>(buffer.Size());
     ForwardBuffer();
   } else {
@@ -260,9 +275,16 @@ void ResponseHandler::StreamOrHold() {
       ReleaseHeld();
     }
   }
-  if (current.info.contentLength != -1 && current.bodyBytes >= current.info.contentLength) {
+  if (BodyComplete()) {
     Finish();
   }
+}
+
+bool ResponseHandler::BodyComplete() const {
+  if (current.walkChunks) {
+    return current.chunks.Done();
+  }
+  return current.info.contentLength != -1 && current.bodyBytes >= current.info.contentLength;
 }
 
 void ResponseHandler::CompleteChunkedBody() {
@@ -322,6 +344,14 @@ void ResponseHandler::ReleaseHeld() {
       text.append(held.substr(chunked.decodedStart, decodedSize));
     }
     text.append(held.substr(chunked.rawStart));
+    // The rest keeps its chunks: they are followed from here to find where the body ends.
+    current.walkChunks = true;
+    if (chunked.rawStart > 0) {
+      current.chunks.StartAfterData();
+    } else {
+      current.chunks.Start();
+    }
+    current.chunks.Take(held.substr(chunked.rawStart));
     buffer.Clear();
     output.SendToBrowser(text);
     current.info.chunked = false;
@@ -361,6 +391,7 @@ void ResponseHandler::Finish() {
     SendHeader();
   }
   Reset();
+  output.ResponseEnded();
 }
 
 }  // namespace rw::proxy

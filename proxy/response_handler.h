@@ -9,6 +9,7 @@
 
 #include "proxy/byte_buffer.h"
 #include "proxy/chunk_decoder.h"
+#include "proxy/chunked_body_walker.h"
 #include "proxy/header_end_scanner.h"
 #include "proxy/header_text.h"
 #include "proxy/response_header_info.h"
@@ -25,6 +26,9 @@ class ResponseOutput {
   virtual void SendGatheredToBrowser(std::string_view head, std::string_view body);
   // Bytes the proxy itself adds to the response buffer, captured as response data.
   virtual void CaptureResponseBytes(std::string_view bytes) = 0;
+  // The response in progress is over: its length was reached, its last chunk came, it has no
+  // body, or the server closed. Called once its bytes have been handed to SendToBrowser.
+  virtual void ResponseEnded() {}
 };
 
 // What happens to the bytes of the response in progress.
@@ -64,12 +68,13 @@ class ResponseHandler {
 
   // Called after each server read that left bytes in the buffer.
   ServerDataOutcome HandleServerData();
-  // Sends whatever is held for the browser and resets for the next response.
+  // Sends whatever is held for the browser, resets for the next response and reports the end.
   void Finish();
   // True when the next server bytes would go to the browser unchanged: a tunnel, or a streamed
   // body with nothing buffered. The connection may then move them itself (AccountStreamedBytes).
   bool StreamsUnchanged() const;
-  // Body bytes still expected before the response is finished by its length; -1 when unknown.
+  // Body bytes that may still come before the response ends or framing must be read: the rest of
+  // its length, or of a streamed chunk's data (0 at a chunk's framing); -1 when unbounded.
   int64_t RemainingBodyBytes() const;
   // `count` body bytes went to the browser without passing through the buffer.
   void AccountStreamedBytes(size_t count);
@@ -94,6 +99,9 @@ class ResponseHandler {
     bool sniffed = false;     // the first body bytes have been looked at
     LineList header;          // header lines not yet sent to the browser
     ChunkedProgress chunked;  // where decoding a chunked text body in the buffer stands
+    // A streamed chunked body: its chunks are followed, not decoded, to find where it ends.
+    bool walkChunks = false;
+    ChunkedBodyWalker chunks;
     HeaderEndScanner headerEnd;
   };
 
@@ -106,6 +114,8 @@ class ResponseHandler {
   bool DecodeChunkStage();
   void SniffFirstBytes();
   void StreamOrHold();
+  // Whether the body's framing says the response is over.
+  bool BodyComplete() const;
 
   bool ParseHeader();
   void SendHeader();

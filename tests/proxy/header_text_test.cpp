@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,30 @@ TEST(HeaderSplit, DropsLinesOfferingGzipUnlessTunnelling) {
   buffer = BufferOf(header);
   ASSERT_TRUE(SplitRequestHeader(buffer, GzipOffers::kKeep, lines));
   EXPECT_EQ(lines.size(), 3u);
+}
+
+TEST(HeaderSplit, GzipRuleDropsOnlyTheAcceptEncodingField) {
+  struct Row {
+    std::string line;
+    bool kept;
+  };
+  const std::vector<Row> rows = {
+      {"Accept-Encoding: gzip, br\r\n", false},
+      {"ACCEPT-ENCODING:gzip\r\n", false},
+      {"Accept-Encoding: br\r\n", true},
+      // Values that happen to mention the field and gzip are other fields' business.
+      {"Referer: http://x/?h=accept-encoding:gzip\r\n", true},
+      {"Cookie: seen=accept-encoding: gzip\r\n", true},
+      {"X-Accept-Encoding: gzip\r\n", true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line);
+    ByteBuffer buffer = BufferOf("GET / HTTP/1.1\r\n" + row.line + "Host: x\r\n\r\n");
+    LineList lines;
+    ASSERT_TRUE(SplitRequestHeader(buffer, GzipOffers::kDrop, lines));
+    EXPECT_EQ(std::find(lines.begin(), lines.end(), row.line) != lines.end(), row.kept);
+    EXPECT_EQ(lines.size(), row.kept ? 3u : 2u);
+  }
 }
 
 TEST(TerminateHeaderText, EndsInExactlyOneBlankLine) {

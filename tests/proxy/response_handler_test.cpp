@@ -15,6 +15,7 @@ class RecordingOutput : public ResponseOutput {
  public:
   void SendToBrowser(std::string_view bytes) override { sends.emplace_back(bytes); }
   void CaptureResponseBytes(std::string_view bytes) override { captured += bytes; }
+  void ResponseEnded() override { ++ended; }
 
   std::string All() const {
     std::string all;
@@ -26,6 +27,7 @@ class RecordingOutput : public ResponseOutput {
 
   std::vector<std::string> sends;
   std::string captured;
+  int ended = 0;
 };
 
 // Feeds each piece as one server read, as the relay loop does.
@@ -153,6 +155,10 @@ TEST(ResponseHandler, DecodedChunkedTextNamesOneLengthAndNoCoding) {
        "Access-Control-Expose-Headers: Transfer-Encoding, ETag\r\n"},
       // The coding overrides a length sent beside it: that length must not reach the browser.
       {"length beside the coding", "Content-Length: 99\r\n", ""},
+      // The first coding line becomes the length; a repeated one must not survive beside it.
+      {"coding named twice", "Transfer-Encoding: chunked\r\n", ""},
+      {"coding named twice around a length",
+       "Transfer-Encoding: chunked\r\nContent-Length: 7\r\nTRANSFER-ENCODING: chunked\r\n", ""},
       {"none", "", ""},
   };
   for (const Row& row : rows) {
@@ -274,7 +280,9 @@ TEST(ResponseHandler, HeldChunkedTextBeyondTheCapSendsOriginalHeaderAndOneChunk)
     feeder.Read(chunk);
     ++chunks;
   }
+  EXPECT_EQ(feeder.output.ended, 0);
   feeder.Read("0\r\n\r\n");
+  EXPECT_EQ(feeder.output.ended, 1);  // the chunks passed on still show where the body ends
   // One chunk holding everything decoded, closed by the server's own line end, then the rest.
   char size[32];
   std::snprintf(size, sizeof(size), "%zx\r\n", chunks * data.size());
@@ -285,6 +293,67 @@ TEST(ResponseHandler, HeldChunkedTextBeyondTheCapSendsOriginalHeaderAndOneChunk)
   expected += "\r\n0\r\n\r\n";
   EXPECT_TRUE(feeder.output.All() == expected);
   EXPECT_EQ(feeder.output.sends.back(), "0\r\n\r\n");
+}
+
+// Each response reports its end exactly once, with its last byte and not before: the exchange
+// ends there, not when the browser's next request comes.
+TEST(ResponseHandler, ResponseEndsWithItsLastByteWhateverItsFraming) {
+  struct Row {
+    std::string name;
+    std::string response;
+    bool head = false;
+  };
+  const std::string image = "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\n";
+  const std::string chunks = "5\r\nhello\r\n3;x=1\r\nabc\r\n0\r\nTrailer: t\r\n\r\n";
+  const std::vector<Row> rows = {
+      {"held text by length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"},
+      {"held chunked text",
+       "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n" + chunks},
+      {"streamed by length", image + "Content-Length: 5\r\n\r\n\x89PNG!"},
+      {"streamed chunked", image + "Transfer-Encoding: chunked\r\n\r\n" + chunks},
+      // The coding decides: the length beside it would end the body after three bytes.
+      {"streamed chunked with a length",
+       image + "Content-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n" + chunks},
+      {"chunked error page",
+       "HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n" +
+           chunks},
+      {"no content", "HTTP/1.1 204 No Content\r\nContent-Length: 12\r\n\r\n"},
+      // Its length describes the cached resource; no body follows.
+      {"not modified", "HTTP/1.1 304 Not Modified\r\nContent-Length: 12\r\n\r\n"},
+      {"head", "HTTP/1.1 200 OK\r\nContent-Length: 12\r\n\r\n", true},
+  };
+  for (const Row& row : rows) {
+    // Every split into two reads: the end is found wherever the last read begins.
+    for (size_t at = 1; at < row.response.size(); ++at) {
+      SCOPED_TRACE(row.name + " split at " + std::to_string(at));
+      Feeder feeder;
+      feeder.handler.SetHeadRequest(row.head);
+      feeder.Read(row.response.substr(0, at));
+      ASSERT_EQ(feeder.output.ended, 0);
+      feeder.Read(row.response.substr(at));
+      ASSERT_EQ(feeder.output.ended, 1);
+      if (row.name.find("streamed") != std::string::npos) {
+        EXPECT_EQ(feeder.output.All(), row.response);  // relayed unchanged
+      }
+      EXPECT_EQ(feeder.handler.Action(), BodyAction::kAwaitingHeader);
+    }
+  }
+}
+
+// A streamed chunked body moved without being looked at may run only to the end of a chunk's
+// data: the framing after it must be read to find the body's end.
+TEST(ResponseHandler, StreamedChunkedBodyBoundsWhatMayPassUnseen) {
+  Feeder feeder;
+  feeder.Read(
+      "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: 9\r\n"
+      "Transfer-Encoding: chunked\r\n\r\n1000\r\nab");
+  EXPECT_EQ(feeder.handler.RemainingBodyBytes(), 0x1000 - 2);
+  ASSERT_TRUE(feeder.handler.StreamsUnchanged());
+  feeder.handler.AccountStreamedBytes(0x1000 - 2);
+  EXPECT_EQ(feeder.handler.RemainingBodyBytes(), 0);
+  EXPECT_EQ(feeder.output.ended, 0);
+  feeder.Read("\r\n0\r\n\r\n");
+  EXPECT_EQ(feeder.output.ended, 1);
 }
 
 }  // namespace

@@ -1,0 +1,98 @@
+#include "proxy/chunked_body_walker.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "capture/text_steps.h"
+
+namespace rw::proxy {
+
+using capture::HexDigitValue;
+
+void ChunkedBodyWalker::Start() {
+  step = Step::kSize;
+  remaining = 0;
+  sizeDigits = false;
+  trailerLineText = false;
+}
+
+void ChunkedBodyWalker::StartAfterData() {
+  Start();
+  step = Step::kDataEnd;
+}
+
+void ChunkedBodyWalker::SkipData(uint64_t count) {
+  if (step != Step::kData) {
+    return;
+  }
+  remaining -= std::min(count, remaining);
+  if (remaining == 0) {
+    step = Step::kDataEnd;
+  }
+}
+
+size_t ChunkedBodyWalker::Take(std::string_view bytes) {
+  size_t i = 0;
+  while (i < bytes.size() && step != Step::kDone) {
+    const char c = bytes[i];
+    switch (step) {
+      case Step::kSize: {
+        const int digit = HexDigitValue(c);
+        if (digit >= 0) {
+          if (remaining > (std::numeric_limits<uint64_t>::max() >> 4)) {
+            step = Step::kUnreadable;  // a size no body could have
+            break;
+          }
+          remaining = remaining * 16 + static_cast<uint64_t>(digit);
+          sizeDigits = true;
+          ++i;
+          break;
+        }
+        // Not a chunk size: from here nothing is known of the framing.
+        step = sizeDigits ? Step::kExtension : Step::kUnreadable;  // looked at again there
+        break;
+      }
+      case Step::kExtension:
+        ++i;
+        if (c == '\n') {
+          sizeDigits = false;
+          trailerLineText = false;
+          step = remaining == 0 ? Step::kTrailer : Step::kData;
+        }
+        break;
+      case Step::kData: {
+        const size_t taken = static_cast<size_t>(std::min<uint64_t>(remaining, bytes.size() - i));
+        i += taken;
+        SkipData(taken);
+        break;
+      }
+      case Step::kDataEnd:
+        if (c == '\n') {
+          step = Step::kSize;
+        } else if (c != '\r') {
+          step = Step::kUnreadable;
+          break;
+        }
+        ++i;
+        break;
+      case Step::kTrailer:
+        ++i;
+        if (c == '\n') {
+          if (!trailerLineText) {
+            step = Step::kDone;
+          }
+          trailerLineText = false;
+        } else if (c != '\r') {
+          trailerLineText = true;
+        }
+        break;
+      case Step::kUnreadable:
+        return bytes.size();
+      case Step::kDone:
+        break;
+    }
+  }
+  return i;
+}
+
+}  // namespace rw::proxy
