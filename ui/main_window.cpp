@@ -171,22 +171,25 @@ bool MainWindow::WriteFinalLogs() {
   if (!store.AutoLog() || store.WriteLogs(true)) {
     return true;
   }
-  settingsPage->AutoLogStopped();
-  if (askOnFailedLogs) {
-    // No upkeep while the user decides: with auto-logging now off it would trim the very data
-    // the question is about.
-    const bool wasRunning = std::exchange(tickRunning, true);
-    const bool exitAnyway = context.boxes.ExitAnyway(
-        this, tr("Log File failed\n\nThe captured data has not been written to the log files and "
-                 "is lost if Relaywatch exits now.\n\nCancel keeps the window and the data: "
-                 "correct the Log Directory, Apply, then use Log and Clear."));
-    tickRunning = wasRunning;
-    if (!exitAnyway) {
-      return false;
-    }
-  }
   finalLogsFailed = true;
-  return true;
+  settingsPage->AutoLogStopped();
+  if (!askOnFailedLogs) {
+    return true;
+  }
+  // No upkeep while the user decides: with auto-logging now off it would trim the very data the
+  // question is about.
+  const bool wasRunning = std::exchange(tickRunning, true);
+  const bool exitAnyway = context.boxes.ExitAnyway(
+      this, tr("Log File failed\n\nThe captured data has not been written to the log files and is "
+               "lost if Relaywatch exits now.\n\nCancel keeps the window and the data: correct "
+               "the Log Directory, Apply, then use Log and Clear."));
+  tickRunning = wasRunning;
+  // A stop signal or a fatal error that came while the box was up ends the run all the same.
+  if (exitAnyway || !askOnFailedLogs) {
+    return true;
+  }
+  finalLogsFailed = false;  // the run goes on with the data still held
+  return false;
 }
 
 void MainWindow::CloseWithoutAsking() {
@@ -195,9 +198,20 @@ void MainWindow::CloseWithoutAsking() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (!ended && !WriteFinalLogs()) {
+  if (writingFinalLogs) {
+    // A close from inside the final pass's boxes (a stop signal): the pass under way decides, and
+    // CloseWithoutAsking has already told it not to ask.
     event->ignore();
     return;
+  }
+  if (!ended) {
+    writingFinalLogs = true;
+    const bool endRun = WriteFinalLogs();
+    writingFinalLogs = false;
+    if (!endRun) {
+      event->ignore();
+      return;
+    }
   }
   const bool first = !ended;
   EndRun();

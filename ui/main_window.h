@@ -90,6 +90,7 @@ class MainWindow : public QWidget {
   bool tickRunning = false;
   bool ended = false;
   bool askOnFailedLogs = true;
+  bool writingFinalLogs = false;
   bool finalLogsFailed = false;
 };
 

@@ -331,6 +331,25 @@ TEST_F(UnwritableLogsTest, ClosingWithoutAskingStillCountsTheFailure) {
   }
 }
 
+// A stop signal that arrives while the question is up ends the run whatever the answer, and the
+// failure is not lost.
+TEST_F(UnwritableLogsTest, AStopSignalDuringTheQuestionEndsTheRunAsFailed) {
+  OpenAutoLogging();
+  AddConversation(1, 100);
+  QSignalSpy ended(window.get(), &MainWindow::RunEnded);
+  boxes.exitAnyway = false;
+  boxes.whileOpen = [&] {
+    if (boxes.boxes.back().kind == Box::kExitAnyway) {
+      window->CloseWithoutAsking();
+    }
+  };
+  window->close();
+  boxes.whileOpen = nullptr;
+  EXPECT_EQ(ended.count(), 1);
+  EXPECT_TRUE(window->FinalLogsFailed());
+  EXPECT_EQ(detail->closing, 1);
+}
+
 TEST(DesktopRunnerExitStatus, OneWhenDataWasLostOrMemoryRanOut) {
   app::ProxyApp::FinalLogPass written;
   app::ProxyApp::FinalLogPass failed;
