@@ -123,6 +123,9 @@ TEST_F(DetailPageTest, ColumnsFitTheirTextAndTheFirstTakesTheSpareWidth) {
   EXPECT_EQ(DetailListModel::WidestValue(DetailListModel::kId), "999999");
   checkFits("as it opens");
 
+  // A refresh replaces the rows, not the fit.
+  fixture.Add(kRequest, kResponse);
+  page.Refresh();
   list->resize(1200, 300);
   checkFits("on a wide list");
   EXPECT_EQ(sum(), list->viewport()->width());
