@@ -4,12 +4,12 @@
 
 namespace rw::app {
 
-std::string LogNow(capture::ConversationStore& store) {
+LogNowMessage LogNow(capture::ConversationStore& store) {
   if (!store.WriteLogs(true)) {
-    return "Log File failed";
+    return {false, "Log File failed"};
   }
-  return "2 Log files saved:  \n" + store.TextLogName() + "  (Full Text)\n" + store.CsvLogName() +
-         "  (Stats)";
+  return {true, "2 Log files saved:  \n" + store.TextLogName() + "  (Full Text)\n" +
+                    store.CsvLogName() + "  (Stats)"};
 }
 
 }  // namespace rw::app

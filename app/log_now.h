@@ -10,8 +10,13 @@ class ConversationStore;
 
 namespace rw::app {
 
+struct LogNowMessage {
+  bool written = false;
+  std::string text;
+};
+
 // Runs a forced log pass and returns the message for the user: the two file names on success,
 // "Log File failed" otherwise (the store has already named the file that would not open).
-std::string LogNow(capture::ConversationStore& store);
+LogNowMessage LogNow(capture::ConversationStore& store);
 
 }  // namespace rw::app

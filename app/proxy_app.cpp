@@ -34,7 +34,15 @@ bool ProxyApp::ApplySettings(SettingsForm& applied, ApplyOptions options) {
   if (options.save) {
     applied.Save(settings);
   }
-  return options.listen ? listener->StartListening() : true;
+  if (!options.listen) {
+    return true;
+  }
+  const bool listening = listener->StartListening();
+  if (!listening) {
+    // The address and port were not taken up: the label must not claim them.
+    applied.listeningLabel = SettingsForm::kNoneLabel;
+  }
+  return listening;
 }
 
 bool ProxyApp::Upkeep(UpkeepKind kind) {

@@ -39,8 +39,8 @@ class ProxyApp {
   void LoadSettings();
 
   // Puts `form` into force, then saves it and (re)starts the listener as `options` say. Returns
-  // whether the listener is accepting (failures were reported through the error sink); true when
-  // not asked to listen.
+  // whether the listener is accepting (failures were reported through the error sink, and the
+  // form's listening label then reads "None"); true when not asked to listen.
   bool ApplySettings(SettingsForm& form, ApplyOptions options);
 
   // The store upkeep: write the logs when auto-logging, else drop the oldest data. False when a

@@ -50,8 +50,13 @@ void NormaliseField(const Setting& setting, std::string& text) {
       text = capture::Trim(text);
       break;
     case SettingRule::kNumber:
-    case SettingRule::kLimit:
       NumberField(text);
+      break;
+    case SettingRule::kLimit:
+      // The field shows what is in force, not the text that was typed: "1" would read 1 while
+      // 4 is used, "abc" would read empty while 8 is.
+      NumberField(text);
+      text = TextInForce(setting, text);
       break;
     case SettingRule::kFlag:
     case SettingRule::kAsTyped:

@@ -26,9 +26,12 @@ class SettingsForm {
   std::string logDir;
   std::string maxMB;
   bool autoLog = false;
+  // What a value label shows before the first Apply, and the listening label while nothing
+  // listens.
+  static constexpr const char* kNoneLabel = "None";
   // The two value labels, derived by Apply.
-  std::string listeningLabel = "None";
-  std::string proxyLabel = "None";
+  std::string listeningLabel = kNoneLabel;
+  std::string proxyLabel = kNoneLabel;
 
   // Defaults into the fields: address, port, empty proxy, current directory, limit 8.
   // The auto-logging box is left as it is.
@@ -39,7 +42,8 @@ class SettingsForm {
   void Load(const SettingsStore& settings, capture::ConversationStore& store);
 
   // Normalises the fields and puts them into force: listen and proxy settings, the store's limit,
-  // auto-logging and log directory; zeroes the Sent and Received totals; sets the labels.
+  // auto-logging and log directory; zeroes the Sent and Received totals; sets the labels. The
+  // limit field is left showing the limit in force.
   void Apply(proxy::ProxySettings& proxy, capture::ConversationStore& store);
 
   // Writes the seven values as Apply left them (the limit as it is in force).

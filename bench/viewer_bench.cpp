@@ -36,6 +36,8 @@ class Quiet : public MessagePresenter,
               public proxy::ListenerErrorSink {
  public:
   void Message(QWidget*, const QString&) override {}
+  void Information(QWidget*, const QString&) override {}
+  bool ExitAnyway(QWidget*, const QString&) override { return true; }
   void Error(QWidget*, const QString&) override {}
   void Fatal(QWidget*, const QString&) override {}
   void OpenHelp() override {}

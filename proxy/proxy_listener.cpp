@@ -12,7 +12,6 @@
 namespace rw::proxy {
 namespace {
 
-constexpr uint32_t kInvalidArgumentCode = 10022;
 constexpr auto kPauseAfterFailure = std::chrono::milliseconds(100);
 
 }  // namespace
@@ -92,14 +91,16 @@ bool ProxyListener::Start(bool ephemeralPort) {
   if (!bound.Ok()) {
     context.SetListenerRunning(false);
     errors.ListenFailed(port, bound.errorNumber);
-    errors.ShowError("Error creating listen socket.\n\n" + SocketErrorText(kInvalidArgumentCode));
+    errors.ShowError("Error creating listen socket.\n\n" +
+                     ListenErrorText(port, bound.errorNumber));
     return false;
   }
   platform::SysCallResult listened = platform::Listen(socket);
   if (!listened.Ok()) {
     context.SetListenerRunning(false);
     errors.ListenFailed(port, listened.errorNumber);
-    errors.ShowError("Error creating listen socket.\n\n" + ErrnoErrorText(listened.errorNumber));
+    errors.ShowError("Error creating listen socket.\n\n" +
+                     ListenErrorText(port, listened.errorNumber));
     return false;
   }
   platform::SysCallResult localPort = platform::LocalPort(socket);

@@ -1,7 +1,10 @@
 #include "proxy/socket_error_text.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
+#include "platform/error_text.h"
 #include "platform/winsock_codes.h"
 
 namespace rw::proxy {
@@ -32,16 +35,27 @@ constexpr ErrorText kTexts[] = {
     {10058, "The socket has been shut down."},
 };
 
+// Codes whose table text describes another call's failure (a send to a broadcast address, a bad
+// buffer, a socket used before its bind); for a failed bind or listen they would mislead.
+constexpr uint32_t kNotListenTexts[] = {10013, 10014, 10022};
+
+const char* TableText(uint32_t winsockCode) {
+  for (const ErrorText& entry : kTexts) {
+    if (entry.code == winsockCode) {
+      return entry.text;
+    }
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 std::string SocketErrorText(uint32_t winsockCode) {
   if (winsockCode == 0) {
     return std::string();
   }
-  for (const ErrorText& entry : kTexts) {
-    if (entry.code == winsockCode) {
-      return entry.text;
-    }
+  if (const char* text = TableText(winsockCode)) {
+    return text;
   }
   char text[80];
   std::snprintf(text, sizeof(text), "Winsock error = (%u)", winsockCode);
@@ -50,6 +64,22 @@ std::string SocketErrorText(uint32_t winsockCode) {
 
 std::string ErrnoErrorText(int errorNumber) {
   return SocketErrorText(platform::WinsockCodeFromErrno(errorNumber));
+}
+
+std::string ListenErrorText(int port, int errorNumber) {
+  if (port == 0) {
+    return "No port is set: enter a port from 1 to 65535.";
+  }
+  if (port < 1 || port > 65535) {
+    return "The port " + std::to_string(port) + " is not between 1 and 65535.";
+  }
+  const uint32_t code = platform::WinsockCodeFromErrno(errorNumber);
+  const char* text = TableText(code);
+  if (text != nullptr && std::find(std::begin(kNotListenTexts), std::end(kNotListenTexts), code) ==
+                             std::end(kNotListenTexts)) {
+    return text;
+  }
+  return platform::ErrorText(errorNumber) + " (port " + std::to_string(port) + ")";
 }
 
 }  // namespace rw::proxy

@@ -65,7 +65,7 @@ void CapturedTextView::CopyAllAndSay(MessagePresenter& boxes, QWidget* owner) {
     copied = CopyAll();
   }
   if (copied) {
-    boxes.Message(owner, tr("Text in display window has been copied to clipboard"));
+    boxes.Information(owner, tr("Text in display window has been copied to clipboard"));
   }
 }
 

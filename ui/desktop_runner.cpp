@@ -28,6 +28,11 @@ bool DesktopRunner::DisplayAvailable(const Environment& environment) {
   return false;
 }
 
+int DesktopRunner::ExitStatus(bool fatalSeen, bool windowLogsFailed,
+                              const app::ProxyApp::FinalLogPass& shutdownPass) {
+  return fatalSeen || windowLogsFailed || !shutdownPass.written ? 1 : 0;
+}
+
 int DesktopRunner::Run(int& argc, char** argv) {
   platform::IgnoreSigpipe();
   platform::RaiseOpenFileLimit();
@@ -51,6 +56,7 @@ int DesktopRunner::Run(int& argc, char** argv) {
   app->Settings().EnsureSettingsKey();
 
   UiContext context{*app, boxes, help};
+  bool windowLogsFailed = false;
   {
     MainWindow window(context);
     reporter->SetWindow(&window);
@@ -68,17 +74,27 @@ int DesktopRunner::Run(int& argc, char** argv) {
                                                       QSocketNotifier::Read);
       QObject::connect(stopSignals.get(), &QSocketNotifier::activated, &window, [&window] {
         if (platform::StopSignalPipe::Take()) {
-          window.close();
+          window.CloseWithoutAsking();
         }
       });
     }
     window.show();
     QApplication::exec();
     reporter->SetWindow(nullptr);
+    windowLogsFailed = window.FinalLogsFailed();
   }
 
-  const int exitCode = reporter->FatalSeen() ? 1 : 0;
-  if (!app->Shutdown(std::chrono::seconds(5))) {
+  if (windowLogsFailed) {
+    std::fprintf(stderr, "relaywatch: Log File failed: the captured data was not saved\n");
+  }
+  const bool drained = app->Shutdown(std::chrono::seconds(5));
+  const app::ProxyApp::FinalLogPass& lastPass = app->LastFinalLogPass();
+  if (!lastPass.written) {
+    std::fprintf(stderr, "relaywatch: Log File failed: %lld exchanges were not saved\n",
+                 static_cast<long long>(lastPass.unsaved));
+  }
+  const int exitCode = ExitStatus(reporter->FatalSeen(), windowLogsFailed, lastPass);
+  if (!drained) {
     std::fprintf(stderr, "relaywatch: some connections did not end in time\n");
     // Their threads still use the store, the engine and the reporter: end the process here (the
     // logs are closed) rather than let the application and its objects be torn down under them.

@@ -4,6 +4,8 @@
 
 #include <functional>
 
+#include "app/proxy_app.h"
+
 namespace rw::ui {
 
 class DesktopRunner {
@@ -15,8 +17,13 @@ class DesktopRunner {
   static bool DisplayAvailable(const Environment& environment);
 
   // Blocks until the window is closed. Returns the process exit code: 0 after an orderly end,
-  // 1 when exhausted memory ended the run.
+  // 1 when exhausted memory ended the run or captured data could not be written to the logs.
   static int Run(int& argc, char** argv);
+
+  // The exit code from how the run ended: the window's close pass and the shutdown's pass (which
+  // writes what arrived after the window's, and runs only when that one succeeded).
+  static int ExitStatus(bool fatalSeen, bool windowLogsFailed,
+                        const app::ProxyApp::FinalLogPass& shutdownPass);
 };
 
 }  // namespace rw::ui

@@ -34,6 +34,13 @@ QIcon Triangle(const QColor& colour, bool pointsRight) {
 const char* const kHeadings[DetailListModel::kColumnCount] = {
     "Verb / Response", "ID", "Bytes", "Time/Connect", "Time/Data", "Time/Total"};
 constexpr int kWidths[DetailListModel::kColumnCount] = {110, 50, 50, 80, 80, 80};
+const char* const kWidestValues[DetailListModel::kColumnCount] = {
+    "GET http://www.example.com/ HTTP/1.1",
+    "999999",
+    "99999999",
+    "9999.999",
+    "9999.999",
+    "9999.999"};
 
 Qt::Alignment AlignmentOf(int column) {
   return (column == DetailListModel::kFirstLine || column == DetailListModel::kId)
@@ -55,6 +62,11 @@ QIcon DetailListModel::ResponseIcon() {
 
 int DetailListModel::ColumnWidth(int column) {
   return column >= 0 && column < kColumnCount ? kWidths[column] : 0;
+}
+
+QString DetailListModel::WidestValue(int column) {
+  return column >= 0 && column < kColumnCount ? QString::fromLatin1(kWidestValues[column])
+                                              : QString();
 }
 
 void DetailListModel::Reset(std::vector<app::DetailRow> newRows) {

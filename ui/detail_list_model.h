@@ -22,8 +22,11 @@ class DetailListModel : public QAbstractTableModel {
   // Replaces every row at once (an empty vector removes them all with their handles).
   void Reset(std::vector<app::DetailRow> newRows);
   const app::DetailRow& Row(int row) const { return rows.at(static_cast<size_t>(row)); }
-  // The width in pixels each column starts with.
+  // The column's width in pixels at 96 dots per inch: a minimum.
   static int ColumnWidth(int column);
+  // The widest value the column is expected to show, to size it by: a request line for a site's
+  // root, a six-digit id, a size of some 100 MB, a time of hours.
+  static QString WidestValue(int column);
 
   // The small images: a dark blue triangle pointing right for requests, a red one pointing left
   // for responses.

@@ -3,13 +3,16 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
+#include <QEvent>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelection>
 #include <QMenu>
 #include <QPushButton>
+#include <QStyle>
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -18,6 +21,7 @@
 
 #include "app/case_folding.h"
 #include "app/curl_command.h"
+#include "app/detail_column_widths.h"
 #include "app/detail_row.h"
 #include "capture/har_builder.h"
 #include "ui/captured_text_view.h"
@@ -70,9 +74,16 @@ DetailPage::DetailPage(UiContext& context, QWidget* parent)
   list->setIconSize(QSize(16, 16));
   list->header()->setStretchLastSection(false);
   list->header()->setSectionsMovable(false);
-  for (int column = 0; column < DetailListModel::kColumnCount; ++column) {
-    list->header()->resizeSection(column, DetailListModel::ColumnWidth(column));
-  }
+  list->header()->setSectionResizeMode(QHeaderView::Interactive);
+  FitColumns();
+  // A column the user has sized stays as sized: the fit no longer follows the list's width.
+  connect(list->header(), &QHeaderView::sectionResized, this, [this] {
+    if (!fittingColumns) {
+      userSizedColumns = true;
+    }
+  });
+  list->installEventFilter(this);
+  list->viewport()->installEventFilter(this);
   // The selection stays as visible when the list loses the focus.
   QPalette palette = list->palette();
   for (const QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText}) {
@@ -112,6 +123,46 @@ DetailPage::DetailPage(UiContext& context, QWidget* parent)
   // Double-click, or Enter on a row.
   connect(list, &QAbstractItemView::activated, this, &DetailPage::Show);
   connect(list, &QWidget::customContextMenuRequested, this, &DetailPage::ShowContextMenu);
+}
+
+void DetailPage::FitColumns() {
+  if (userSizedColumns) {
+    return;
+  }
+  const QFontMetrics metrics(list->font());
+  // The item view's text margin on each side, as the style draws it.
+  const int margins =
+      2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1);
+  std::vector<app::ColumnNeed> needs;
+  for (int column = 0; column < DetailListModel::kColumnCount; ++column) {
+    app::ColumnNeed need;
+    need.designWidth = DetailListModel::ColumnWidth(column);
+    need.heading = list->header()->sectionSizeHint(column);
+    need.widestValue = metrics.horizontalAdvance(DetailListModel::WidestValue(column)) + margins;
+    if (column == DetailListModel::kFirstLine) {
+      need.widestValue += list->iconSize().width() + margins;
+    }
+    needs.push_back(need);
+  }
+  const std::vector<int> widths =
+      app::DetailColumnWidths(needs, list->logicalDpiX(), list->viewport()->width());
+  fittingColumns = true;
+  for (int column = 0; column < DetailListModel::kColumnCount; ++column) {
+    list->header()->resizeSection(column, widths[static_cast<size_t>(column)]);
+  }
+  fittingColumns = false;
+}
+
+bool DetailPage::eventFilter(QObject* watched, QEvent* event) {
+  // The viewport, not the list: its width is the one the columns share, and it is only settled
+  // once the list has laid out its scroll bars.
+  const bool resized = watched == list->viewport() && event->type() == QEvent::Resize;
+  const bool restyled = watched == list && (event->type() == QEvent::FontChange ||
+                                            event->type() == QEvent::StyleChange);
+  if (resized || restyled) {
+    FitColumns();
+  }
+  return DividerPage::eventFilter(watched, event);
 }
 
 int DetailPage::PaneTop() const {
@@ -210,7 +261,7 @@ void DetailPage::Search() {
     }
     Show();
   }
-  context.boxes.Message(
+  context.boxes.Information(
       this, QStringLiteral("%1 Items Found matching: %2").arg(QString::number(count), typed));
 }
 
@@ -305,7 +356,7 @@ void DetailPage::ExportHar() {
     return;
   }
   const QString where = QDir::toNativeSeparators(path);
-  context.boxes.Message(
+  context.boxes.Information(
       this,
       result.entries == 1
           ? tr("1 conversation exported to %1").arg(where)

@@ -67,9 +67,12 @@ class DetailPage : public DividerPage {
 
  protected:
   int PaneTop() const override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void ShowContextMenu(const QPoint& position);
+  // Sizes the columns to the current font and list width, until the user sizes one.
+  void FitColumns();
   std::vector<int> SelectedRows() const;
 
   UiContext& context;
@@ -84,6 +87,8 @@ class DetailPage : public DividerPage {
   CapturedTextView* text = nullptr;
   Prompt searchPrompt;
   Prompt savePathPrompt;
+  bool fittingColumns = false;
+  bool userSizedColumns = false;
 };
 
 }  // namespace rw::ui

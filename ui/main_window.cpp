@@ -5,6 +5,7 @@
 #include <QShortcut>
 #include <QTabBar>
 #include <QTimer>
+#include <utility>
 
 #include "app/help_run_count.h"
 #include "ui/about_page.h"
@@ -104,7 +105,9 @@ void MainWindow::TimerTick() {
   }
   tickRunning = true;
   PageAt(currentTab)->TimerTick();
-  context.app.Upkeep();
+  if (!context.app.Upkeep()) {
+    ReportFailedLogPass();
+  }
   if (splashShown) {
     SplashCheck();
   }
@@ -116,8 +119,15 @@ void MainWindow::EarlyUpkeep() {
     return;
   }
   tickRunning = true;
-  context.app.Upkeep(app::ProxyApp::UpkeepKind::kEarly);
+  if (!context.app.Upkeep(app::ProxyApp::UpkeepKind::kEarly)) {
+    ReportFailedLogPass();
+  }
   tickRunning = false;
+}
+
+void MainWindow::ReportFailedLogPass() {
+  settingsPage->AutoLogStopped();
+  context.boxes.Message(this, QStringLiteral("Log File failed"));
 }
 
 void MainWindow::SplashCheck() {
@@ -151,15 +161,58 @@ void MainWindow::EndRun() {
   if (splash != nullptr) {
     splash->close();
   }
-  if (context.app.Store().AutoLog()) {
-    context.app.Store().WriteLogs(true);
-  }
   for (Page* page : pages) {
     page->Closing();
   }
 }
 
+bool MainWindow::WriteFinalLogs() {
+  capture::ConversationStore& store = context.app.Store();
+  if (!store.AutoLog() || store.WriteLogs(true)) {
+    return true;
+  }
+  finalLogsFailed = true;
+  settingsPage->AutoLogStopped();
+  if (!askOnFailedLogs) {
+    return true;
+  }
+  // No upkeep while the user decides: with auto-logging now off it would trim the very data the
+  // question is about.
+  const bool wasRunning = std::exchange(tickRunning, true);
+  const bool exitAnyway = context.boxes.ExitAnyway(
+      this, tr("Log File failed\n\nThe captured data has not been written to the log files and is "
+               "lost if Relaywatch exits now.\n\nCancel keeps the window and the data: correct "
+               "the Log Directory, Apply, then use Log and Clear."));
+  tickRunning = wasRunning;
+  // A stop signal or a fatal error that came while the box was up ends the run all the same.
+  if (exitAnyway || !askOnFailedLogs) {
+    return true;
+  }
+  finalLogsFailed = false;  // the run goes on with the data still held
+  return false;
+}
+
+void MainWindow::CloseWithoutAsking() {
+  askOnFailedLogs = false;
+  close();
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
+  if (writingFinalLogs) {
+    // A close from inside the final pass's boxes (a stop signal): the pass under way decides, and
+    // CloseWithoutAsking has already told it not to ask.
+    event->ignore();
+    return;
+  }
+  if (!ended) {
+    writingFinalLogs = true;
+    const bool endRun = WriteFinalLogs();
+    writingFinalLogs = false;
+    if (!endRun) {
+      event->ignore();
+      return;
+    }
+  }
   const bool first = !ended;
   EndRun();
   event->accept();

@@ -48,6 +48,12 @@ class MainWindow : public QWidget {
   // The store asked for its upkeep before the next tick: traffic is outrunning the timer.
   void EarlyUpkeep();
 
+  // Closes without asking about data the logs could not take: a stop signal or exhausted memory
+  // ends the run whatever the logs' state.
+  void CloseWithoutAsking();
+  // The log pass of the close failed and the run ended all the same: the data it held is lost.
+  bool FinalLogsFailed() const { return finalLogsFailed; }
+
  public slots:
   // The store was cleared: every page shows the cleared state.
   void ShowClearedState();
@@ -65,8 +71,12 @@ class MainWindow : public QWidget {
   void TabChanged(int index);
   void LayoutPages();
   void SplashCheck();
-  // Logs (when auto-logging) and the pages' closing work, done once however the run ends.
+  // The pages' closing work, done once however the run ends.
   void EndRun();
+  // The close's log pass when auto-logging. False when it failed and the user chose to stay.
+  bool WriteFinalLogs();
+  // A log pass that the window ran failed: the store has turned auto-logging off.
+  void ReportFailedLogPass();
 
   UiContext& context;
   QTabBar* tabs = nullptr;
@@ -79,6 +89,9 @@ class MainWindow : public QWidget {
   bool splashShown = false;
   bool tickRunning = false;
   bool ended = false;
+  bool askOnFailedLogs = true;
+  bool writingFinalLogs = false;
+  bool finalLogsFailed = false;
 };
 
 }  // namespace rw::ui

@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace rw::ui {
 namespace {
@@ -25,6 +26,22 @@ void MessageBoxPresenter::Message(QWidget* parent, const QString& text) {
   QMessageBox box(QMessageBox::Warning, QStringLiteral("Relaywatch"), text, QMessageBox::Ok,
                   parent);
   Run(box);
+}
+
+void MessageBoxPresenter::Information(QWidget* parent, const QString& text) {
+  QMessageBox box(QMessageBox::Information, QStringLiteral("Relaywatch"), text, QMessageBox::Ok,
+                  parent);
+  Run(box);
+}
+
+bool MessageBoxPresenter::ExitAnyway(QWidget* parent, const QString& text) {
+  QMessageBox box(QMessageBox::Warning, QStringLiteral("Relaywatch"), text, QMessageBox::Cancel,
+                  parent);
+  QPushButton* exit = box.addButton(QObject::tr("E&xit Anyway"), QMessageBox::DestructiveRole);
+  box.setDefaultButton(QMessageBox::Cancel);
+  box.setEscapeButton(QMessageBox::Cancel);
+  Run(box);
+  return box.clickedButton() == exit;
 }
 
 void MessageBoxPresenter::Error(QWidget* parent, const QString& text) {

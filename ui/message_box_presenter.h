@@ -8,6 +8,8 @@ namespace rw::ui {
 class MessageBoxPresenter : public MessagePresenter {
  public:
   void Message(QWidget* parent, const QString& text) override;
+  void Information(QWidget* parent, const QString& text) override;
+  bool ExitAnyway(QWidget* parent, const QString& text) override;
   void Error(QWidget* parent, const QString& text) override;
   void Fatal(QWidget* parent, const QString& text) override;
 };

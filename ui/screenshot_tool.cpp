@@ -29,6 +29,11 @@ namespace {
 class PrintingPresenter : public rw::ui::MessagePresenter {
  public:
   void Message(QWidget*, const QString& text) override { Print(text); }
+  void Information(QWidget*, const QString& text) override { Print(text); }
+  bool ExitAnyway(QWidget*, const QString& text) override {
+    Print(text);
+    return true;
+  }
   void Error(QWidget*, const QString& text) override { Print(text); }
   void Fatal(QWidget*, const QString& text) override { Print(text); }
 

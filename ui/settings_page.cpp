@@ -35,6 +35,15 @@ QLabel* BuddyLabel(const QString& text, QWidget* field, QWidget* parent) {
   return label;
 }
 
+// The caption of a value label. The value keeps its own text as its accessible name, so a screen
+// reader hears the value; the caption is tied to it as its label (the buddy relation), not put in
+// its place.
+QLabel* CaptionLabel(const char* text, QLabel* value, QWidget* parent) {
+  auto* label = new QLabel(QString::fromLatin1(text), parent);
+  label->setBuddy(value);
+  return label;
+}
+
 // Only a changed text is written, so unchanged labels are not repainted every tick.
 void SetTextIfChanged(QLabel* label, const std::string& text) {
   const QString value = ToQString(text);
@@ -75,9 +84,9 @@ void SettingsPage::BuildControls() {
   networkGrid->addWidget(c.proxyHost, 1, 1);
   networkGrid->addWidget(BuddyLabel(QStringLiteral("Proxy Po&rt:"), c.proxyPort, network), 1, 2);
   networkGrid->addWidget(c.proxyPort, 1, 3);
-  networkGrid->addWidget(BuddyLabel(QStringLiteral("Listening on:"), c.listening, network), 2, 0);
+  networkGrid->addWidget(CaptionLabel("Listening on:", c.listening, network), 2, 0);
   networkGrid->addWidget(c.listening, 2, 1);
-  networkGrid->addWidget(BuddyLabel(QStringLiteral("Using Proxy at:"), c.proxy, network), 2, 2);
+  networkGrid->addWidget(CaptionLabel("Using Proxy at:", c.proxy, network), 2, 2);
   networkGrid->addWidget(c.proxy, 2, 3);
   networkGrid->setColumnStretch(1, 3);
   networkGrid->setColumnStretch(3, 1);
@@ -109,7 +118,7 @@ void SettingsPage::BuildControls() {
                                                         {"Socket Count:", c.sockets},
                                                         {"In Buffer:", c.held}};
   for (const auto& [text, value] : counterRow) {
-    counters->addWidget(BuddyLabel(QString::fromLatin1(text), value, this));
+    counters->addWidget(CaptionLabel(text, value, this));
     counters->addWidget(value, 1);
   }
 
@@ -172,8 +181,7 @@ void SettingsPage::ReadForm() {
 
 void SettingsPage::Apply() {
   ReadForm();
-  // The listener reports its own failures; the labels show the configured values whatever the
-  // outcome.
+  // The listener reports its own failures; the listening label then reads "None".
   context.app.ApplySettings(context.app.Form(), {.save = true, .listen = true});
   ShowForm();
 }
@@ -203,8 +211,21 @@ void SettingsPage::Help() {
 
 void SettingsPage::LogNow() {
   WaitCursor busy;
-  const std::string message = app::LogNow(context.app.Store());
-  context.boxes.Message(window(), ToQString(message));
+  const bool wasAutoLogging = context.app.Store().AutoLog();
+  const app::LogNowMessage result = app::LogNow(context.app.Store());
+  if (result.written) {
+    context.boxes.Information(window(), ToQString(result.text));
+    return;
+  }
+  if (wasAutoLogging) {
+    AutoLogStopped();
+  }
+  context.boxes.Message(window(), ToQString(result.text));
+}
+
+void SettingsPage::AutoLogStopped() {
+  controls.autoLog->setChecked(false);
+  context.app.Form().autoLog = false;
 }
 
 void SettingsPage::RefreshStatistics() {

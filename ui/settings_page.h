@@ -28,6 +28,10 @@ class SettingsPage : public Page {
   void TimerTick() override { RefreshStatistics(); }
   void ShowClearedState() override { RefreshStatistics(); }
 
+  // A log pass failed and the store turned auto-logging off: the box is unticked to match. The
+  // saved setting is left for the user's next Apply.
+  void AutoLogStopped();
+
   // The button actions.
   void Apply();
   void Defaults();

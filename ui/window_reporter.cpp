@@ -3,6 +3,7 @@
 #include <QThread>
 #include <utility>
 
+#include "ui/main_window.h"
 #include "ui/qt_text.h"
 
 namespace rw::ui {
@@ -36,7 +37,10 @@ void WindowReporter::FatalError(const std::string& text) {
   OnGuiThread([this, message = ToQString(text)] {
     boxes.Fatal(window, message);
     // Closed from the event loop, so the page operation that ran out of memory unwinds first.
-    if (window != nullptr) {
+    // Either button ends the program: the close asks no further question.
+    if (auto* mainWindow = qobject_cast<MainWindow*>(window.data())) {
+      QMetaObject::invokeMethod(mainWindow, &MainWindow::CloseWithoutAsking, Qt::QueuedConnection);
+    } else if (window != nullptr) {
       QMetaObject::invokeMethod(window, &QWidget::close, Qt::QueuedConnection);
     }
   });

@@ -65,13 +65,49 @@ TEST(ProxyApp, BusyPortIsReportedAndNothingListens) {
   app.Form().port = std::to_string(busy.port);
   EXPECT_FALSE(app.ApplySettings(app.Form(), {.save = true, .listen = true}));
   ASSERT_EQ(reporter.errors.size(), 1u);
-  EXPECT_EQ(reporter.errors[0].rfind("Error creating listen socket.\n\n", 0), 0u);
+  EXPECT_EQ(reporter.errors[0], "Error creating listen socket.\n\nAddress already in use (port " +
+                                    std::to_string(busy.port) + ")");
   EXPECT_EQ(app.Listener().BoundPort(), 0);
   // The system's reason reaches the reporter too, for the line that names it.
   EXPECT_EQ(reporter.failedPort, busy.port);
   EXPECT_EQ(reporter.failedErrno, EADDRINUSE);
   // The settings were still saved: the user's choice is kept even though it failed this time.
   EXPECT_EQ(app.Settings().ReadSetting("HttpPort"), std::to_string(busy.port));
+}
+
+// Whatever made the start fail, the listening label must not claim an address; a start that
+// works shows it again.
+TEST(ProxyApp, TheListeningLabelReadsNoneWhileNothingListens) {
+  testing::TempDir dir;
+  RecordingReporter reporter;
+  ProxyApp app(SettingsStore(platform::SettingsBacking(dir.path() / "key")), reporter, reporter);
+  app.LoadSettings();
+  BusyPort busy;
+  ASSERT_NE(busy.port, 0);
+  const struct {
+    std::string port;
+    std::string reason;
+  } rows[] = {{std::to_string(busy.port), "Address already in use"},
+              {"0", "No port is set"},
+              {"99999", "The port 99999 is not between 1 and 65535."},
+              {"abc", "No port is set"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.port);
+    reporter.errors.clear();
+    app.Form().port = row.port;
+    EXPECT_FALSE(app.ApplySettings(app.Form(), {.save = false, .listen = true}));
+    EXPECT_EQ(app.Form().listeningLabel, "None");
+    ASSERT_EQ(reporter.errors.size(), 1u);
+    EXPECT_NE(reporter.errors[0].find(row.reason), std::string::npos) << reporter.errors[0];
+  }
+  BusyPort freed;  // a port that was free a moment ago
+  const std::string port = std::to_string(freed.port);
+  ::close(freed.fd);
+  freed.fd = -1;
+  app.Form().port = port;
+  if (app.ApplySettings(app.Form(), {.save = false, .listen = true})) {
+    EXPECT_EQ(app.Form().listeningLabel, "127.0.0.1:" + port);
+  }
 }
 
 TEST(ProxyApp, ShutdownWritesTheLogsWhenAutoLogging) {

@@ -30,7 +30,7 @@ TEST(SettingsForm, ApplyPutsNormalisedValuesIntoForce) {
   EXPECT_EQ(proxy.listenPort, 9000);
   EXPECT_EQ(proxy.proxyAddress, "upstream");
   EXPECT_EQ(proxy.proxyPort, 0);
-  EXPECT_EQ(form.maxMB, "2");  // the edit keeps what was typed, the limit in force is 4
+  EXPECT_EQ(form.maxMB, "4");  // the field shows the limit in force
   EXPECT_EQ(store.MaxMB(), 4);
   EXPECT_TRUE(store.AutoLog());
   EXPECT_EQ(form.listeningLabel, "127.0.0.1:9000");
@@ -44,6 +44,29 @@ TEST(SettingsForm, ApplyPutsNormalisedValuesIntoForce) {
   EXPECT_EQ(proxy.listenPort, 0);
   EXPECT_EQ(form.listeningLabel, "127.0.0.1:");
   EXPECT_EQ(form.proxyLabel, "");
+}
+
+TEST(SettingsForm, AfterApplyTheLimitFieldShowsTheLimitInForce) {
+  struct Row {
+    const char* typed;
+    const char* shown;
+    int32_t inForce;
+  };
+  const Row rows[] = {{"1", "4", 4},      {"abc", "8", 8},
+                      {"", "8", 8},       {"-3", "4", 4},
+                      {"0", "8", 8},      {" 16 ", "16", 16},
+                      {"32MB", "32", 32}, {"99999999999", "2147483647", 2147483647}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.typed);
+    capture::ConversationStore store;
+    proxy::ProxySettings proxy;
+    SettingsForm form;
+    form.RestoreDefaults();
+    form.maxMB = row.typed;
+    form.Apply(proxy, store);
+    EXPECT_EQ(form.maxMB, row.shown);
+    EXPECT_EQ(store.MaxMB(), row.inForce);
+  }
 }
 
 TEST(SettingsForm, SavedSettingsComeBackOnTheNextStart) {

@@ -56,20 +56,29 @@ TEST(ProxyListener, ConnectionWithoutDataLeavesOneEmptyConversationWithIdTwo) {
   EXPECT_EQ(conversations[0]->RequestTotal(), 0);
 }
 
-TEST(ProxyListener, UnusablePortsFailWithTheBindText) {
+TEST(ProxyListener, UnusablePortsFailNamingTheirCause) {
   // A port another socket listens on cannot be bound again, even with SO_REUSEADDR.
   platform::SocketResult busy = platform::CreateTcpSocket();
   ASSERT_TRUE(platform::BindIPv4(busy.value, INADDR_LOOPBACK, 0).Ok());
   ASSERT_TRUE(platform::Listen(busy.value, 1).Ok());
   const int32_t busyPort = static_cast<int32_t>(platform::LocalPort(busy.value).value);
-  for (int32_t port : {busyPort, 0, -1, 65536, 70000}) {
-    SCOPED_TRACE(port);
+  const struct {
+    int32_t port;
+    std::string cause;
+  } rows[] = {
+      {busyPort, "Address already in use (port " + std::to_string(busyPort) + ")"},
+      {0, "No port is set: enter a port from 1 to 65535."},
+      {-1, "The port -1 is not between 1 and 65535."},
+      {65536, "The port 65536 is not between 1 and 65535."},
+      {70000, "The port 70000 is not between 1 and 65535."},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.port);
     TestEngine engine;
-    engine.settings.listenPort = port;
+    engine.settings.listenPort = row.port;
     EXPECT_FALSE(engine.listener.StartListening());
     EXPECT_EQ(engine.errors.errors,
-              (std::vector<std::string>{
-                  "Error creating listen socket.\n\nThe socket has not been bound with Bind."}));
+              (std::vector<std::string>{"Error creating listen socket.\n\n" + row.cause}));
     EXPECT_EQ(engine.listener.BoundPort(), 0);
   }
 }

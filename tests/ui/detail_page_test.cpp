@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QPushButton>
@@ -73,7 +74,7 @@ TEST_F(DetailPageTest, RowsForRequestOnlyAndCompleteExchanges) {
     const auto alignment =
         model->index(0, column).data(Qt::TextAlignmentRole).value<Qt::Alignment>();
     EXPECT_EQ(alignment & Qt::AlignHorizontal_Mask, column < 2 ? Qt::AlignLeft : Qt::AlignRight);
-    EXPECT_EQ(page.List()->header()->sectionSize(column), DetailListModel::ColumnWidth(column));
+    EXPECT_GE(page.List()->header()->sectionSize(column), DetailListModel::ColumnWidth(column));
   }
   // Request rows and response rows carry different small images.
   const QImage request =
@@ -89,6 +90,57 @@ TEST_F(DetailPageTest, RowsForRequestOnlyAndCompleteExchanges) {
   EXPECT_EQ(model->rowCount(), 3);
   page.RefreshButton()->click();
   EXPECT_EQ(model->rowCount(), 4);
+}
+
+// Each column is wide enough for its heading and its widest expected value at the list's font, the
+// first takes the width the others leave, and a column the user sizes keeps its size.
+TEST_F(DetailPageTest, ColumnsFitTheirTextAndTheFirstTakesTheSpareWidth) {
+  QTreeView* list = page.List();
+  QHeaderView* header = list->header();
+  const auto sum = [header] {
+    int total = 0;
+    for (int column = 0; column < DetailListModel::kColumnCount; ++column) {
+      total += header->sectionSize(column);
+    }
+    return total;
+  };
+  const auto checkFits = [&](const char* when) {
+    SCOPED_TRACE(when);
+    const QFontMetrics metrics(list->font());
+    for (int column = 0; column < DetailListModel::kColumnCount; ++column) {
+      SCOPED_TRACE(column);
+      const QString heading = page.Model()->headerData(column, Qt::Horizontal).toString();
+      int value = metrics.horizontalAdvance(DetailListModel::WidestValue(column));
+      if (column == DetailListModel::kFirstLine) {
+        value += list->iconSize().width();
+      }
+      EXPECT_GE(header->sectionSize(column), DetailListModel::ColumnWidth(column));
+      EXPECT_GT(header->sectionSize(column), metrics.horizontalAdvance(heading));
+      EXPECT_GT(header->sectionSize(column), value);
+      EXPECT_EQ(header->sectionResizeMode(column), QHeaderView::Interactive);
+    }
+  };
+  EXPECT_EQ(DetailListModel::WidestValue(DetailListModel::kId), "999999");
+  checkFits("as it opens");
+
+  // A refresh replaces the rows, not the fit.
+  fixture.Add(kRequest, kResponse);
+  page.Refresh();
+  list->resize(1200, 300);
+  checkFits("on a wide list");
+  EXPECT_EQ(sum(), list->viewport()->width());
+
+  QFont big = list->font();
+  big.setPointSize(big.pointSize() * 2);
+  list->setFont(big);
+  checkFits("at a larger font");
+
+  // The user drags a column: the fit stops following the list's width.
+  header->resizeSection(DetailListModel::kBytes, 150);
+  const int first = header->sectionSize(DetailListModel::kFirstLine);
+  list->resize(1500, 300);
+  EXPECT_EQ(header->sectionSize(DetailListModel::kBytes), 150);
+  EXPECT_EQ(header->sectionSize(DetailListModel::kFirstLine), first);
 }
 
 TEST_F(DetailPageTest, ShowFollowsSelectionAndFixCarriageReturns) {
@@ -160,6 +212,7 @@ TEST_F(DetailPageTest, SearchSelectsExactlyTheMatchingRows) {
   EXPECT_TRUE(page.Text()->toPlainText().contains("GET http://c.test/"));
   EXPECT_FALSE(page.Text()->toPlainText().contains("b.test"));
   EXPECT_EQ(fixture.Messages().last(), "2 Items Found matching: USER-agent");
+  EXPECT_EQ(fixture.LastKind(), testing::Box::kInformation);
 
   // No match: everything deselected, the text emptied, the focus mark left where it was.
   AnswerSearch("nowhere");
@@ -168,6 +221,7 @@ TEST_F(DetailPageTest, SearchSelectsExactlyTheMatchingRows) {
   EXPECT_EQ(page.List()->currentIndex().row(), 4);
   EXPECT_TRUE(page.Text()->toPlainText().isEmpty());
   EXPECT_EQ(fixture.Messages().last(), "0 Items Found matching: nowhere");
+  EXPECT_EQ(fixture.LastKind(), testing::Box::kInformation);
 }
 
 TEST_F(DetailPageTest, SearchDoesNothingWhenCancelledOrEmpty) {
@@ -207,6 +261,7 @@ TEST_F(DetailPageTest, CopyAsCurlForRequestRows) {
   // Through this proxy: only while it listens, and then on the port it listens on.
   page.CopyAsCurl(0, true);
   EXPECT_EQ(fixture.Messages(), QStringList{"Relaywatch is not listening."});
+  EXPECT_EQ(fixture.LastKind(), testing::Box::kMessage);  // a failure: the warning icon
   ASSERT_TRUE(fixture.app.Listener().StartListeningOnEphemeralPortForTest());
   page.CopyAsCurl(0, true);
   EXPECT_EQ(
@@ -237,6 +292,7 @@ TEST_F(DetailPageTest, ExportAsHarWritesSelectedOrAllConversations) {
   EXPECT_NE(har.find("http://c.test/"), std::string::npos);
   EXPECT_EQ(fixture.Messages().last(),
             "2 conversations exported to " + QString::fromStdString(path.string()));
+  EXPECT_EQ(fixture.LastKind(), testing::Box::kInformation);
 
   Select({});  // nothing selected: everything captured
   page.ExportHar();
@@ -251,6 +307,14 @@ TEST_F(DetailPageTest, ExportAsHarWritesSelectedOrAllConversations) {
   page.ExportHar();
   EXPECT_FALSE(std::filesystem::exists(path));
   EXPECT_EQ(fixture.Messages().size(), 2);
+
+  // A file that cannot be written is a failure, with the warning icon.
+  page.SetSavePathPrompt([&](QWidget*) {
+    return QString::fromStdString((path.parent_path() / "missing" / "x.har").string());
+  });
+  page.ExportHar();
+  EXPECT_EQ(fixture.Messages().size(), 3);
+  EXPECT_EQ(fixture.LastKind(), testing::Box::kMessage);
 }
 
 TEST_F(DetailPageTest, CopyAndClearOfTheTextPane) {
@@ -265,6 +329,7 @@ TEST_F(DetailPageTest, CopyAndClearOfTheTextPane) {
   page.CopyButton()->click();
   EXPECT_TRUE(clipboard->text().startsWith("GET http://a.test/x HTTP/1.1\nHost: a.test\n"));
   EXPECT_EQ(fixture.Messages(), QStringList{"Text in display window has been copied to clipboard"});
+  EXPECT_EQ(fixture.LastKind(), testing::Box::kInformation);
 }
 
 // The divider's rules through real mouse events on the page: a press in the 4-pixel gap, moves

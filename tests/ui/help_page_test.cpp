@@ -25,6 +25,20 @@ TEST(HelpPage, TheBuildTreeShipsItBesideTheExecutables) {
   }
 }
 
+// The page covers the Detail tab's tools and says truthfully what the proxy changes.
+TEST(HelpPage, CoversTheDetailTabAndWhatTheProxyChanges) {
+  QFile file(HelpPage::Find());
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray html = file.readAll();
+  for (const char* topic :
+       {"id=\"detail\"", "Search", "Upper and lower case are the same", "Copy as curl",
+        "Copy as curl through Relaywatch", "Export as HAR", "Fix Carriage Returns", "divider",
+        "id=\"changes\"", "Accept-Encoding", "gzip", "--proxy-bypass-list='&lt;-loopback&gt;'"}) {
+    EXPECT_TRUE(html.contains(topic)) << topic;
+  }
+  EXPECT_FALSE(html.contains("exactly as sent"));
+}
+
 TEST(HelpPage, InstalledLayoutFirstThenTheConfiguredDirectory) {
   rw::testing::TempDir dir;
   const std::filesystem::path bin = dir.path() / "prefix" / "bin";

@@ -2,17 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <fstream>
 #include <sstream>
 
 #include "platform/os_sys_calls.h"
 #include "tests/ui/ui_fixture.h"
+#include "ui/desktop_runner.h"
 
 namespace rw::ui {
 namespace {
@@ -79,8 +82,8 @@ TEST_F(SettingsPageTest, ApplyNormalisesTheFieldsPutsThemInForceAndSavesThem) {
   EXPECT_EQ(c.port->text(), QString::number(newPort));
   EXPECT_EQ(c.proxyHost->text(), "upstream.test");
   EXPECT_EQ(c.proxyPort->text(), "");
-  EXPECT_EQ(c.maxMB->text(), "2");     // the edit keeps what was typed, normalised...
-  EXPECT_EQ(app->Store().MaxMB(), 4);  // ...while 4 is in force
+  EXPECT_EQ(c.maxMB->text(), "4");  // the field shows the limit in force
+  EXPECT_EQ(app->Store().MaxMB(), 4);
   EXPECT_TRUE(app->Store().AutoLog());
   EXPECT_EQ(app->Store().RequestBytes(), 0);
   EXPECT_EQ(app->Store().ResponseBytes(), 0);
@@ -106,8 +109,8 @@ TEST_F(SettingsPageTest, APortWithoutANumberIsEmptiedAndTheListenerReportsIt) {
   c.port->setText("none");
   QTest::mouseClick(c.apply, Qt::LeftButton);
   EXPECT_EQ(c.port->text(), "");
-  EXPECT_EQ(c.listening->text(), "127.0.0.1:");
-  EXPECT_EQ(Stored("HttpPort"), "8010");  // saved empty, which reads as the default
+  EXPECT_EQ(c.listening->text(), "None");  // nothing listens
+  EXPECT_EQ(Stored("HttpPort"), "8010");   // saved empty, which reads as the default
   ASSERT_EQ(boxes.boxes.size(), 1u);
   EXPECT_EQ(boxes.boxes[0].kind, Box::kError);
   EXPECT_EQ(app->Listener().BoundPort(), 0);
@@ -184,6 +187,7 @@ TEST_F(SettingsPageTest, LogAndClearReportsBothFilesOrTheFailure) {
   AddConversation(1, 100);
   QTest::mouseClick(Page().logNow, Qt::LeftButton);
   ASSERT_EQ(boxes.boxes.size(), 1u);
+  EXPECT_EQ(boxes.boxes[0].kind, Box::kInformation);
   EXPECT_EQ(boxes.boxes[0].text, "2 Log files saved:  \n" + app->Store().TextLogName() +
                                      "  (Full Text)\n" + app->Store().CsvLogName() + "  (Stats)");
   EXPECT_EQ(app->Store().HeldBytes(), 0);
@@ -195,6 +199,7 @@ TEST_F(SettingsPageTest, LogAndClearReportsBothFilesOrTheFailure) {
   ASSERT_EQ(boxes.boxes.size(), 3u);
   EXPECT_EQ(boxes.boxes[1].text, "Could not open file: " + app->Store().TextLogName());
   EXPECT_EQ(boxes.boxes[2].text, "Log File failed");
+  EXPECT_EQ(boxes.boxes[2].kind, Box::kMessage);
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
@@ -218,6 +223,142 @@ TEST_F(SettingsPageTest, ExitWithAutoLoggingWritesTheLogsOnce) {
   EXPECT_EQ(ReadFile(app->Store().TextLogName()), text);
   EXPECT_EQ(Count(ReadFile(app->Store().CsvLogName()), "\"Time\""), 1u);
   EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// A log directory below a plain file cannot be written, whoever runs the test.
+class UnwritableLogsTest : public SettingsPageTest {
+ protected:
+  void OpenAutoLogging() {
+    OpenWindow();
+    std::ofstream(dir.path() / "file") << "x";
+    Page().logDir->setText(QString::fromStdString((dir.path() / "file" / "logs").string()));
+    Page().autoLog->setChecked(true);
+    Page().apply->click();
+    ASSERT_TRUE(app->Store().AutoLog());
+    boxes.boxes.clear();
+  }
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> texts;
+    for (const Box& box : boxes.boxes) {
+      texts.push_back(box.text.substr(0, box.text.find('\n')));
+    }
+    return texts;
+  }
+};
+
+// The timer's pass fails: the user hears of it, and the box shows that auto-logging is off, while
+// the saved setting waits for the next Apply.
+TEST_F(UnwritableLogsTest, AFailedTimerPassIsShownAndUnticksTheBox) {
+  OpenAutoLogging();
+  app->Store().SetMaxMB(4);
+  for (int32_t id = 1; id <= 40; ++id) {
+    AddConversation(id, 60000);  // over the limit: the pass is due
+  }
+  window->TimerTick();
+  EXPECT_FALSE(app->Store().AutoLog());
+  EXPECT_EQ(Texts(), (std::vector<std::string>{"Could not open file: " + app->Store().TextLogName(),
+                                               "Log File failed"}));
+  EXPECT_FALSE(Page().autoLog->isChecked());
+  EXPECT_EQ(Stored("AutoLog"), "1");
+  EXPECT_GT(app->Store().HeldBytes(), 0);
+}
+
+TEST_F(UnwritableLogsTest, AFailedLogAndClearUnticksTheBox) {
+  OpenAutoLogging();
+  AddConversation(1, 100);
+  Page().logNow->click();
+  ASSERT_FALSE(boxes.boxes.empty());
+  EXPECT_EQ(boxes.boxes.back().text, "Log File failed");
+  EXPECT_EQ(boxes.boxes.back().kind, Box::kMessage);
+  EXPECT_FALSE(Page().autoLog->isChecked());
+  EXPECT_EQ(Stored("AutoLog"), "1");
+}
+
+// Cancel keeps the window and the data, so the user can mend the directory and write the logs.
+TEST_F(UnwritableLogsTest, ClosingOffersToStayAndStayingKeepsTheData) {
+  OpenAutoLogging();
+  AddConversation(1, 100);
+  const int64_t held = app->Store().HeldBytes();
+  QSignalSpy ended(window.get(), &MainWindow::RunEnded);
+  boxes.exitAnyway = false;
+  window->show();
+  window->close();
+  EXPECT_EQ(ended.count(), 0);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(app->Store().HeldBytes(), held);
+  EXPECT_TRUE(window->Timer()->isActive());
+  EXPECT_EQ(detail->closing, 0);
+  ASSERT_EQ(boxes.boxes.size(), 2u);
+  EXPECT_EQ(boxes.boxes[1].kind, Box::kExitAnyway);
+  EXPECT_EQ(Texts()[1], "Log File failed");
+  EXPECT_FALSE(Page().autoLog->isChecked());
+
+  // Mended: the logs are written and the run ends as usual.
+  Page().logDir->setText(QString::fromStdString(LogDir().string()));
+  Page().autoLog->setChecked(true);
+  Page().apply->click();
+  boxes.exitAnyway = true;
+  window->close();
+  EXPECT_EQ(ended.count(), 1);
+  EXPECT_FALSE(window->FinalLogsFailed());
+  EXPECT_EQ(app->Store().HeldBytes(), 0);
+  EXPECT_EQ(Count(ReadFile(app->Store().TextLogName()), "GET http://example.test/1 "), 1u);
+  EXPECT_EQ(boxes.boxes.size(), 2u);
+}
+
+TEST_F(UnwritableLogsTest, ExitingAnywayIsAFailedRun) {
+  OpenAutoLogging();
+  AddConversation(1, 100);
+  QSignalSpy ended(window.get(), &MainWindow::RunEnded);
+  window->close();
+  EXPECT_EQ(ended.count(), 1);
+  EXPECT_TRUE(window->FinalLogsFailed());
+  ASSERT_EQ(boxes.boxes.size(), 2u);
+  EXPECT_EQ(boxes.boxes[1].kind, Box::kExitAnyway);
+  EXPECT_EQ(DesktopRunner::ExitStatus(false, window->FinalLogsFailed(), {}), 1);
+}
+
+// A stop signal ends the run without a question; the failure still counts.
+TEST_F(UnwritableLogsTest, ClosingWithoutAskingStillCountsTheFailure) {
+  OpenAutoLogging();
+  AddConversation(1, 100);
+  QSignalSpy ended(window.get(), &MainWindow::RunEnded);
+  window->CloseWithoutAsking();
+  EXPECT_EQ(ended.count(), 1);
+  EXPECT_TRUE(window->FinalLogsFailed());
+  for (const Box& box : boxes.boxes) {
+    EXPECT_NE(box.kind, Box::kExitAnyway);
+  }
+}
+
+// A stop signal that arrives while the question is up ends the run whatever the answer, and the
+// failure is not lost.
+TEST_F(UnwritableLogsTest, AStopSignalDuringTheQuestionEndsTheRunAsFailed) {
+  OpenAutoLogging();
+  AddConversation(1, 100);
+  QSignalSpy ended(window.get(), &MainWindow::RunEnded);
+  boxes.exitAnyway = false;
+  boxes.whileOpen = [&] {
+    if (boxes.boxes.back().kind == Box::kExitAnyway) {
+      window->CloseWithoutAsking();
+    }
+  };
+  window->close();
+  boxes.whileOpen = nullptr;
+  EXPECT_EQ(ended.count(), 1);
+  EXPECT_TRUE(window->FinalLogsFailed());
+  EXPECT_EQ(detail->closing, 1);
+}
+
+TEST(DesktopRunnerExitStatus, OneWhenDataWasLostOrMemoryRanOut) {
+  app::ProxyApp::FinalLogPass written;
+  app::ProxyApp::FinalLogPass failed;
+  failed.ran = true;
+  failed.written = false;
+  EXPECT_EQ(DesktopRunner::ExitStatus(false, false, written), 0);
+  EXPECT_EQ(DesktopRunner::ExitStatus(true, false, written), 1);
+  EXPECT_EQ(DesktopRunner::ExitStatus(false, true, written), 1);
+  EXPECT_EQ(DesktopRunner::ExitStatus(false, false, failed), 1);
 }
 
 TEST_F(SettingsPageTest, ClosingWithoutAutoLoggingWritesNothing) {
@@ -284,6 +425,38 @@ TEST_F(SettingsPageTest, EveryFieldIsNamedByItsLabelAndReachedInLayoutOrder) {
     EXPECT_EQ(next, order[i]) << i;
   }
   EXPECT_EQ(c.listenAddress->focusPolicy() & Qt::TabFocus, 0);
+}
+
+// A screen reader reaches each value, not just its caption: the value is the label's accessible
+// name, and the caption is tied to it as its label.
+TEST_F(SettingsPageTest, ValueLabelsExposeTheirValuesToAssistiveTechnology) {
+  backing.WriteValue("HttpProxyAddress", "upstream.test");
+  backing.WriteValue("HttpProxyPort", "3128");
+  OpenWindow();
+  window->show();
+  app->Store().AddRequestBytes(5120);
+  window->Settings()->RefreshStatistics();
+  const auto& c = Page();
+  const std::pair<const char*, QLabel*> rows[] = {
+      {"Listening on:", c.listening}, {"Using Proxy at:", c.proxy}, {"Sent:", c.sent},
+      {"Rcv'd:", c.received},         {"Socket Count:", c.sockets}, {"In Buffer:", c.held}};
+  EXPECT_EQ(c.sent->text(), "5 KB");
+  for (const auto& [caption, value] : rows) {
+    SCOPED_TRACE(caption);
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(value);
+    ASSERT_NE(face, nullptr);
+    EXPECT_EQ(face->text(QAccessible::Name), value->text());
+    QStringList labels;
+    for (const auto& [other, relation] : face->relations(QAccessible::Label)) {
+      labels.append(other->text(QAccessible::Name));
+    }
+    // The group box, where there is one, labels it too.
+    EXPECT_TRUE(labels.contains(QString::fromLatin1(caption))) << labels.join('|').toStdString();
+  }
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(c.listening)->text(QAccessible::Name),
+            QString("127.0.0.1:%1").arg(port));
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(c.proxy)->text(QAccessible::Name),
+            "upstream.test:3128");
 }
 
 }  // namespace

@@ -28,17 +28,24 @@
 namespace rw::ui::testing {
 
 struct Box {
-  enum Kind { kMessage, kError, kFatal } kind;
+  enum Kind { kMessage, kInformation, kError, kFatal, kExitAnyway } kind;
   std::string text;
 };
 
 class RecordingPresenter : public MessagePresenter {
  public:
   void Message(QWidget*, const QString& text) override { Record(Box::kMessage, text); }
+  void Information(QWidget*, const QString& text) override { Record(Box::kInformation, text); }
+  bool ExitAnyway(QWidget*, const QString& text) override {
+    Record(Box::kExitAnyway, text);
+    return exitAnyway;
+  }
   void Error(QWidget*, const QString& text) override { Record(Box::kError, text); }
   void Fatal(QWidget*, const QString& text) override { Record(Box::kFatal, text); }
 
   std::vector<Box> boxes;
+  // The answer to ExitAnyway.
+  bool exitAnyway = true;
   // Runs while a box is "open", as the events a real box's nested event loop would deliver.
   std::function<void()> whileOpen;
 

@@ -52,6 +52,9 @@ struct ViewerFixture {
     return texts;
   }
 
+  // The icon of the last box: information for a result, a warning for a failure.
+  Box::Kind LastKind() const { return boxes.boxes.empty() ? Box::kFatal : boxes.boxes.back().kind; }
+
   // A conversation with the given captured bytes, marked complete when it has a response.
   std::shared_ptr<capture::Conversation> Add(const std::string& request,
                                              const std::string& response = "") {
