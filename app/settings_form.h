@@ -5,11 +5,10 @@
 
 #include <string>
 
+#include "proxy/proxy_settings.h"
+
 namespace rw::capture {
 class ConversationStore;
-}
-namespace rw::proxy {
-struct ProxySettings;
 }
 
 namespace rw::app {
@@ -41,6 +40,9 @@ class SettingsForm {
   // Normalises the fields and puts them into force: listen and proxy settings, the store's limit,
   // auto-logging and log directory; zeroes the Sent and Received totals; sets the labels.
   void Apply(proxy::ProxySettings& proxy, capture::ConversationStore& store);
+
+  // The listen and proxy settings that Apply would put into force; the fields are left as they are.
+  proxy::ProxySettings ProxySettingsAsApplied() const;
 
   // Writes the seven values as Apply left them (the limit as it is in force).
   void Save(SettingsStore& settings) const;

@@ -64,6 +64,21 @@ SocketResult Accept(const Socket& socket) {
       [&] { return ::accept4(socket.Fd(), nullptr, nullptr, SOCK_CLOEXEC); }));
 }
 
+SocketResult Accept(const Socket& socket, PeerAddress* peer) {
+  sockaddr_in address;
+  std::memset(&address, 0, sizeof(address));
+  socklen_t length = sizeof(address);
+  SocketResult result = SocketFromReturn(RetryWhileInterrupted([&] {
+    return ::accept4(socket.Fd(), reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC);
+  }));
+  *peer = PeerAddress{};
+  if (result.value.Valid() && address.sin_family == AF_INET) {
+    peer->netOrderAddress = address.sin_addr.s_addr;
+    peer->port = ntohs(address.sin_port);
+  }
+  return result;
+}
+
 SysCallResult ConnectIPv4(const Socket& socket, uint32_t netOrderAddress, uint16_t port) {
   sockaddr_in address = MakeAddress(netOrderAddress, port);
   // An interrupted connect goes on in the background; retrying would give EALREADY, so the
@@ -103,6 +118,10 @@ SysCallResult Shutdown(int fd) {
   return SysCallResult::FromReturn(::shutdown(fd, SHUT_RDWR));
 }
 
+SysCallResult ShutdownSending(const Socket& socket) {
+  return SysCallResult::FromReturn(::shutdown(socket.Fd(), SHUT_WR));
+}
+
 namespace {
 
 SysCallResult SetIntOption(const Socket& socket, int level, int name, int value) {
@@ -121,6 +140,10 @@ SysCallResult GetIntOption(const Socket& socket, int level, int name) {
 }
 
 }  // namespace
+
+SysCallResult ConnectError(const Socket& socket) {
+  return GetIntOption(socket, SOL_SOCKET, SO_ERROR);
+}
 
 SysCallResult ReceiveBufferSize(const Socket& socket) {
   return GetIntOption(socket, SOL_SOCKET, SO_RCVBUF);
@@ -175,6 +198,7 @@ PollPairResult PollFds(pollfd* fds, nfds_t count, int timeoutMilliseconds) {
     result.errorNumber = errno != 0 ? errno : EIO;
     return result;
   }
+  result.value.timedOut = n == 0;
   result.value.first = ReadyFrom(fds[0].revents);
   if (count == 2) {
     result.value.second = ReadyFrom(fds[1].revents);
@@ -184,11 +208,11 @@ PollPairResult PollFds(pollfd* fds, nfds_t count, int timeoutMilliseconds) {
 
 }  // namespace
 
-PollPairResult PollPair(PollInterest first, PollInterest second) {
+PollPairResult PollPair(PollInterest first, PollInterest second, int timeoutMilliseconds) {
   pollfd fds[2];
   fds[0] = pollfd{first.fd, PollEvents(first), 0};
   fds[1] = pollfd{second.fd, PollEvents(second), 0};
-  return PollFds(fds, second.fd >= 0 ? 2 : 1, -1);
+  return PollFds(fds, second.fd >= 0 ? 2 : 1, timeoutMilliseconds);
 }
 
 PollPairResult PollOne(PollInterest interest, int timeoutMilliseconds) {

@@ -28,7 +28,18 @@ SysCallResult Listen(const Socket& socket);
 SysCallResult Listen(const Socket& socket, int backlog);
 // Accepted sockets are close-on-exec too.
 SocketResult Accept(const Socket& socket);
+// The IPv4 address and port of the other end of an accepted connection.
+struct PeerAddress {
+  uint32_t netOrderAddress = 0;
+  uint16_t port = 0;
+};
+// As Accept, and fills `peer` (zeros when the peer is not IPv4) from the same call.
+SocketResult Accept(const Socket& socket, PeerAddress* peer);
+// On a non-blocking socket a connect that cannot finish at once fails with EINPROGRESS; it goes
+// on in the background and the socket turns writable when it has finished (see ConnectError).
 SysCallResult ConnectIPv4(const Socket& socket, uint32_t netOrderAddress, uint16_t port);
+// How a background connect ended: value 0 when connected, else the errno it failed with.
+SysCallResult ConnectError(const Socket& socket);
 SysCallResult Recv(const Socket& socket, char* data, size_t capacity);
 // MSG_NOSIGNAL: a peer that went away yields EPIPE instead of killing the process.
 SysCallResult Send(const Socket& socket, const char* data, size_t count);
@@ -36,6 +47,8 @@ SysCallResult Send(const Socket& socket, const char* data, size_t count);
 SysCallResult SendGathered(const Socket& socket, std::string_view first, std::string_view second);
 // Both directions; wakes a thread blocked in accept or recv on the same socket.
 SysCallResult Shutdown(int fd);
+// The sending direction only: the peer reads the end of the stream, and this side can still read.
+SysCallResult ShutdownSending(const Socket& socket);
 // The kernel's receive and send buffer sizes for the socket (value = bytes).
 SysCallResult ReceiveBufferSize(const Socket& socket);
 SysCallResult SendBufferSize(const Socket& socket);
@@ -62,10 +75,12 @@ struct PollReady {
 struct PollPairReady {
   PollReady first;
   PollReady second;
+  bool timedOut = false;  // the time-out passed with neither socket ready
 };
 using PollPairResult = CallResult<PollPairReady>;
-// Waits without a time-out until one of the two sockets is ready as asked, hung up or failed.
-PollPairResult PollPair(PollInterest first, PollInterest second);
+// Waits until one of the two sockets is ready as asked, hung up or failed, or until
+// `timeoutMilliseconds` have passed (-1: no time-out).
+PollPairResult PollPair(PollInterest first, PollInterest second, int timeoutMilliseconds = -1);
 // Whether one socket is ready as asked within `timeoutMilliseconds` (-1: no time-out).
 PollPairResult PollOne(PollInterest interest, int timeoutMilliseconds);
 

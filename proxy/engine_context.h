@@ -16,7 +16,10 @@
 #include "capture/conversation_store.h"
 #include "platform/os_sys_calls.h"
 #include "platform/threads.h"
+#include "proxy/engine_limits.h"
+#include "proxy/held_page_budget.h"
 #include "proxy/host_cache.h"
+#include "proxy/own_connection_ports.h"
 #include "proxy/upstream_proxy.h"
 
 namespace rw::proxy {
@@ -27,12 +30,15 @@ class EngineContext {
  public:
   using ThreadStarter = std::function<platform::ThreadStartResult(std::function<void()>)>;
 
-  explicit EngineContext(capture::ConversationStore& store);
+  explicit EngineContext(capture::ConversationStore& store, EngineLimits limits = {});
   EngineContext(const EngineContext&) = delete;
   EngineContext& operator=(const EngineContext&) = delete;
 
   capture::ConversationStore& Store() { return store; }
   HostCache& Hosts() { return hosts; }
+  const EngineLimits& Limits() const { return limits; }
+  HeldPageBudget& HeldPages() { return heldPages; }
+  OwnConnectionPorts& OwnPorts() { return ownPorts; }
 
   // The id for a new conversation: 2 for the first.
   int32_t NextConversationId() { return conversationIdCounter.fetch_add(1) + 1; }
@@ -63,6 +69,10 @@ class EngineContext {
   // Accept thread: counts a connection thread about to be started, so that a stop cannot report
   // "drained" while the thread has not yet run. Each call is matched by one ConnectionThreadEnded.
   void ConnectionThreadStarting();
+  // Accept thread: waits while the connection threads are at their cap. False when `stop` was
+  // set (and WakeConnectionWaiters called) instead.
+  bool WaitForConnectionRoom(const std::atomic<bool>& stop);
+  void WakeConnectionWaiters();
   // The last thing a connection thread does (or the accept thread, when the start failed): after
   // this, nothing of the context may be touched.
   void ConnectionThreadEnded();
@@ -72,7 +82,10 @@ class EngineContext {
 
  private:
   capture::ConversationStore& store;
+  const EngineLimits limits;
   HostCache hosts;
+  HeldPageBudget heldPages;
+  OwnConnectionPorts ownPorts;
   // Advanced by every connection thread without a lock: ids need only be unique.
   std::atomic<int32_t> conversationIdCounter{1};
   // Read by connection threads when they size their buffers; written at StartListening.

@@ -32,7 +32,10 @@ size_t NextReadSize(size_t current, size_t received, size_t largest) {
 }  // namespace
 
 ProxyConnection::ProxyConnection(EngineContext& context, platform::Socket browserSocket)
-    : context(context), response(*this), browserSocket(std::move(browserSocket)) {
+    : context(context),
+      response(*this),
+      heldShare(context.HeldPages()),
+      browserSocket(std::move(browserSocket)) {
   context.AddConnection(this);
   StartConversation();
 }
@@ -89,6 +92,8 @@ void ProxyConnection::CloseServerSocket() {
     std::lock_guard<std::mutex> lock(socketLock);
     closing = std::move(serverSocket);
   }
+  closing.Close();
+  serverOwnPort = OwnConnectionPorts::Mark();
 }
 
 void ProxyConnection::CloseBrowserSocket() {
@@ -127,8 +132,8 @@ void ProxyConnection::Relay() {
     const platform::PollInterest server{serverWatched ? serverSocket.Fd() : -1, readServer,
                                         serverWatched && !toServer.Empty()};
     const uint64_t generation = serverGeneration;
-    const platform::PollPairResult ready = platform::PollPair(browser, server);
-    if (!ready.Ok()) {
+    const platform::PollPairResult ready = platform::PollPair(browser, server, BrowserWaitLimit());
+    if (!ready.Ok() || ready.value.timedOut) {
       return;
     }
     // Sends first: room made now lets this pass's reads go straight out.
@@ -197,6 +202,7 @@ void ProxyConnection::ReleaseIdleBuffers() {
 ServerRead ProxyConnection::HandleServerRead() {
   if (!spliceDisabled && response.StreamsUnchanged() && TrySpliceServerRead()) {
     ServerHasAnswered();
+    NoteResponseProgress(false);
     return ServerRead::kOpen;
   }
   ByteBuffer& buffer = response.Buffer();
@@ -220,8 +226,10 @@ ServerRead ProxyConnection::HandleServerRead() {
     conversation->AddResponseData(target, static_cast<int32_t>(received.value));
     serverReadSize = NextReadSize(serverReadSize, static_cast<size_t>(received.value), bufferSize);
   }
+  bool interim = false;
   if (!response.Buffer().Empty()) {
     const ServerDataOutcome outcome = response.HandleServerData();
+    interim = outcome == ServerDataOutcome::kInterimForwarded;
     if (outcome == ServerDataOutcome::kSwitchedToTunnel) {
       // After 101 Switching Protocols both sides speak another protocol: relay it unchanged.
       tunnel = true;
@@ -231,6 +239,7 @@ ServerRead ProxyConnection::HandleServerRead() {
       requestState = RequestState::kPassThrough;
     }
   }
+  NoteResponseProgress(interim);
   return received.value > 0 ? ServerRead::kOpen : ServerRead::kEnded;
 }
 
@@ -327,6 +336,7 @@ bool ProxyConnection::HandleBrowserData() {
       case HeaderOutcome::kRefused:
         return false;
       case HeaderOutcome::kForwarded:
+        exchangeUnderWay = true;
         break;
     }
     if (requestBuffer.Empty()) {
@@ -431,16 +441,21 @@ bool ProxyConnection::Connect() {
   bool answerTunnel = !upstream->use && tunnel;
   conversation->MarkConnectStart();
   if (!serverSocket.Valid()) {
-    platform::Socket opened = OpenServerConnection(context.Hosts(), targetName, targetPort);
-    if (opened.Valid() && !platform::SetNonBlocking(opened).Ok()) {
-      opened.Close();
-    }
+    BegunConnection opened =
+        BeginServerConnection(context.Hosts(), context.OwnPorts(), targetName, targetPort);
     // A request body that follows its header in a later read must go out at once: held back
     // for the header's acknowledgement, it would wait out the server's delayed ACK (40 ms).
-    if (opened.Valid()) {
-      (void)platform::SetNoDelay(opened);
+    if (opened.socket.Valid()) {
+      (void)platform::SetNoDelay(opened.socket);
     }
-    SetServerSocket(std::move(opened));
+    serverOwnPort = std::move(opened.ownPort);
+    // The server socket already while it connects, so that a stop shuts it down and ends the
+    // wait at once.
+    SetServerSocket(std::move(opened.socket));
+    if (serverSocket.Valid() &&
+        !FinishServerConnection(serverSocket, context.Limits().connectTimeout)) {
+      CloseServerSocket();
+    }
   }
   conversation->MarkConnected();
   if (!serverSocket.Valid()) {
@@ -460,6 +475,32 @@ bool ProxyConnection::Connect() {
     requestHeaderLines.clear();
   }
   return true;
+}
+
+int ProxyConnection::BrowserWaitLimit() const {
+  if (tunnel || exchangeUnderWay || requestState != RequestState::kHeader || !toServer.Empty() ||
+      BrowserOutputPending()) {
+    return -1;
+  }
+  const std::chrono::milliseconds limit =
+      requestBuffer.Empty() ? context.Limits().idleTimeout : context.Limits().headerTimeout;
+  return static_cast<int>(limit.count());
+}
+
+void ProxyConnection::NoteResponseProgress(bool interim) {
+  const bool held =
+      response.Action() == BodyAction::kHoldText || response.Action() == BodyAction::kDecodeChunked;
+  if (!held) {
+    heldShare.Release();
+  }
+  // After an interim response the final one is still to come.
+  if (!interim && response.Action() == BodyAction::kAwaitingHeader && !response.HoldsResponse()) {
+    exchangeUnderWay = false;
+  }
+}
+
+bool ProxyConnection::MayHold(size_t bytes) {
+  return bytes <= kMaxHeldResponseBytes && heldShare.TryHold(bytes);
 }
 
 void ProxyConnection::Close() {

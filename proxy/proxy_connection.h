@@ -18,6 +18,8 @@
 #include "proxy/engine_context.h"
 #include "proxy/header_end_scanner.h"
 #include "proxy/header_text.h"
+#include "proxy/held_page_share.h"
+#include "proxy/own_connection_ports.h"
 #include "proxy/request_body_framer.h"
 #include "proxy/request_line.h"
 #include "proxy/response_handler.h"
@@ -75,6 +77,13 @@ class ProxyConnection : private ResponseOutput {
   void ReleaseIdleBuffers();
   bool ParseRequest();
   bool Connect();
+  // How long the relay loop waits for the browser before it ends the connection: the header
+  // time-out while part of a request header has come, the idle time-out between exchanges, and
+  // no limit while an exchange is under way (-1).
+  int BrowserWaitLimit() const;
+  // After each server read: whether the exchange is over, and the held page's share of the
+  // budget.
+  void NoteResponseProgress(bool interim);
   void Close();
 
   // The `count` bytes just read into the request buffer's tail.
@@ -104,6 +113,7 @@ class ProxyConnection : private ResponseOutput {
   void SendToBrowser(std::string_view bytes) override;
   void SendGatheredToBrowser(std::string_view head, std::string_view body) override;
   void CaptureResponseBytes(std::string_view bytes) override;
+  bool MayHold(size_t bytes) override;
 
   EngineContext& context;
   std::shared_ptr<capture::Conversation> conversation;
@@ -117,6 +127,9 @@ class ProxyConnection : private ResponseOutput {
   RequestBodyFramer bodyFramer;
   std::shared_ptr<const UpstreamProxy> upstream;
   ResponseHandler response;
+  HeldPageShare heldShare;
+  // From a request's forwarding until its final response has ended: the browser is not idle.
+  bool exchangeUnderWay = false;
 
   std::string lastHost;
   int32_t lastPort = 0;
@@ -135,10 +148,11 @@ class ProxyConnection : private ResponseOutput {
   // Only the owning thread replaces or closes the sockets, always under socketLock, so another
   // thread's ShutdownSockets never touches a descriptor number after it was closed. The owner reads
   // them without the lock.
-  std::mutex socketLock;           // taken after the context's registryLock; leaf otherwise
-  platform::Socket browserSocket;  // guarded by socketLock (writes)
-  platform::Socket serverSocket;   // guarded by socketLock (writes)
-  uint64_t serverGeneration = 0;   // changes whenever a server socket is opened
+  std::mutex socketLock;                   // taken after the context's registryLock; leaf otherwise
+  platform::Socket browserSocket;          // guarded by socketLock (writes)
+  platform::Socket serverSocket;           // guarded by socketLock (writes)
+  OwnConnectionPorts::Mark serverOwnPort;  // listed while serverSocket is open
+  uint64_t serverGeneration = 0;           // changes whenever a server socket is opened
 };
 
 }  // namespace rw::proxy

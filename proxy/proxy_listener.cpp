@@ -6,6 +6,7 @@
 
 #include "platform/os_sys_calls.h"
 #include "platform/threads.h"
+#include "proxy/looped_connection.h"
 #include "proxy/proxy_connection.h"
 #include "proxy/socket_error_text.h"
 
@@ -42,6 +43,7 @@ void ProxyListener::StopAccepting() {
   boundPort.store(0);
   if (run) {
     run->stop.store(true);
+    context.WakeConnectionWaiters();  // an accept thread waiting for room
     {
       std::lock_guard<std::mutex> lock(run->socketLock);
       if (run->socket.Valid()) {
@@ -124,7 +126,12 @@ bool ProxyListener::Start(bool ephemeralPort) {
 void ProxyListener::AcceptLoop(EngineContext& context, std::shared_ptr<AcceptRun> run) {
   // Only this thread writes run->socket (when it closes it), so reading it here needs no lock.
   while (!run->stop.load()) {
-    platform::SocketResult accepted = platform::Accept(run->socket);
+    // At the cap, further connections wait in the listen queue instead of taking threads.
+    if (!context.WaitForConnectionRoom(run->stop)) {
+      break;
+    }
+    platform::PeerAddress peer;
+    platform::SocketResult accepted = platform::Accept(run->socket, &peer);
     if (run->stop.load()) {
       break;
     }
@@ -134,12 +141,16 @@ void ProxyListener::AcceptLoop(EngineContext& context, std::shared_ptr<AcceptRun
       continue;
     }
     auto browser = std::make_shared<platform::Socket>(std::move(accepted.value));
+    // A connection from one of this engine's own server connections is a loop, not a browser.
+    const bool looped = context.OwnPorts().IsOwnConnection(peer);
     // Counted before it exists, so that a stop waits for it even if it has not yet run.
     context.ConnectionThreadStarting();
-    platform::ThreadStartResult started = context.StartThread([&context, browser] {
+    platform::ThreadStartResult started = context.StartThread([&context, browser, looped] {
       platform::TryRaiseThreadPriority();
       platform::BlockSigpipeOnThisThread();
-      {
+      if (looped) {
+        AnswerLoopedConnection(std::move(*browser));
+      } else {
         ProxyConnection connection(context, std::move(*browser));
         connection.Run();
       }

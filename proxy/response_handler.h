@@ -25,6 +25,8 @@ class ResponseOutput {
   virtual void SendGatheredToBrowser(std::string_view head, std::string_view body);
   // Bytes the proxy itself adds to the response buffer, captured as response data.
   virtual void CaptureResponseBytes(std::string_view bytes) = 0;
+  // Whether a text page of `bytes` may go on being held; when not, it is streamed from here on.
+  virtual bool MayHold(size_t bytes);
 };
 
 // What happens to the bytes of the response in progress.

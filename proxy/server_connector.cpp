@@ -1,12 +1,16 @@
 #include "proxy/server_connector.h"
 
+#include <cerrno>
+
 #include "platform/os_sys_calls.h"
 
 namespace rw::proxy {
 
-platform::Socket OpenServerConnection(HostCache& cache, const std::string& name, int32_t port) {
+BegunConnection BeginServerConnection(HostCache& cache, OwnConnectionPorts& ownPorts,
+                                      const std::string& name, int32_t port) {
+  BegunConnection begun;
   if (port < 1 || port > 65535) {
-    return platform::Socket();
+    return begun;
   }
   uint32_t address = 0;
   if (!platform::ParseDottedIPv4(name, &address)) {
@@ -17,16 +21,43 @@ platform::Socket OpenServerConnection(HostCache& cache, const std::string& name,
     }
   }
   if (address == 0) {
-    return platform::Socket();
+    return begun;
   }
   platform::SocketResult created = platform::CreateTcpSocket();
-  if (!created.value.Valid()) {
-    return platform::Socket();
+  platform::Socket& socket = created.value;
+  if (!socket.Valid() || !platform::SetNonBlocking(socket).Ok()) {
+    return begun;
   }
-  if (!platform::ConnectIPv4(created.value, address, static_cast<uint16_t>(port)).Ok()) {
-    return platform::Socket();
+  if (IsLoopbackAddress(address)) {
+    // Only a loopback connection can come back to this proxy's listener.
+    const platform::SysCallResult localPort = platform::BindIPv4(socket, 0, 0).Ok()
+                                                  ? platform::LocalPort(socket)
+                                                  : platform::SysCallResult{-1, EINVAL};
+    if (!localPort.Ok()) {
+      return begun;
+    }
+    begun.ownPort = OwnConnectionPorts::Mark(ownPorts, static_cast<uint16_t>(localPort.value));
   }
-  return std::move(created.value);
+  const platform::SysCallResult connected =
+      platform::ConnectIPv4(socket, address, static_cast<uint16_t>(port));
+  if (!connected.Ok() && connected.errorNumber != EINPROGRESS) {
+    begun.ownPort = OwnConnectionPorts::Mark();
+    return begun;
+  }
+  begun.socket = std::move(socket);
+  return begun;
+}
+
+bool FinishServerConnection(const platform::Socket& socket, std::chrono::milliseconds timeout) {
+  const platform::PollPairResult ready =
+      platform::PollOne({socket.Fd(), false, true}, static_cast<int>(timeout.count()));
+  // A socket shut down while connecting (a stop) or refused reports a hang-up or an error.
+  if (!ready.Ok() || ready.value.timedOut || ready.value.first.failed ||
+      !ready.value.first.writable) {
+    return false;
+  }
+  const platform::SysCallResult error = platform::ConnectError(socket);
+  return error.Ok() && error.value == 0;
 }
 
 }  // namespace rw::proxy

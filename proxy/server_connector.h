@@ -1,18 +1,32 @@
 // Opens the connection to a web server or upstream proxy, resolving names through the host cache.
-// Called on connection threads; blocks for as long as the system's connect attempt lasts.
+// Called on connection threads. The connect is begun and then waited for in two steps, so that the
+// caller can make the socket reachable by a stop in between: shutting it down ends the wait.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
 #include "platform/socket.h"
 #include "proxy/host_cache.h"
+#include "proxy/own_connection_ports.h"
 
 namespace rw::proxy {
 
-// A connected blocking socket, or an invalid one when the port is outside 1..65535, the name does
-// not resolve (0.0.0.0 counts as not resolving: on Linux it would reach this machine), or the
-// connect fails.
-platform::Socket OpenServerConnection(HostCache& cache, const std::string& name, int32_t port);
+struct BegunConnection {
+  platform::Socket socket;  // non-blocking; invalid when the connect could not begin
+  // Lists the local port of a connection to a loopback address while it is open, so that the
+  // listener knows it when it comes back (bound before the connect, so it is listed in time).
+  OwnConnectionPorts::Mark ownPort;
+};
+
+// Begins a connect; the socket is invalid when the port is outside 1..65535, the name does not
+// resolve (0.0.0.0 counts as not resolving: on Linux it would reach this machine), or the connect
+// failed at once.
+BegunConnection BeginServerConnection(HostCache& cache, OwnConnectionPorts& ownPorts,
+                                      const std::string& name, int32_t port);
+// Waits for a begun connect to finish; true when connected. False when it failed, did not finish
+// within `timeout`, or the socket was shut down meanwhile.
+bool FinishServerConnection(const platform::Socket& socket, std::chrono::milliseconds timeout);
 
 }  // namespace rw::proxy
