@@ -107,6 +107,17 @@ for case in "missing:$work/nowhere:it does not exist" "file:$work/ports:it is no
   ! grep -q "listening on" "$work/bad.out" || fail "log directory $what: it listened"
 done
 
+# --- An upstream proxy that is this instance's own address is refused before listening.
+for upstream in 127.0.0.1 localhost; do
+  status=0
+  RELAYWATCH_CONFIG_DIR="$work/config-loop" timeout 20 "$binary" --headless --port 1 \
+    --proxy "$upstream:1" > "$work/loop.out" 2> "$work/loop.err" || status=$?
+  [ "$status" = 2 ] || fail "upstream $upstream: exit status $status"
+  grep -q "The upstream proxy $upstream:1 is this program's own address" "$work/loop.err" ||
+    fail "upstream $upstream: $(cat "$work/loop.err")"
+  ! grep -q "listening on" "$work/loop.out" || fail "upstream $upstream: it listened"
+done
+
 # --- The main instance: auto-logging, the limit raised to its floor.
 start_proxy main --auto-log --log-dir "$work/logs" --max-mb 1
 proxy_port=$started_port
