@@ -64,21 +64,6 @@ SocketResult Accept(const Socket& socket) {
       [&] { return ::accept4(socket.Fd(), nullptr, nullptr, SOCK_CLOEXEC); }));
 }
 
-SocketResult Accept(const Socket& socket, PeerAddress* peer) {
-  sockaddr_in address;
-  std::memset(&address, 0, sizeof(address));
-  socklen_t length = sizeof(address);
-  SocketResult result = SocketFromReturn(RetryWhileInterrupted([&] {
-    return ::accept4(socket.Fd(), reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC);
-  }));
-  *peer = PeerAddress{};
-  if (result.value.Valid() && address.sin_family == AF_INET) {
-    peer->netOrderAddress = address.sin_addr.s_addr;
-    peer->port = ntohs(address.sin_port);
-  }
-  return result;
-}
-
 SysCallResult ConnectIPv4(const Socket& socket, uint32_t netOrderAddress, uint16_t port) {
   sockaddr_in address = MakeAddress(netOrderAddress, port);
   // An interrupted connect goes on in the background; retrying would give EALREADY, so the
@@ -116,10 +101,6 @@ SysCallResult SendGathered(const Socket& socket, std::string_view first, std::st
 
 SysCallResult Shutdown(int fd) {
   return SysCallResult::FromReturn(::shutdown(fd, SHUT_RDWR));
-}
-
-SysCallResult ShutdownSending(const Socket& socket) {
-  return SysCallResult::FromReturn(::shutdown(socket.Fd(), SHUT_WR));
 }
 
 namespace {

@@ -28,13 +28,6 @@ SysCallResult Listen(const Socket& socket);
 SysCallResult Listen(const Socket& socket, int backlog);
 // Accepted sockets are close-on-exec too.
 SocketResult Accept(const Socket& socket);
-// The IPv4 address and port of the other end of an accepted connection.
-struct PeerAddress {
-  uint32_t netOrderAddress = 0;
-  uint16_t port = 0;
-};
-// As Accept, and fills `peer` (zeros when the peer is not IPv4) from the same call.
-SocketResult Accept(const Socket& socket, PeerAddress* peer);
 // On a non-blocking socket a connect that cannot finish at once fails with EINPROGRESS; it goes
 // on in the background and the socket turns writable when it has finished (see ConnectError).
 SysCallResult ConnectIPv4(const Socket& socket, uint32_t netOrderAddress, uint16_t port);
@@ -47,8 +40,6 @@ SysCallResult Send(const Socket& socket, const char* data, size_t count);
 SysCallResult SendGathered(const Socket& socket, std::string_view first, std::string_view second);
 // Both directions; wakes a thread blocked in accept or recv on the same socket.
 SysCallResult Shutdown(int fd);
-// The sending direction only: the peer reads the end of the stream, and this side can still read.
-SysCallResult ShutdownSending(const Socket& socket);
 // The kernel's receive and send buffer sizes for the socket (value = bytes).
 SysCallResult ReceiveBufferSize(const Socket& socket);
 SysCallResult SendBufferSize(const Socket& socket);

@@ -19,7 +19,6 @@
 #include "proxy/engine_limits.h"
 #include "proxy/held_page_budget.h"
 #include "proxy/host_cache.h"
-#include "proxy/own_connection_ports.h"
 #include "proxy/upstream_proxy.h"
 
 namespace rw::proxy {
@@ -38,7 +37,6 @@ class EngineContext {
   HostCache& Hosts() { return hosts; }
   const EngineLimits& Limits() const { return limits; }
   HeldPageBudget& HeldPages() { return heldPages; }
-  OwnConnectionPorts& OwnPorts() { return ownPorts; }
 
   // The id for a new conversation: 2 for the first.
   int32_t NextConversationId() { return conversationIdCounter.fetch_add(1) + 1; }
@@ -54,6 +52,8 @@ class EngineContext {
   void SetListenerSizes(int32_t receiveSize, int32_t sendSize);
   void PublishUpstream(UpstreamProxy upstream);
   void SetListenerRunning(bool running) { listenerRunning.store(running); }
+  // The port the listener takes connections on (127.0.0.1 only); 0 while it does not.
+  void SetListeningPort(uint16_t port) { listeningPort.store(port); }
   // Replaces how connection threads are started (tests make it fail).
   void SetThreadStarterForTest(ThreadStarter starter);
   // Starts a detached connection thread running `body`.
@@ -66,6 +66,7 @@ class EngineContext {
   // The relay loops' stop signal, read after every pass.
   bool ListenerRunning() const { return listenerRunning.load(); }
   bool StopRequested() const { return stopRequested.load(); }
+  uint16_t ListeningPort() const { return listeningPort.load(); }
   // Accept thread: counts a connection thread about to be started, so that a stop cannot report
   // "drained" while the thread has not yet run. Each call is matched by one ConnectionThreadEnded.
   void ConnectionThreadStarting();
@@ -85,7 +86,6 @@ class EngineContext {
   const EngineLimits limits;
   HostCache hosts;
   HeldPageBudget heldPages;
-  OwnConnectionPorts ownPorts;
   // Advanced by every connection thread without a lock: ids need only be unique.
   std::atomic<int32_t> conversationIdCounter{1};
   // Read by connection threads when they size their buffers; written at StartListening.
@@ -95,6 +95,8 @@ class EngineContext {
   std::atomic<bool> listenerRunning{false};
   // Read without a lock by connections as they start or open a server socket.
   std::atomic<bool> stopRequested{false};
+  // Read without a lock by connections as they open a server socket.
+  std::atomic<uint16_t> listeningPort{0};
 
   mutable std::mutex upstreamLock;                // leaf
   std::shared_ptr<const UpstreamProxy> upstream;  // guarded by upstreamLock

@@ -92,8 +92,6 @@ void ProxyConnection::CloseServerSocket() {
     std::lock_guard<std::mutex> lock(socketLock);
     closing = std::move(serverSocket);
   }
-  closing.Close();
-  serverOwnPort = OwnConnectionPorts::Mark();
 }
 
 void ProxyConnection::CloseBrowserSocket() {
@@ -440,15 +438,16 @@ bool ProxyConnection::Connect() {
   }
   bool answerTunnel = !upstream->use && tunnel;
   conversation->MarkConnectStart();
+  bool ownListener = false;
   if (!serverSocket.Valid()) {
     BegunConnection opened =
-        BeginServerConnection(context.Hosts(), context.OwnPorts(), targetName, targetPort);
+        BeginServerConnection(context.Hosts(), targetName, targetPort, context.ListeningPort());
+    ownListener = opened.ownListener;
     // A request body that follows its header in a later read must go out at once: held back
     // for the header's acknowledgement, it would wait out the server's delayed ACK (40 ms).
     if (opened.socket.Valid()) {
       (void)platform::SetNoDelay(opened.socket);
     }
-    serverOwnPort = std::move(opened.ownPort);
     // The server socket already while it connects, so that a stop shuts it down and ends the
     // wait at once.
     SetServerSocket(std::move(opened.socket));
@@ -459,8 +458,10 @@ bool ProxyConnection::Connect() {
   }
   conversation->MarkConnected();
   if (!serverSocket.Valid()) {
+    // A server (or upstream proxy) that is this proxy itself would only send the request back.
+    const std::string_view page = ownListener ? kProxyLoopPage : kConnectFailurePage;
     response.Buffer().Clear();
-    RecordResponseBytes(kConnectFailurePage.data(), kConnectFailurePage.size());
+    RecordResponseBytes(page.data(), page.size());
     QueueToBrowser(response.Buffer().View());
     response.Buffer().Clear();
     Close();

@@ -19,7 +19,6 @@
 #include "proxy/header_end_scanner.h"
 #include "proxy/header_text.h"
 #include "proxy/held_page_share.h"
-#include "proxy/own_connection_ports.h"
 #include "proxy/request_body_framer.h"
 #include "proxy/request_line.h"
 #include "proxy/response_handler.h"
@@ -148,11 +147,10 @@ class ProxyConnection : private ResponseOutput {
   // Only the owning thread replaces or closes the sockets, always under socketLock, so another
   // thread's ShutdownSockets never touches a descriptor number after it was closed. The owner reads
   // them without the lock.
-  std::mutex socketLock;                   // taken after the context's registryLock; leaf otherwise
-  platform::Socket browserSocket;          // guarded by socketLock (writes)
-  platform::Socket serverSocket;           // guarded by socketLock (writes)
-  OwnConnectionPorts::Mark serverOwnPort;  // listed while serverSocket is open
-  uint64_t serverGeneration = 0;           // changes whenever a server socket is opened
+  std::mutex socketLock;           // taken after the context's registryLock; leaf otherwise
+  platform::Socket browserSocket;  // guarded by socketLock (writes)
+  platform::Socket serverSocket;   // guarded by socketLock (writes)
+  uint64_t serverGeneration = 0;   // changes whenever a server socket is opened
 };
 
 }  // namespace rw::proxy

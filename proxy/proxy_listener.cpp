@@ -6,7 +6,6 @@
 
 #include "platform/os_sys_calls.h"
 #include "platform/threads.h"
-#include "proxy/looped_connection.h"
 #include "proxy/proxy_connection.h"
 #include "proxy/socket_error_text.h"
 
@@ -41,6 +40,7 @@ void ProxyListener::StopListening() {
 
 void ProxyListener::StopAccepting() {
   boundPort.store(0);
+  context.SetListeningPort(0);
   if (run) {
     run->stop.store(true);
     context.WakeConnectionWaiters();  // an accept thread waiting for room
@@ -120,6 +120,7 @@ bool ProxyListener::Start(bool ephemeralPort) {
   acceptThread = std::move(accepting.value);
   run = std::move(started);
   boundPort.store(localPort.Ok() ? static_cast<uint16_t>(localPort.value) : 0);
+  context.SetListeningPort(boundPort.load());
   return true;
 }
 
@@ -130,8 +131,7 @@ void ProxyListener::AcceptLoop(EngineContext& context, std::shared_ptr<AcceptRun
     if (!context.WaitForConnectionRoom(run->stop)) {
       break;
     }
-    platform::PeerAddress peer;
-    platform::SocketResult accepted = platform::Accept(run->socket, &peer);
+    platform::SocketResult accepted = platform::Accept(run->socket);
     if (run->stop.load()) {
       break;
     }
@@ -141,16 +141,12 @@ void ProxyListener::AcceptLoop(EngineContext& context, std::shared_ptr<AcceptRun
       continue;
     }
     auto browser = std::make_shared<platform::Socket>(std::move(accepted.value));
-    // A connection from one of this engine's own server connections is a loop, not a browser.
-    const bool looped = context.OwnPorts().IsOwnConnection(peer);
     // Counted before it exists, so that a stop waits for it even if it has not yet run.
     context.ConnectionThreadStarting();
-    platform::ThreadStartResult started = context.StartThread([&context, browser, looped] {
+    platform::ThreadStartResult started = context.StartThread([&context, browser] {
       platform::TryRaiseThreadPriority();
       platform::BlockSigpipeOnThisThread();
-      if (looped) {
-        AnswerLoopedConnection(std::move(*browser));
-      } else {
+      {
         ProxyConnection connection(context, std::move(*browser));
         connection.Run();
       }

@@ -1,13 +1,16 @@
 #include "proxy/server_connector.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <cerrno>
 
 #include "platform/os_sys_calls.h"
 
 namespace rw::proxy {
 
-BegunConnection BeginServerConnection(HostCache& cache, OwnConnectionPorts& ownPorts,
-                                      const std::string& name, int32_t port) {
+BegunConnection BeginServerConnection(HostCache& cache, const std::string& name, int32_t port,
+                                      uint16_t listeningPort) {
   BegunConnection begun;
   if (port < 1 || port > 65535) {
     return begun;
@@ -23,25 +26,20 @@ BegunConnection BeginServerConnection(HostCache& cache, OwnConnectionPorts& ownP
   if (address == 0) {
     return begun;
   }
+  // The listener takes 127.0.0.1 alone, so this is the one address, under whatever name, that
+  // reaches it.
+  if (listeningPort != 0 && port == listeningPort && address == htonl(INADDR_LOOPBACK)) {
+    begun.ownListener = true;
+    return begun;
+  }
   platform::SocketResult created = platform::CreateTcpSocket();
   platform::Socket& socket = created.value;
   if (!socket.Valid() || !platform::SetNonBlocking(socket).Ok()) {
     return begun;
   }
-  if (IsLoopbackAddress(address)) {
-    // Only a loopback connection can come back to this proxy's listener.
-    const platform::SysCallResult localPort = platform::BindIPv4(socket, 0, 0).Ok()
-                                                  ? platform::LocalPort(socket)
-                                                  : platform::SysCallResult{-1, EINVAL};
-    if (!localPort.Ok()) {
-      return begun;
-    }
-    begun.ownPort = OwnConnectionPorts::Mark(ownPorts, static_cast<uint16_t>(localPort.value));
-  }
   const platform::SysCallResult connected =
       platform::ConnectIPv4(socket, address, static_cast<uint16_t>(port));
   if (!connected.Ok() && connected.errorNumber != EINPROGRESS) {
-    begun.ownPort = OwnConnectionPorts::Mark();
     return begun;
   }
   begun.socket = std::move(socket);

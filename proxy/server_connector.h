@@ -9,22 +9,21 @@
 
 #include "platform/socket.h"
 #include "proxy/host_cache.h"
-#include "proxy/own_connection_ports.h"
 
 namespace rw::proxy {
 
 struct BegunConnection {
   platform::Socket socket;  // non-blocking; invalid when the connect could not begin
-  // Lists the local port of a connection to a loopback address while it is open, so that the
-  // listener knows it when it comes back (bound before the connect, so it is listed in time).
-  OwnConnectionPorts::Mark ownPort;
+  // The name and port are this proxy's own listener (127.0.0.1 and `listeningPort`): no
+  // connection was begun, since a request sent there would only come back.
+  bool ownListener = false;
 };
 
 // Begins a connect; the socket is invalid when the port is outside 1..65535, the name does not
-// resolve (0.0.0.0 counts as not resolving: on Linux it would reach this machine), or the connect
-// failed at once.
-BegunConnection BeginServerConnection(HostCache& cache, OwnConnectionPorts& ownPorts,
-                                      const std::string& name, int32_t port);
+// resolve (0.0.0.0 counts as not resolving: on Linux it would reach this machine), it names the
+// proxy's own listener, or the connect failed at once. `listeningPort` 0: not listening.
+BegunConnection BeginServerConnection(HostCache& cache, const std::string& name, int32_t port,
+                                      uint16_t listeningPort);
 // Waits for a begun connect to finish; true when connected. False when it failed, did not finish
 // within `timeout`, or the socket was shut down meanwhile.
 bool FinishServerConnection(const platform::Socket& socket, std::chrono::milliseconds timeout);

@@ -81,17 +81,16 @@ void LimitReads(const platform::Socket& socket, milliseconds limit) {
 
 TEST(ServerConnector, ConnectEndsAtItsTimeOutOrWhenShutDown) {
   SilentServer silent;
-  OwnConnectionPorts ownPorts;
   HostCache hosts;
   {
     SCOPED_TRACE("time-out");
-    BegunConnection begun = BeginServerConnection(hosts, ownPorts, "127.0.0.1", silent.port);
+    BegunConnection begun = BeginServerConnection(hosts, "127.0.0.1", silent.port, 0);
     ASSERT_TRUE(begun.socket.Valid());
     EXPECT_FALSE(FinishServerConnection(begun.socket, milliseconds(50)));
   }
   {
     SCOPED_TRACE("shut down by another thread");
-    BegunConnection begun = BeginServerConnection(hosts, ownPorts, "127.0.0.1", silent.port);
+    BegunConnection begun = BeginServerConnection(hosts, "127.0.0.1", silent.port, 0);
     ASSERT_TRUE(begun.socket.Valid());
     std::thread stopper([&] {
       std::this_thread::sleep_for(milliseconds(50));
@@ -103,21 +102,28 @@ TEST(ServerConnector, ConnectEndsAtItsTimeOutOrWhenShutDown) {
   }
 }
 
-TEST(ServerConnector, LoopbackConnectionsAreListedWhileOpen) {
+TEST(ServerConnector, OwnListenerIsNotConnectedToUnderAnyName) {
   ScriptedOrigin origin([](OriginPeer& peer) { peer.ReadSome(1); });
-  OwnConnectionPorts ownPorts;
   HostCache hosts;
-  platform::PeerAddress self{htonl(INADDR_LOOPBACK), 0};
-  {
-    BegunConnection begun = BeginServerConnection(hosts, ownPorts, "127.0.0.1", origin.Port());
-    ASSERT_TRUE(begun.socket.Valid());
-    ASSERT_TRUE(FinishServerConnection(begun.socket, milliseconds(10000)));
-    self.port = static_cast<uint16_t>(platform::LocalPort(begun.socket).value);
-    EXPECT_TRUE(ownPorts.IsOwnConnection(self));
-    const platform::PeerAddress elsewhere{htonl(0x0a000001), self.port};
-    EXPECT_FALSE(ownPorts.IsOwnConnection(elsewhere));
+  struct Row {
+    const char* name;
+    uint16_t listeningPort;
+    bool ownListener;
+  };
+  const Row rows[] = {
+      {"127.0.0.1", origin.Port(), true},
+      {"localhost", origin.Port(), true},
+      {"2130706433", origin.Port(), true},  // 127.0.0.1 as one number
+      {"127.0.0.1", 0, false},              // not listening
+      {"127.0.0.1", static_cast<uint16_t>(origin.Port() + 1), false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.name) + " listening on " + std::to_string(row.listeningPort));
+    BegunConnection begun =
+        BeginServerConnection(hosts, row.name, origin.Port(), row.listeningPort);
+    EXPECT_EQ(begun.ownListener, row.ownListener);
+    EXPECT_EQ(begun.socket.Valid(), !row.ownListener);
   }
-  EXPECT_FALSE(ownPorts.IsOwnConnection(self));
 }
 
 TEST(ProxyLimits, ServerThatNeverAnswersGetsTheFailurePageAtTheConnectTimeOut) {
@@ -212,9 +218,8 @@ TEST(ProxyLimits, ConnectionsPastTheCapWaitToBeAccepted) {
   EXPECT_EQ(ReadAtLeast(third, kPage.size()), kPage);
 }
 
-// The upstream proxy is this proxy under a name the settings did not catch: the request that
-// comes back is answered with the loop page, once, instead of going round until descriptors run
-// out.
+// The upstream proxy is this proxy under a name the settings did not catch: the request is
+// answered with the loop page instead of going round until descriptors run out.
 TEST(ProxyLimits, UpstreamThatIsThisProxyEndsWithTheLoopPage) {
   TestEngine engine;
   ASSERT_TRUE(engine.Start());
