@@ -19,6 +19,7 @@ class HeldPageShare {
   // Makes the share `bytes`; false when that would pass the budget (the share is unchanged).
   bool TryHold(size_t bytes);
   void Release() { TryHold(0); }
+  size_t Bytes() const { return static_cast<size_t>(bytes); }
 
  private:
   HeldPageBudget& budget;

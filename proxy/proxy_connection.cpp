@@ -491,8 +491,13 @@ int ProxyConnection::BrowserWaitLimit() const {
 void ProxyConnection::NoteResponseProgress(bool interim) {
   const bool held =
       response.Action() == BodyAction::kHoldText || response.Action() == BodyAction::kDecodeChunked;
-  if (!held) {
+  if (!held && heldShare.Bytes() > 0) {
     heldShare.Release();
+    // The page's storage goes with its share: otherwise pages streamed past the budget would
+    // keep what they had held until their exchange ends.
+    if (response.Buffer().Empty()) {
+      response.Buffer().Release();
+    }
   }
   // After an interim response the final one is still to come.
   if (!interim && response.Action() == BodyAction::kAwaitingHeader && !response.HoldsResponse()) {
