@@ -7,6 +7,7 @@
 
 #include "app/console_reporter.h"
 #include "app/exchange_printer.h"
+#include "app/own_address_upstream.h"
 #include "app/proxy_app.h"
 #include "app/run_report.h"
 #include "app/settings_schema.h"
@@ -67,6 +68,14 @@ int HeadlessRunner::Run() {
     SettingsForm stored = form;
     app.ApplySettings(stored, {.save = true, .listen = false});
     options.ApplyOverrides(form);
+  }
+  // Refused before anything is put into force: the run would only relay to itself.
+  if (const std::string problem = OwnAddressUpstreamProblem(form.ProxySettingsAsApplied());
+      !problem.empty()) {
+    PrintError(problem);
+    app.Store().SetAutoLog(false);
+    app.Shutdown(std::chrono::seconds(1));
+    return 2;
   }
   std::string askedText = form.maxMB;
   const int32_t askedMB = NumberField(askedText);

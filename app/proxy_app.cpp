@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "app/own_address_upstream.h"
 #include "app/settings_schema.h"
 #include "platform/process_setup.h"
 
@@ -11,6 +12,7 @@ ProxyApp::ProxyApp(SettingsStore settingsStore, proxy::ListenerErrorSink& errors
                    capture::CaptureNotifier& notifier)
     : settings(std::move(settingsStore)),
       proxySettings(DefaultProxySettings()),
+      errors(errors),
       store(std::make_unique<capture::ConversationStore>()),
       engine(std::make_unique<proxy::EngineContext>(*store)),
       listener(std::make_unique<proxy::ProxyListener>(*engine, proxySettings, errors)) {
@@ -31,6 +33,19 @@ void ProxyApp::LoadSettings() {
 
 bool ProxyApp::ApplySettings(SettingsForm& applied, ApplyOptions options) {
   applied.Apply(proxySettings, *store);
+  if (options.listen) {
+    const std::string problem = OwnAddressUpstreamProblem(proxySettings);
+    if (!problem.empty()) {
+      // Refused where it is set: the proxy fields are emptied, so that neither the engine nor
+      // the saved settings use it.
+      errors.ShowError(problem + "\n\nThe proxy setting is not used.");
+      applied.proxyHost.clear();
+      applied.proxyPort.clear();
+      applied.proxyLabel.clear();
+      proxySettings.proxyAddress.clear();
+      proxySettings.proxyPort = 0;
+    }
+  }
   if (options.save) {
     applied.Save(settings);
   }
@@ -53,7 +68,10 @@ bool ProxyApp::Upkeep(UpkeepKind kind) {
     store->TrimToLimit();
   }
   if (kind == UpkeepKind::kTick) {
+    store->AfterTickUpkeep();
     platform::ReleaseFreeMemory();
+  } else {
+    store->AfterEarlyUpkeep();
   }
   return ok;
 }

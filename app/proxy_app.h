@@ -40,7 +40,9 @@ class ProxyApp {
 
   // Puts `form` into force, then saves it and (re)starts the listener as `options` say. Returns
   // whether the listener is accepting (failures were reported through the error sink, and the
-  // form's listening label then reads "None"); true when not asked to listen.
+  // form's listening label then reads "None"); true when not asked to listen. When asked to
+  // listen, an upstream proxy that is the listening address itself is refused through the error
+  // sink and its fields emptied.
   bool ApplySettings(SettingsForm& form, ApplyOptions options);
 
   // The store upkeep: write the logs when auto-logging, else drop the oldest data. False when a
@@ -92,6 +94,7 @@ class ProxyApp {
   SettingsStore settings;
   SettingsForm form;
   proxy::ProxySettings proxySettings;
+  proxy::ListenerErrorSink& errors;
   // Declared before the store, which calls them during its passes, so that they outlive it.
   LogPassCounter passCounter;
   std::unique_ptr<capture::HarLog> harLog;

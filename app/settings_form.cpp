@@ -101,10 +101,7 @@ void SettingsForm::Apply(proxy::ProxySettings& proxy, capture::ConversationStore
   for (const FormField& field : kFormFields) {
     NormaliseField(field.setting, this->*field.text);
   }
-  proxy.listenAddress = listenAddress;
-  proxy.proxyAddress = proxyHost;
-  proxy.listenPort = capture::LeadingInteger(port);
-  proxy.proxyPort = capture::LeadingInteger(proxyPort);
+  proxy = ProxySettingsAsApplied();
 
   store.SetMaxMB(LimitInForce(capture::LeadingInteger(maxMB)));
   store.SetAutoLog(autoLog);
@@ -114,6 +111,19 @@ void SettingsForm::Apply(proxy::ProxySettings& proxy, capture::ConversationStore
   listeningLabel = listenAddress + ":" + port;
   const std::string proxyText = proxyHost + ":" + proxyPort;
   proxyLabel = proxyText.size() > 2 ? proxyText : std::string();
+}
+
+proxy::ProxySettings SettingsForm::ProxySettingsAsApplied() const {
+  SettingsForm normalised = *this;
+  for (const FormField& field : kFormFields) {
+    NormaliseField(field.setting, normalised.*field.text);
+  }
+  proxy::ProxySettings proxy;
+  proxy.listenAddress = normalised.listenAddress;
+  proxy.proxyAddress = normalised.proxyHost;
+  proxy.listenPort = capture::LeadingInteger(normalised.port);
+  proxy.proxyPort = capture::LeadingInteger(normalised.proxyPort);
+  return proxy;
 }
 
 void SettingsForm::Save(SettingsStore& settings) const {

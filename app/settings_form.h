@@ -5,11 +5,10 @@
 
 #include <string>
 
+#include "proxy/proxy_settings.h"
+
 namespace rw::capture {
 class ConversationStore;
-}
-namespace rw::proxy {
-struct ProxySettings;
 }
 
 namespace rw::app {
@@ -45,6 +44,9 @@ class SettingsForm {
   // auto-logging and log directory; zeroes the Sent and Received totals; sets the labels. The
   // limit field is left showing the limit in force.
   void Apply(proxy::ProxySettings& proxy, capture::ConversationStore& store);
+
+  // The listen and proxy settings that Apply would put into force; the fields are left as they are.
+  proxy::ProxySettings ProxySettingsAsApplied() const;
 
   // Writes the seven values as Apply left them (the limit as it is in force).
   void Save(SettingsStore& settings) const;

@@ -1,5 +1,6 @@
 #include "capture/conversation_store.h"
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -97,14 +98,28 @@ void ConversationStore::AddResponseBytes(int64_t count) {
 }
 
 bool ConversationStore::AddHeldBytes(Conversation& conversation, int64_t count) {
-  int64_t held = 0;
+  const int64_t usualMark = kUpkeepMark * LimitBytes();
+  bool atMark = false;
   {
     std::lock_guard heldGuard(heldLock);
     heldBytes += count;
     conversation.heldCount += count;
-    held = heldBytes;
+    atMark = heldBytes >= std::max(usualMark, raisedUpkeepMark);
   }
-  return held >= kUpkeepMark * LimitBytes() && !upkeepAsked.exchange(true);
+  return atMark && !upkeepAsked.exchange(true);
+}
+
+void ConversationStore::AfterEarlyUpkeep() {
+  const int64_t limit = LimitBytes();
+  std::lock_guard heldGuard(heldLock);
+  if (heldBytes >= kUpkeepMark * limit) {
+    raisedUpkeepMark = heldBytes + limit;
+  }
+}
+
+void ConversationStore::AfterTickUpkeep() {
+  std::lock_guard heldGuard(heldLock);
+  raisedUpkeepMark = 0;
 }
 
 void ConversationStore::RequestUpkeep() {
@@ -147,6 +162,7 @@ void ConversationStore::Clear() {
     // later removal cannot take heldBytes below zero.
     std::lock_guard heldGuard(heldLock);
     heldBytes = 0;
+    raisedUpkeepMark = 0;
     for (const std::shared_ptr<Conversation>& conversation : conversations) {
       conversation->heldCount = 0;
     }

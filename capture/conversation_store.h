@@ -87,6 +87,12 @@ class ConversationStore {
   [[nodiscard]] bool AddHeldBytes(Conversation& conversation, int64_t count);
   // Asks the notifier for an upkeep now. Never called with a store lock held.
   void RequestUpkeep();
+  // After an early upkeep (user-interface thread): when it left the held bytes at or past the
+  // upkeep mark (records still open hold them), the next early upkeep waits until they have grown
+  // by a further limit's worth, so that open exchanges alone cannot ask for upkeeps back to back.
+  void AfterEarlyUpkeep();
+  // After the timer's upkeep: early upkeeps are asked for again from the usual mark.
+  void AfterTickUpkeep();
   // Tells the notifier, if any, of exhausted memory. Never called with a store lock held.
   void ReportFatal(const std::string& text);
   // For Conversation: the slot through which it reports, which outlives this store.
@@ -131,6 +137,8 @@ class ConversationStore {
   // Leaf: nothing is taken while it is held.
   mutable std::mutex heldLock;
   int64_t heldBytes = 0;  // guarded by heldLock; with each record's heldCount
+  // Held bytes at which the next early upkeep is asked for, when above kUpkeepMark x the limit.
+  int64_t raisedUpkeepMark = 0;  // guarded by heldLock
 
   // Atomics rather than locks: connection threads add to them for every relayed chunk, and the
   // Settings page zeroes and reads them with single stores and loads.

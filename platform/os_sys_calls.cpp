@@ -122,6 +122,10 @@ SysCallResult GetIntOption(const Socket& socket, int level, int name) {
 
 }  // namespace
 
+SysCallResult ConnectError(const Socket& socket) {
+  return GetIntOption(socket, SOL_SOCKET, SO_ERROR);
+}
+
 SysCallResult ReceiveBufferSize(const Socket& socket) {
   return GetIntOption(socket, SOL_SOCKET, SO_RCVBUF);
 }
@@ -175,6 +179,7 @@ PollPairResult PollFds(pollfd* fds, nfds_t count, int timeoutMilliseconds) {
     result.errorNumber = errno != 0 ? errno : EIO;
     return result;
   }
+  result.value.timedOut = n == 0;
   result.value.first = ReadyFrom(fds[0].revents);
   if (count == 2) {
     result.value.second = ReadyFrom(fds[1].revents);
@@ -184,11 +189,11 @@ PollPairResult PollFds(pollfd* fds, nfds_t count, int timeoutMilliseconds) {
 
 }  // namespace
 
-PollPairResult PollPair(PollInterest first, PollInterest second) {
+PollPairResult PollPair(PollInterest first, PollInterest second, int timeoutMilliseconds) {
   pollfd fds[2];
   fds[0] = pollfd{first.fd, PollEvents(first), 0};
   fds[1] = pollfd{second.fd, PollEvents(second), 0};
-  return PollFds(fds, second.fd >= 0 ? 2 : 1, -1);
+  return PollFds(fds, second.fd >= 0 ? 2 : 1, timeoutMilliseconds);
 }
 
 PollPairResult PollOne(PollInterest interest, int timeoutMilliseconds) {

@@ -28,7 +28,11 @@ SysCallResult Listen(const Socket& socket);
 SysCallResult Listen(const Socket& socket, int backlog);
 // Accepted sockets are close-on-exec too.
 SocketResult Accept(const Socket& socket);
+// On a non-blocking socket a connect that cannot finish at once fails with EINPROGRESS; it goes
+// on in the background and the socket turns writable when it has finished (see ConnectError).
 SysCallResult ConnectIPv4(const Socket& socket, uint32_t netOrderAddress, uint16_t port);
+// How a background connect ended: value 0 when connected, else the errno it failed with.
+SysCallResult ConnectError(const Socket& socket);
 SysCallResult Recv(const Socket& socket, char* data, size_t capacity);
 // MSG_NOSIGNAL: a peer that went away yields EPIPE instead of killing the process.
 SysCallResult Send(const Socket& socket, const char* data, size_t count);
@@ -62,10 +66,12 @@ struct PollReady {
 struct PollPairReady {
   PollReady first;
   PollReady second;
+  bool timedOut = false;  // the time-out passed with neither socket ready
 };
 using PollPairResult = CallResult<PollPairReady>;
-// Waits without a time-out until one of the two sockets is ready as asked, hung up or failed.
-PollPairResult PollPair(PollInterest first, PollInterest second);
+// Waits until one of the two sockets is ready as asked, hung up or failed, or until
+// `timeoutMilliseconds` have passed (-1: no time-out).
+PollPairResult PollPair(PollInterest first, PollInterest second, int timeoutMilliseconds = -1);
 // Whether one socket is ready as asked within `timeoutMilliseconds` (-1: no time-out).
 PollPairResult PollOne(PollInterest interest, int timeoutMilliseconds);
 

@@ -12,8 +12,10 @@ constexpr int32_t kMaxBufferSize = 1024 * 1024;
 
 }  // namespace
 
-EngineContext::EngineContext(capture::ConversationStore& store)
+EngineContext::EngineContext(capture::ConversationStore& store, EngineLimits limits)
     : store(store),
+      limits(limits),
+      heldPages(store, limits.minHeldPageBudget),
       upstream(std::make_shared<const UpstreamProxy>()),
       threadStarter([](std::function<void()> body) {
         return platform::StartThread({.kind = platform::ThreadKind::kDetached}, std::move(body));
@@ -56,6 +58,18 @@ platform::ThreadStartResult EngineContext::StartThread(std::function<void()> bod
 void EngineContext::ConnectionThreadStarting() {
   std::lock_guard<std::mutex> lock(registryLock);
   activeConnections.fetch_add(1);
+}
+
+bool EngineContext::WaitForConnectionRoom(const std::atomic<bool>& stop) {
+  std::unique_lock<std::mutex> lock(registryLock);
+  registryChanged.wait(
+      lock, [&] { return stop.load() || activeConnections.load() < limits.maxConnectionThreads; });
+  return !stop.load();
+}
+
+void EngineContext::WakeConnectionWaiters() {
+  std::lock_guard<std::mutex> lock(registryLock);
+  registryChanged.notify_all();
 }
 
 void EngineContext::ConnectionThreadEnded() {

@@ -16,6 +16,8 @@
 #include "capture/conversation_store.h"
 #include "platform/os_sys_calls.h"
 #include "platform/threads.h"
+#include "proxy/engine_limits.h"
+#include "proxy/held_page_budget.h"
 #include "proxy/host_cache.h"
 #include "proxy/upstream_proxy.h"
 
@@ -27,12 +29,14 @@ class EngineContext {
  public:
   using ThreadStarter = std::function<platform::ThreadStartResult(std::function<void()>)>;
 
-  explicit EngineContext(capture::ConversationStore& store);
+  explicit EngineContext(capture::ConversationStore& store, EngineLimits limits = {});
   EngineContext(const EngineContext&) = delete;
   EngineContext& operator=(const EngineContext&) = delete;
 
   capture::ConversationStore& Store() { return store; }
   HostCache& Hosts() { return hosts; }
+  const EngineLimits& Limits() const { return limits; }
+  HeldPageBudget& HeldPages() { return heldPages; }
 
   // The id for a new conversation: 2 for the first.
   int32_t NextConversationId() { return conversationIdCounter.fetch_add(1) + 1; }
@@ -48,6 +52,8 @@ class EngineContext {
   void SetListenerSizes(int32_t receiveSize, int32_t sendSize);
   void PublishUpstream(UpstreamProxy upstream);
   void SetListenerRunning(bool running) { listenerRunning.store(running); }
+  // The port the listener takes connections on (127.0.0.1 only); 0 while it does not.
+  void SetListeningPort(uint16_t port) { listeningPort.store(port); }
   // Replaces how connection threads are started (tests make it fail).
   void SetThreadStarterForTest(ThreadStarter starter);
   // Starts a detached connection thread running `body`.
@@ -60,9 +66,14 @@ class EngineContext {
   // The relay loops' stop signal, read after every pass.
   bool ListenerRunning() const { return listenerRunning.load(); }
   bool StopRequested() const { return stopRequested.load(); }
+  uint16_t ListeningPort() const { return listeningPort.load(); }
   // Accept thread: counts a connection thread about to be started, so that a stop cannot report
   // "drained" while the thread has not yet run. Each call is matched by one ConnectionThreadEnded.
   void ConnectionThreadStarting();
+  // Accept thread: waits while the connection threads are at their cap. False when `stop` was
+  // set (and WakeConnectionWaiters called) instead.
+  bool WaitForConnectionRoom(const std::atomic<bool>& stop);
+  void WakeConnectionWaiters();
   // The last thing a connection thread does (or the accept thread, when the start failed): after
   // this, nothing of the context may be touched.
   void ConnectionThreadEnded();
@@ -72,7 +83,9 @@ class EngineContext {
 
  private:
   capture::ConversationStore& store;
+  const EngineLimits limits;
   HostCache hosts;
+  HeldPageBudget heldPages;
   // Advanced by every connection thread without a lock: ids need only be unique.
   std::atomic<int32_t> conversationIdCounter{1};
   // Read by connection threads when they size their buffers; written at StartListening.
@@ -82,6 +95,8 @@ class EngineContext {
   std::atomic<bool> listenerRunning{false};
   // Read without a lock by connections as they start or open a server socket.
   std::atomic<bool> stopRequested{false};
+  // Read without a lock by connections as they open a server socket.
+  std::atomic<uint16_t> listeningPort{0};
 
   mutable std::mutex upstreamLock;                // leaf
   std::shared_ptr<const UpstreamProxy> upstream;  // guarded by upstreamLock

@@ -16,4 +16,10 @@ inline constexpr std::string_view kConnectFailurePage =
     "HTTP/1.0 404 Error connecting to site\r\nPragma: no-cache\r\nContent-Type: text/html\r\n\r\n"
     "<html>\r\n<head>\r\nSite does not exist.\r\n</head></html>\r\n\r\n";
 
+// The answer to a request that would be sent to this proxy's own listener: the upstream proxy set
+// (or the server named) is this proxy under another name.
+inline constexpr std::string_view kProxyLoopPage =
+    "HTTP/1.0 508 Proxy loop\r\nPragma: no-cache\r\nContent-Type: text/html\r\n\r\n"
+    "<html>\r\n<head>\r\nThe upstream proxy is this proxy itself.\r\n</head></html>\r\n\r\n";
+
 }  // namespace rw::proxy

@@ -32,7 +32,10 @@ size_t NextReadSize(size_t current, size_t received, size_t largest) {
 }  // namespace
 
 ProxyConnection::ProxyConnection(EngineContext& context, platform::Socket browserSocket)
-    : context(context), response(*this), browserSocket(std::move(browserSocket)) {
+    : context(context),
+      response(*this),
+      heldShare(context.HeldPages()),
+      browserSocket(std::move(browserSocket)) {
   context.AddConnection(this);
   StartConversation();
 }
@@ -137,8 +140,8 @@ void ProxyConnection::Relay() {
     const platform::PollInterest server{serverWatched ? serverSocket.Fd() : -1, readServer,
                                         serverWatched && !toServer.Empty()};
     const uint64_t generation = serverGeneration;
-    const platform::PollPairResult ready = platform::PollPair(browser, server);
-    if (!ready.Ok()) {
+    const platform::PollPairResult ready = platform::PollPair(browser, server, BrowserWaitLimit());
+    if (!ready.Ok() || ready.value.timedOut) {
       return;
     }
     // Sends first: room made now lets this pass's reads go straight out.
@@ -218,6 +221,7 @@ void ProxyConnection::ReleaseIdleBuffers() {
 ServerRead ProxyConnection::HandleServerRead() {
   if (!spliceDisabled && response.StreamsUnchanged() && TrySpliceServerRead()) {
     ServerHasAnswered();
+    NoteResponseProgress();
     return ServerRead::kOpen;
   }
   ByteBuffer& buffer = response.Buffer();
@@ -253,6 +257,7 @@ ServerRead ProxyConnection::HandleServerRead() {
       requestState = RequestState::kPassThrough;
     }
   }
+  NoteResponseProgress();
   return received.value > 0 ? ServerRead::kOpen : ServerRead::kEnded;
 }
 
@@ -465,22 +470,30 @@ bool ProxyConnection::Connect() {
   // A request read while the exchange before it was still open starts its own.
   EnsureConversation();
   conversation->MarkConnectStart();
+  bool ownListener = false;
   if (!serverSocket.Valid()) {
-    platform::Socket opened = OpenServerConnection(context.Hosts(), targetName, targetPort);
-    if (opened.Valid() && !platform::SetNonBlocking(opened).Ok()) {
-      opened.Close();
-    }
+    BegunConnection opened =
+        BeginServerConnection(context.Hosts(), targetName, targetPort, context.ListeningPort());
+    ownListener = opened.ownListener;
     // A request body that follows its header in a later read must go out at once: held back
     // for the header's acknowledgement, it would wait out the server's delayed ACK (40 ms).
-    if (opened.Valid()) {
-      (void)platform::SetNoDelay(opened);
+    if (opened.socket.Valid()) {
+      (void)platform::SetNoDelay(opened.socket);
     }
-    SetServerSocket(std::move(opened));
+    // The server socket already while it connects, so that a stop shuts it down and ends the
+    // wait at once.
+    SetServerSocket(std::move(opened.socket));
+    if (serverSocket.Valid() &&
+        !FinishServerConnection(serverSocket, context.Limits().connectTimeout)) {
+      CloseServerSocket();
+    }
   }
   conversation->MarkConnected();
   if (!serverSocket.Valid()) {
+    // A server (or upstream proxy) that is this proxy itself would only send the request back.
+    const std::string_view page = ownListener ? kProxyLoopPage : kConnectFailurePage;
     response.Buffer().Clear();
-    RecordResponseBytes(kConnectFailurePage.data(), kConnectFailurePage.size());
+    RecordResponseBytes(page.data(), page.size());
     QueueToBrowser(response.Buffer().View());
     response.Buffer().Clear();
     Close();
@@ -495,6 +508,33 @@ bool ProxyConnection::Connect() {
     requestHeaderLines.clear();
   }
   return true;
+}
+
+int ProxyConnection::BrowserWaitLimit() const {
+  if (tunnel || awaitingResponse || requestState != RequestState::kHeader || !toServer.Empty() ||
+      BrowserOutputPending()) {
+    return -1;
+  }
+  const std::chrono::milliseconds limit =
+      requestBuffer.Empty() ? context.Limits().idleTimeout : context.Limits().headerTimeout;
+  return static_cast<int>(limit.count());
+}
+
+void ProxyConnection::NoteResponseProgress() {
+  const bool held =
+      response.Action() == BodyAction::kHoldText || response.Action() == BodyAction::kDecodeChunked;
+  if (!held && heldShare.Bytes() > 0) {
+    heldShare.Release();
+    // The page's storage goes with its share: otherwise pages streamed past the budget would
+    // keep what they had held until their exchange ends.
+    if (response.Buffer().Empty()) {
+      response.Buffer().Release();
+    }
+  }
+}
+
+bool ProxyConnection::MayHold(size_t bytes) {
+  return bytes <= kMaxHeldResponseBytes && heldShare.TryHold(bytes);
 }
 
 void ProxyConnection::Close() {

@@ -18,6 +18,7 @@
 #include "proxy/engine_context.h"
 #include "proxy/header_end_scanner.h"
 #include "proxy/header_text.h"
+#include "proxy/held_page_share.h"
 #include "proxy/request_body_framer.h"
 #include "proxy/request_line.h"
 #include "proxy/response_handler.h"
@@ -75,6 +76,12 @@ class ProxyConnection : private ResponseOutput {
   void ReleaseIdleBuffers();
   bool ParseRequest();
   bool Connect();
+  // How long the relay loop waits for the browser before it ends the connection: the header
+  // time-out while part of a request header has come, the idle time-out between exchanges, and
+  // no limit while an exchange is under way (-1).
+  int BrowserWaitLimit() const;
+  // After each server read: a page no longer held gives its share of the budget back.
+  void NoteResponseProgress();
   void Close();
 
   // The `count` bytes just read into the request buffer's tail.
@@ -110,6 +117,7 @@ class ProxyConnection : private ResponseOutput {
   void SendGatheredToBrowser(std::string_view head, std::string_view body) override;
   void CaptureResponseBytes(std::string_view bytes) override;
   void ResponseEnded() override;
+  bool MayHold(size_t bytes) override;
 
   EngineContext& context;
   std::shared_ptr<capture::Conversation> conversation;
@@ -126,6 +134,7 @@ class ProxyConnection : private ResponseOutput {
   bool browserEnded = false;       // the browser half-closed; the response in flight still goes
   std::shared_ptr<const UpstreamProxy> upstream;
   ResponseHandler response;
+  HeldPageShare heldShare;
 
   std::string lastHost;
   int32_t lastPort = 0;

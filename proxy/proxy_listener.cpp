@@ -39,8 +39,10 @@ void ProxyListener::StopListening() {
 
 void ProxyListener::StopAccepting() {
   boundPort.store(0);
+  context.SetListeningPort(0);
   if (run) {
     run->stop.store(true);
+    context.WakeConnectionWaiters();  // an accept thread waiting for room
     {
       std::lock_guard<std::mutex> lock(run->socketLock);
       if (run->socket.Valid()) {
@@ -119,12 +121,17 @@ bool ProxyListener::Start(bool ephemeralPort) {
   acceptThread = std::move(accepting.value);
   run = std::move(started);
   boundPort.store(localPort.Ok() ? static_cast<uint16_t>(localPort.value) : 0);
+  context.SetListeningPort(boundPort.load());
   return true;
 }
 
 void ProxyListener::AcceptLoop(EngineContext& context, std::shared_ptr<AcceptRun> run) {
   // Only this thread writes run->socket (when it closes it), so reading it here needs no lock.
   while (!run->stop.load()) {
+    // At the cap, further connections wait in the listen queue instead of taking threads.
+    if (!context.WaitForConnectionRoom(run->stop)) {
+      break;
+    }
     platform::SocketResult accepted = platform::Accept(run->socket);
     if (run->stop.load()) {
       break;

@@ -52,6 +52,10 @@ void LengthInsteadOfCoding(LineList& lines, size_t length) {
 
 }  // namespace
 
+bool ResponseOutput::MayHold(size_t bytes) {
+  return bytes <= kMaxHeldResponseBytes;
+}
+
 void ResponseOutput::SendGatheredToBrowser(std::string_view head, std::string_view body) {
   std::string bytes;
   bytes.reserve(head.size() + body.size());
@@ -230,7 +234,7 @@ bool ResponseHandler::DecodeChunkStage() {
       ReleaseHeld();
       return true;
     case DecodeOutcome::kNeedMore:
-      if (buffer.Size() > kMaxHeldResponseBytes) {
+      if (!output.MayHold(buffer.Size())) {
         ReleaseHeld();
       }
       return false;
@@ -271,7 +275,7 @@ void ResponseHandler::StreamOrHold() {
     ForwardBuffer();
   } else {
     current.bodyBytes = static_cast<int64_t>(buffer.Size());
-    if (buffer.Size() > kMaxHeldResponseBytes) {
+    if (!output.MayHold(buffer.Size())) {
       ReleaseHeld();
     }
   }

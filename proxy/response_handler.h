@@ -29,6 +29,8 @@ class ResponseOutput {
   // The response in progress is over: its length was reached, its last chunk came, it has no
   // body, or the server closed. Called once its bytes have been handed to SendToBrowser.
   virtual void ResponseEnded() {}
+  // Whether a text page of `bytes` may go on being held; when not, it is streamed from here on.
+  virtual bool MayHold(size_t bytes);
 };
 
 // What happens to the bytes of the response in progress.

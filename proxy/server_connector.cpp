@@ -1,12 +1,19 @@
 #include "proxy/server_connector.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <cerrno>
+
 #include "platform/os_sys_calls.h"
 
 namespace rw::proxy {
 
-platform::Socket OpenServerConnection(HostCache& cache, const std::string& name, int32_t port) {
+BegunConnection BeginServerConnection(HostCache& cache, const std::string& name, int32_t port,
+                                      uint16_t listeningPort) {
+  BegunConnection begun;
   if (port < 1 || port > 65535) {
-    return platform::Socket();
+    return begun;
   }
   uint32_t address = 0;
   if (!platform::ParseDottedIPv4(name, &address)) {
@@ -17,16 +24,38 @@ platform::Socket OpenServerConnection(HostCache& cache, const std::string& name,
     }
   }
   if (address == 0) {
-    return platform::Socket();
+    return begun;
+  }
+  // The listener takes 127.0.0.1 alone, so this is the one address, under whatever name, that
+  // reaches it.
+  if (listeningPort != 0 && port == listeningPort && address == htonl(INADDR_LOOPBACK)) {
+    begun.ownListener = true;
+    return begun;
   }
   platform::SocketResult created = platform::CreateTcpSocket();
-  if (!created.value.Valid()) {
-    return platform::Socket();
+  platform::Socket& socket = created.value;
+  if (!socket.Valid() || !platform::SetNonBlocking(socket).Ok()) {
+    return begun;
   }
-  if (!platform::ConnectIPv4(created.value, address, static_cast<uint16_t>(port)).Ok()) {
-    return platform::Socket();
+  const platform::SysCallResult connected =
+      platform::ConnectIPv4(socket, address, static_cast<uint16_t>(port));
+  if (!connected.Ok() && connected.errorNumber != EINPROGRESS) {
+    return begun;
   }
-  return std::move(created.value);
+  begun.socket = std::move(socket);
+  return begun;
+}
+
+bool FinishServerConnection(const platform::Socket& socket, std::chrono::milliseconds timeout) {
+  const platform::PollPairResult ready =
+      platform::PollOne({socket.Fd(), false, true}, static_cast<int>(timeout.count()));
+  // A socket shut down while connecting (a stop) or refused reports a hang-up or an error.
+  if (!ready.Ok() || ready.value.timedOut || ready.value.first.failed ||
+      !ready.value.first.writable) {
+    return false;
+  }
+  const platform::SysCallResult error = platform::ConnectError(socket);
+  return error.Ok() && error.value == 0;
 }
 
 }  // namespace rw::proxy

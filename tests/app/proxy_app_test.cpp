@@ -110,6 +110,30 @@ TEST(ProxyApp, TheListeningLabelReadsNoneWhileNothingListens) {
   }
 }
 
+// An upstream proxy that is the listening address would send every request back to this program:
+// Apply refuses it with a message, and neither the engine nor the saved settings use it.
+TEST(ProxyApp, ApplyRefusesAnUpstreamProxyThatIsItsOwnAddress) {
+  testing::TempDir dir;
+  RecordingReporter reporter;
+  ProxyApp app(SettingsStore(platform::SettingsBacking(dir.path() / "key")), reporter, reporter);
+  app.LoadSettings();
+  BusyPort busy;  // the listener need not succeed for the check
+  ASSERT_NE(busy.port, 0);
+  app.Form().port = std::to_string(busy.port);
+  app.Form().proxyHost = " localhost ";
+  app.Form().proxyPort = std::to_string(busy.port);
+  app.ApplySettings(app.Form(), {.save = true, .listen = true});
+  ASSERT_FALSE(reporter.errors.empty());
+  EXPECT_EQ(reporter.errors[0].rfind("The upstream proxy localhost:" + std::to_string(busy.port) +
+                                         " is this program's own address",
+                                     0),
+            0u);
+  EXPECT_FALSE(app.Engine().Upstream()->use);
+  EXPECT_EQ(app.Form().proxyHost, "");
+  EXPECT_EQ(app.Form().proxyLabel, "");
+  EXPECT_EQ(app.Settings().ReadSetting("HttpProxyAddress"), "");
+}
+
 TEST(ProxyApp, ShutdownWritesTheLogsWhenAutoLogging) {
   testing::TempDir dir;
   RecordingReporter reporter;

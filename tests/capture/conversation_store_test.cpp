@@ -309,6 +309,58 @@ TEST(ConversationStore, AsksForAnEarlyUpkeepOncePerUpkeepAtTwiceTheLimit) {
   }
 }
 
+// Open records alone over the mark: an early upkeep frees nothing, so asking again at the next
+// byte would run upkeeps back to back. The next ask waits for a further limit's worth of held
+// bytes, or for the timer's upkeep.
+TEST(ConversationStore, EarlyUpkeepThatFreedNothingIsNotAskedForAgainAtOnce) {
+  for (const bool autoLog : {false, true}) {
+    SCOPED_TRACE(autoLog ? "logged" : "trimmed");
+    testing::TempDir dir;
+    FakeCaptureNotifier notifier;
+    ConversationStore store;
+    store.SetLogDir(dir.path().string());
+    store.SetNotifier(&notifier);
+    store.SetMaxMB(1);
+    store.SetAutoLog(autoLog);
+    auto earlyUpkeep = [&] {
+      if (autoLog) {
+        ASSERT_TRUE(store.WriteLogs(false));
+      } else {
+        store.TrimToLimit();
+      }
+      store.AfterEarlyUpkeep();
+    };
+    std::vector<std::shared_ptr<Conversation>> open;
+    int32_t id = 2;
+    while (store.HeldBytes() < 2 * kMB) {
+      open.push_back(Add(store, id++, 50000, 50000, false));
+    }
+    ASSERT_EQ(notifier.UpkeepCount(), 1);
+    earlyUpkeep();
+    const int64_t heldAfterUpkeep = store.HeldBytes();
+    EXPECT_GE(heldAfterUpkeep, 2 * kMB);  // nothing could be freed
+    // Just short of a further limit's worth: no new ask.
+    while (store.HeldBytes() + 100000 < heldAfterUpkeep + kMB) {
+      open.push_back(Add(store, id++, 50000, 50000, false));
+    }
+    EXPECT_EQ(notifier.UpkeepCount(), 1);
+    open.push_back(Add(store, id++, 50000, 50000, false));
+    open.push_back(Add(store, id++, 50000, 50000, false));
+    EXPECT_EQ(notifier.UpkeepCount(), 2);
+    earlyUpkeep();
+    open.push_back(Add(store, id++, 100, 100, false));
+    EXPECT_EQ(notifier.UpkeepCount(), 2);
+    // The timer's upkeep puts the usual mark back: the next bytes ask at once.
+    store.TrimToLimit();
+    store.AfterTickUpkeep();
+    open.push_back(Add(store, id++, 100, 100, false));
+    EXPECT_EQ(notifier.UpkeepCount(), 3);
+    for (const auto& conversation : open) {
+      conversation->MarkComplete();
+    }
+  }
+}
+
 // Records that capture nothing ask for an upkeep by their number.
 TEST(ConversationStore, AsksForAnEarlyUpkeepAtTwiceTheRecordCap) {
   FakeCaptureNotifier notifier;

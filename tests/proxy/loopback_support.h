@@ -247,7 +247,8 @@ class RecordingErrorSink : public ListenerErrorSink {
 
 // The engine with its store, listening on an ephemeral port.
 struct TestEngine {
-  TestEngine() : context(store), listener(context, settings, errors) {}
+  explicit TestEngine(EngineLimits limits = {})
+      : context(store, limits), listener(context, settings, errors) {}
 
   ~TestEngine() {
     listener.StopListening();

@@ -103,6 +103,30 @@ TEST_F(SettingsPageTest, ApplyNormalisesTheFieldsPutsThemInForceAndSavesThem) {
   EXPECT_TRUE(boxes.boxes.empty());
 }
 
+// An upstream proxy at the listening address would send every request back to this program:
+// Apply says so in a box and leaves the proxy unused and unsaved, while the listener starts.
+TEST_F(SettingsPageTest, ApplyRefusesAnUpstreamProxyAtTheListeningAddress) {
+  OpenWindow();
+  const auto& c = Page();
+  const uint16_t newPort = testing::FreePort();
+  c.port->setText(QString::number(newPort));
+  c.proxyHost->setText("localhost");
+  c.proxyPort->setText(QString::number(newPort));
+  QTest::mouseClick(c.apply, Qt::LeftButton);
+  ASSERT_EQ(boxes.boxes.size(), 1u);
+  EXPECT_EQ(boxes.boxes[0].kind, Box::kError);
+  EXPECT_EQ(boxes.boxes[0].text.rfind("The upstream proxy localhost:" + std::to_string(newPort) +
+                                          " is this program's own address",
+                                      0),
+            0u);
+  EXPECT_EQ(c.proxyHost->text(), "");
+  EXPECT_EQ(c.proxyPort->text(), "");
+  EXPECT_EQ(c.proxy->text(), "");
+  EXPECT_EQ(Stored("HttpProxyAddress"), "");
+  EXPECT_FALSE(app->Engine().Upstream()->use);
+  EXPECT_EQ(app->Listener().BoundPort(), newPort);
+}
+
 TEST_F(SettingsPageTest, APortWithoutANumberIsEmptiedAndTheListenerReportsIt) {
   OpenWindow();
   const auto& c = Page();

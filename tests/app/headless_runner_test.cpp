@@ -1,0 +1,68 @@
+#include "app/headless_runner.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <string>
+
+#include "tests/support/temp_dir.h"
+
+namespace rw::app {
+namespace {
+
+// The run blocks the stop signals on the calling thread; the test gives the mask back.
+class SavedSignalMask {
+ public:
+  SavedSignalMask() { pthread_sigmask(SIG_SETMASK, nullptr, &saved); }
+  ~SavedSignalMask() { pthread_sigmask(SIG_SETMASK, &saved, nullptr); }
+
+ private:
+  sigset_t saved;
+};
+
+// A port something else listens on, so that a run that got as far as listening would fail with
+// status 1 instead of serving.
+class BusyPort {
+ public:
+  BusyPort() {
+    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 && ::listen(fd, 1) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+      port = ntohs(address.sin_port);
+    }
+  }
+  ~BusyPort() { ::close(fd); }
+  int fd = -1;
+  uint16_t port = 0;
+};
+
+TEST(HeadlessRunner, RefusesAnUpstreamProxyThatIsItsOwnAddressWithStatusTwo) {
+  testing::TempDir dir;
+  ::setenv("RELAYWATCH_CONFIG_DIR", dir.path().c_str(), 1);
+  BusyPort busy;
+  ASSERT_NE(busy.port, 0);
+  for (const std::string host : {"127.0.0.1", "localhost"}) {
+    SCOPED_TRACE(host);
+    CommandLine options;
+    ASSERT_EQ(options.Parse({"--headless", "-q", "--port", std::to_string(busy.port), "--proxy",
+                             host + ":" + std::to_string(busy.port)}),
+              CommandLine::ParseResult::kRun);
+    SavedSignalMask mask;
+    HeadlessRunner runner(options);
+    EXPECT_EQ(runner.Run(), 2);
+  }
+  ::unsetenv("RELAYWATCH_CONFIG_DIR");
+}
+
+}  // namespace
+}  // namespace rw::app
