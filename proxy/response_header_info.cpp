@@ -20,6 +20,29 @@ bool IsLineSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
+// A transfer coding list ("gzip, chunked") names a coding besides chunked.
+bool NamesOtherCoding(std::string_view codings) {
+  size_t start = 0;
+  while (start <= codings.size()) {
+    size_t end = codings.find(',', start);
+    if (end == std::string_view::npos) {
+      end = codings.size();
+    }
+    std::string_view coding = codings.substr(start, end - start);
+    while (!coding.empty() && IsLineSpace(coding.front())) {
+      coding.remove_prefix(1);
+    }
+    while (!coding.empty() && IsLineSpace(coding.back())) {
+      coding.remove_suffix(1);
+    }
+    if (!coding.empty() && coding != "chunked" && coding != "identity") {
+      return true;
+    }
+    start = end + 1;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool HeaderValueIfNamed(std::string_view lowerLine, std::string_view lowerName,
@@ -100,8 +123,9 @@ void ResponseHeaderInfo::ExamineLine(std::string_view lowerLine) {
   if (HeaderValueIfNamed(lowerLine, "content-length", &value)) {
     contentLength = ParseContentLengthValue(value);
   }
-  if (HeaderValueIfNamed(lowerLine, "transfer-encoding", &value) && Contains(value, "chunked")) {
-    chunked = true;
+  if (HeaderValueIfNamed(lowerLine, "transfer-encoding", &value)) {
+    chunked = chunked || Contains(value, "chunked");
+    otherCodings = otherCodings || NamesOtherCoding(value);
   }
 }
 
@@ -111,6 +135,11 @@ void ResponseHeaderInfo::CompleteClass() {
   }
   if ((contentClass & (kClassHtml | kClassScript)) != 0) {
     contentClass |= kClassText;
+  }
+  // Only a body that is just chunked can be de-chunked and sent with a length: under another
+  // coding (gzip, chunked) the browser would get coded bytes with nothing saying so.
+  if (otherCodings) {
+    contentClass = kClassOther;
   }
 }
 

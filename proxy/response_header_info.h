@@ -18,6 +18,7 @@ struct ResponseHeaderInfo {
   uint16_t contentClass = 0;
   int64_t contentLength = -1;  // -1 = unknown
   bool chunked = false;
+  bool otherCodings = false;  // a transfer coding besides chunked: the body streams unchanged
 
   // `lowerLine` is one header line, lower-cased, with its line end.
   void ExamineLine(std::string_view lowerLine);

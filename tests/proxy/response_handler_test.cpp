@@ -171,6 +171,20 @@ TEST(ResponseHandler, DecodedChunkedTextNamesOneLengthAndNoCoding) {
   }
 }
 
+// Only a body that is just chunked is de-chunked: under a further coding the browser must get the
+// codings it is told of, so such a page goes through unchanged.
+TEST(ResponseHandler, TextUnderAFurtherCodingStreamsUnchanged) {
+  for (const std::string codings : {"gzip, chunked", "x-custom,chunked"}) {
+    SCOPED_TRACE(codings);
+    Feeder feeder;
+    const std::string response =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: " + codings +
+        "\r\n\r\n3\r\n\x1f\x8b\x08\r\n0\r\n\r\n";
+    feeder.Read(response);
+    EXPECT_EQ(feeder.output.All(), response);
+  }
+}
+
 TEST(ResponseHandler, LengthOnAnInterimResponseDoesNotCutTheFinalOne) {
   Feeder feeder;
   const std::string interim = "HTTP/1.1 100 Continue\r\nContent-Length: 3\r\n\r\n";
