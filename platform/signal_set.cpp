@@ -36,6 +36,15 @@ SignalSet::SignalSet(std::initializer_list<Signal> signals) {
   }
 }
 
+void SignalSet::LeaveOutIgnored() {
+  for (Signal signal :
+       {Signal::kInterrupt, Signal::kTerminate, Signal::kHangUp, Signal::kUser1, Signal::kUser2}) {
+    if (IsIgnored(signal)) {
+      sigdelset(&set, Number(signal));
+    }
+  }
+}
+
 void SignalSet::Block() const {
   ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
@@ -59,6 +68,11 @@ SignalSet::WaitResult SignalSet::Wait(std::chrono::milliseconds timeout) const {
   }
   // Only signals of the set are taken, and each was made from a Signal.
   return WaitResult{Outcome::kFailed, Signal::kInterrupt, 0};
+}
+
+bool IsIgnored(Signal signal) {
+  struct sigaction action {};
+  return ::sigaction(Number(signal), nullptr, &action) == 0 && action.sa_handler == SIG_IGN;
 }
 
 void RaiseInProcess(Signal signal) {

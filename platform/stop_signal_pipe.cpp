@@ -44,6 +44,11 @@ bool StopSignalPipe::Install() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+    // A signal the program was started with ignored (SIGHUP under nohup) stays ignored.
+    struct sigaction inherited {};
+    if (::sigaction(number, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) {
+      continue;
+    }
     ::sigaction(number, &action, nullptr);
   }
   return true;

@@ -28,5 +28,30 @@ TEST(SignalSet, ABlockedSignalWaitsUntilTaken) {
   EXPECT_EQ(set.Wait(std::chrono::milliseconds(20)).outcome, SignalSet::Outcome::kTimedOut);
 }
 
+// nohup starts the program with SIGHUP ignored; closing the terminal must not stop it then.
+TEST(SignalSet, ASignalIgnoredAtStartStaysIgnored) {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  struct sigaction before {};
+  ASSERT_EQ(::sigaction(SIGHUP, &ignore, &before), 0);
+  sigset_t hangUp;
+  sigemptyset(&hangUp);
+  sigaddset(&hangUp, SIGHUP);
+  ::pthread_sigmask(SIG_UNBLOCK, &hangUp, nullptr);
+
+  SignalSet set{Signal::kUser1, Signal::kHangUp};
+  set.LeaveOutIgnored();
+  set.Block();
+  RaiseOnThisThread(SIGHUP);
+  EXPECT_EQ(set.Wait(std::chrono::milliseconds(20)).outcome, SignalSet::Outcome::kTimedOut);
+  EXPECT_TRUE(IsIgnored(Signal::kHangUp));
+  // The rest of the set is still taken.
+  RaiseOnThisThread(SIGUSR1);
+  const SignalSet::WaitResult waited = set.Wait(std::chrono::seconds(5));
+  EXPECT_EQ(waited.outcome, SignalSet::Outcome::kSignal);
+  EXPECT_EQ(waited.signal, Signal::kUser1);
+  ::sigaction(SIGHUP, &before, nullptr);
+}
+
 }  // namespace
 }  // namespace rw::platform
