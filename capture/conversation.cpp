@@ -267,8 +267,6 @@ ConversationRecord Conversation::CopyRecord() const {
   if (!released) {
     record.request = request.data;
     record.response = response.data;
-  }
-  if (!released) {
     record.requestCutAt = request.cutAt;
     record.responseCutAt = response.cutAt;
   }

@@ -131,7 +131,12 @@ bool HarLog::AppendLocked(bool& changed) {
   if (result.stamped) {
     stamp = result.stamp;  // the file holds what it held, under a new time
   } else {
-    fileWritten = false;  // in an unknown state: the next write starts it afresh
+    // Left in a state not known to be whole: the next write starts a new document.
+    fileWritten = false;
+    entriesWritten = 0;
+    notice = "The HAR file " + path +
+             " could not be put back as it was after a failed write; the next write starts a new "
+             "HAR file there with the exchanges not yet written";
   }
   lastOk = false;
   lastError = "Could not write " + path + ": " + platform::ErrorText(result.errorNumber);

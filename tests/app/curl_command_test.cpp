@@ -1,15 +1,20 @@
 #include "app/curl_command.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/code_page.h"
+#include "platform/os_sys_calls.h"
 #include "tests/support/file_text.h"
 #include "tests/support/temp_dir.h"
 
@@ -161,6 +166,94 @@ TEST(CurlCommand, CurlGetsThePagesBytesAsData) {
                                              "--header",   "X-Raw: caf\xE9\tend",
                                              "--data-raw", body};
   EXPECT_EQ(ArgumentsCurlGets(result.command), expected);
+}
+
+// One HTTP request taken on 127.0.0.1 (any free port) and answered with an empty 200: what a real
+// curl sends when bash runs the command.
+class OneRequestServer {
+ public:
+  OneRequestServer() {
+    platform::SocketResult created = platform::CreateTcpSocket();
+    listener = std::move(created.value);
+    if (platform::BindLoopback(listener, 0).Ok() && platform::Listen(listener, 1).Ok()) {
+      port = static_cast<int>(platform::LocalPort(listener).value);
+    }
+    taker = std::thread([this] { received = Take(); });
+  }
+  ~OneRequestServer() { Join(); }
+
+  // The request as it arrived; waits for it.
+  const std::string& Request() {
+    Join();
+    return received;
+  }
+  int Port() const { return port; }
+
+ private:
+  void Join() {
+    if (taker.joinable()) {
+      taker.join();
+    }
+  }
+  std::string Take() {
+    pollfd ready{listener.Fd(), POLLIN, 0};
+    if (port <= 0 || ::poll(&ready, 1, 20000) != 1) {
+      return {};
+    }
+    const platform::SocketResult accepted = platform::Accept(listener);
+    const timeval limit{20, 0};
+    ::setsockopt(accepted.value.Fd(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    std::string data;
+    char buffer[4096];
+    for (;;) {
+      const size_t end = data.find("\r\n\r\n");
+      if (end != std::string::npos) {
+        const size_t length = data.find("Content-Length: ");
+        const size_t body =
+            length == std::string::npos || length > end ? 0 : std::stoul(data.substr(length + 16));
+        if (data.size() >= end + 4 + body) {
+          break;
+        }
+      }
+      const platform::SysCallResult got = platform::Recv(accepted.value, buffer, sizeof buffer);
+      if (got.value <= 0) {
+        break;
+      }
+      data.append(buffer, static_cast<size_t>(got.value));
+    }
+    const std::string_view reply = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+    (void)platform::Send(accepted.value, reply.data(), reply.size());
+    return data;
+  }
+
+  platform::Socket listener;
+  int port = 0;
+  std::string received;
+  std::thread taker;
+};
+
+// The command run by bash and a real curl sends the request line's target and the body exactly
+// as captured.
+TEST(CurlCommand, RealCurlSendsTheCapturedBytes) {
+  using namespace std::string_literals;
+  OneRequestServer server;
+  ASSERT_GT(server.Port(), 0);
+  const std::string host = "127.0.0.1:" + std::to_string(server.Port());
+  const std::string body = "@/etc/passwd\n\xFF\x01'\\x41\" $(id) \xC3\xA9\r\n"s;
+  const std::string request =
+      "POST /a[1-2]{x,y}?q=%ff HTTP/1.1\r\nHost: " + host +
+      "\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) +
+      "\r\n\r\n" + body;
+  const CurlCommand result = Build(request);
+  ASSERT_TRUE(result.ok) << result.problem;
+  const std::string run =
+      "/bin/bash -c " + ShellQuote(result.command + " --silent --output /dev/null --max-time 20");
+  EXPECT_EQ(std::system(run.c_str()), 0) << result.command;
+  const std::string& sent = server.Request();
+  EXPECT_EQ(sent.rfind("POST /a[1-2]{x,y}?q=%ff HTTP/1.1\r\n", 0), 0u) << sent;
+  const size_t end = sent.find("\r\n\r\n");
+  ASSERT_NE(end, std::string::npos) << sent;
+  EXPECT_EQ(sent.substr(end + 4), body);
 }
 
 TEST(CurlCommand, RefusesANulAndAHeaderCurlWouldReadAsAFile) {
