@@ -44,11 +44,12 @@ int HeadlessRunner::Run() {
   // thread alone receives them by waiting for them, between upkeep ticks. Closing the terminal
   // (SIGHUP) stops in order like Ctrl+C, so that auto-logging still writes the logs.
   // SIGUSR2 is the store asking for an early upkeep (see ConsoleReporter::UpkeepDue).
-  // A signal ignored at start (SIGHUP under nohup) stays ignored.
+  // A SIGHUP ignored at start (nohup) stays ignored. (SIGINT is left in: a shell starts a
+  // background job with it ignored, and Ctrl+C or kill -INT still stops the run.)
   platform::SignalSet signals{platform::Signal::kInterrupt, platform::Signal::kTerminate,
                               platform::Signal::kHangUp, platform::Signal::kUser1,
                               platform::Signal::kUser2};
-  signals.LeaveOutIgnored();
+  signals.LeaveOutIfIgnored(platform::Signal::kHangUp);
   signals.Block();
   platform::IgnoreSigpipe();
   platform::RaiseOpenFileLimit();

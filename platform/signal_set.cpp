@@ -36,12 +36,9 @@ SignalSet::SignalSet(std::initializer_list<Signal> signals) {
   }
 }
 
-void SignalSet::LeaveOutIgnored() {
-  for (Signal signal :
-       {Signal::kInterrupt, Signal::kTerminate, Signal::kHangUp, Signal::kUser1, Signal::kUser2}) {
-    if (IsIgnored(signal)) {
-      sigdelset(&set, Number(signal));
-    }
+void SignalSet::LeaveOutIfIgnored(Signal signal) {
+  if (IsIgnored(signal)) {
+    sigdelset(&set, Number(signal));
   }
 }
 

@@ -16,10 +16,10 @@ class SignalSet {
  public:
   SignalSet(std::initializer_list<Signal> signals);
 
-  // Leaves out of the set every signal whose action is to be ignored, as nohup leaves SIGHUP:
-  // a blocked signal is kept pending even when ignored, so waiting would take it. Call before
+  // Leaves `signal` out of the set when its action is to be ignored, as nohup leaves SIGHUP: a
+  // blocked signal is kept pending even when ignored, so waiting would take it. Call before
   // Block.
-  void LeaveOutIgnored();
+  void LeaveOutIfIgnored(Signal signal);
 
   // Blocks the signals on the calling thread; threads it starts afterwards inherit the mask.
   // (Changing the mask fails only for an invalid request, which this never makes.)

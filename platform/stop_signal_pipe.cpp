@@ -44,9 +44,10 @@ bool StopSignalPipe::Install() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   for (int number : {SIGINT, SIGTERM, SIGHUP}) {
-    // A signal the program was started with ignored (SIGHUP under nohup) stays ignored.
+    // A SIGHUP the program was started with ignored (nohup) stays ignored.
     struct sigaction inherited {};
-    if (::sigaction(number, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) {
+    if (number == SIGHUP && ::sigaction(number, nullptr, &inherited) == 0 &&
+        inherited.sa_handler == SIG_IGN) {
       continue;
     }
     ::sigaction(number, &action, nullptr);

@@ -2,7 +2,7 @@
 // end the run in order from its own thread instead of inside a handler. A second stop signal ends
 // the process at once, so a shutdown that hangs can still be interrupted. One per process; the
 // handlers stay installed for its life. Install on the main thread before other threads start. A
-// stop signal that is ignored when Install runs (SIGHUP under nohup) is left ignored.
+// SIGHUP that is ignored when Install runs (nohup) is left ignored.
 #pragma once
 
 namespace rw::platform {

@@ -40,7 +40,7 @@ TEST(SignalSet, ASignalIgnoredAtStartStaysIgnored) {
   ::pthread_sigmask(SIG_UNBLOCK, &hangUp, nullptr);
 
   SignalSet set{Signal::kUser1, Signal::kHangUp};
-  set.LeaveOutIgnored();
+  set.LeaveOutIfIgnored(Signal::kHangUp);
   set.Block();
   RaiseOnThisThread(SIGHUP);
   EXPECT_EQ(set.Wait(std::chrono::milliseconds(20)).outcome, SignalSet::Outcome::kTimedOut);
@@ -51,6 +51,22 @@ TEST(SignalSet, ASignalIgnoredAtStartStaysIgnored) {
   EXPECT_EQ(waited.outcome, SignalSet::Outcome::kSignal);
   EXPECT_EQ(waited.signal, Signal::kUser1);
   ::sigaction(SIGHUP, &before, nullptr);
+}
+
+// A shell starts a background job with SIGINT ignored; kill -INT must still stop it.
+TEST(SignalSet, OnlyTheNamedSignalIsLeftOut) {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  struct sigaction before {};
+  ASSERT_EQ(::sigaction(SIGINT, &ignore, &before), 0);
+  SignalSet set{Signal::kInterrupt, Signal::kHangUp};
+  set.LeaveOutIfIgnored(Signal::kHangUp);
+  set.Block();
+  RaiseOnThisThread(SIGINT);
+  const SignalSet::WaitResult waited = set.Wait(std::chrono::seconds(5));
+  EXPECT_EQ(waited.outcome, SignalSet::Outcome::kSignal);
+  EXPECT_EQ(waited.signal, Signal::kInterrupt);
+  ::sigaction(SIGINT, &before, nullptr);
 }
 
 }  // namespace

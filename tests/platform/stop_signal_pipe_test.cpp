@@ -18,6 +18,9 @@ TEST(StopSignalPipe, ASignalIgnoredAtInstallStaysIgnored) {
   ignore.sa_handler = SIG_IGN;
   struct sigaction before {};
   ASSERT_EQ(::sigaction(SIGHUP, &ignore, &before), 0);
+  // A shell starts a background job with SIGINT ignored: that one is still taken.
+  struct sigaction interruptBefore {};
+  ASSERT_EQ(::sigaction(SIGINT, &ignore, &interruptBefore), 0);
   sigset_t hangUp;
   sigemptyset(&hangUp);
   sigaddset(&hangUp, SIGHUP);
@@ -29,9 +32,11 @@ TEST(StopSignalPipe, ASignalIgnoredAtInstallStaysIgnored) {
   ASSERT_EQ(now.sa_handler, SIG_IGN);
   ASSERT_EQ(::raise(SIGHUP), 0);
   EXPECT_FALSE(StopSignalPipe::Take());
-  ASSERT_EQ(::sigaction(SIGTERM, nullptr, &now), 0);
-  EXPECT_NE(now.sa_handler, SIG_IGN);
-  EXPECT_NE(now.sa_handler, SIG_DFL);
+  for (const int taken : {SIGTERM, SIGINT}) {
+    ASSERT_EQ(::sigaction(taken, nullptr, &now), 0);
+    EXPECT_NE(now.sa_handler, SIG_IGN) << taken;
+    EXPECT_NE(now.sa_handler, SIG_DFL) << taken;
+  }
   ::sigaction(SIGHUP, &before, nullptr);
 }
 
