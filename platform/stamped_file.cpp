@@ -61,17 +61,21 @@ StampedWriteResult WriteIntoStampedFile(const std::string& path, const FileStamp
   const FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
   if (!file.Valid()) {
     const int error = errno;
-    if (error == ENOENT || error == ELOOP || error == ENXIO) {
-      // Gone, or a link or a FIFO put in its place.
+    if (error == ENOENT || error == ELOOP || error == ENXIO || error == EISDIR) {
+      // Gone, or a link, a FIFO or a directory put in its place.
       result.outcome = StampedWriteOutcome::kChanged;
     } else {
       result.errorNumber = error;
+      result.stamp = expected;  // untouched
+      result.stamped = true;
     }
     return result;
   }
   FileStamp found;
   if (!StampOf(file.Get(), found)) {
     result.errorNumber = errno;
+    result.stamp = expected;  // untouched
+    result.stamped = true;
     return result;
   }
   if (!(found == expected) || offset > found.size) {

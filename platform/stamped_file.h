@@ -30,9 +30,10 @@ enum class StampedWriteOutcome {
 
 struct StampedWriteResult {
   StampedWriteOutcome outcome = StampedWriteOutcome::kFailed;
-  FileStamp stamp;       // the file as this call left it, when `stamped`
-  bool stamped = false;  // with kWritten, and with kFailed once `restore` is back in place
-  int errorNumber = 0;   // with kFailed
+  FileStamp stamp;  // the file as this call left it, when `stamped`
+  // With kWritten; with kFailed when nothing was written or `restore` is back in place.
+  bool stamped = false;
+  int errorNumber = 0;  // with kFailed
 };
 
 // Replaces the file's bytes from `offset` to its end by `bytes` and syncs them, provided the file
