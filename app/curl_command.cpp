@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "capture/text_steps.h"
+#include "platform/code_page.h"
 #include "proxy/chunk_decoder.h"
 
 namespace rw::app {
@@ -86,13 +87,61 @@ CurlCommand Problem(std::string text) {
 }  // namespace
 
 std::string ShellQuote(std::string_view text) {
-  std::string quoted = "'";
-  for (const char c : text) {
-    if (c == '\'') {
-      quoted += "'\\''";
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  bool plain = true;
+  for (size_t i = 0; plain && i < text.size();) {
+    const unsigned char b = bytes[i];
+    if (b >= 0x80) {
+      const size_t n = platform::Utf8SequenceLength(bytes + i, text.size() - i);
+      plain = n > 0;
+      i += n;
     } else {
-      quoted += c;
+      plain = b >= 0x20 && b != 0x7F;
+      ++i;
     }
+  }
+  std::string quoted;
+  if (plain) {
+    quoted = "'";
+    for (const char c : text) {
+      if (c == '\'') {
+        quoted += "'\\''";
+      } else {
+        quoted += c;
+      }
+    }
+    quoted += '\'';
+    return quoted;
+  }
+  // Control bytes and bytes that are not UTF-8 are written as escapes: the command stays one
+  // line of text that survives the clipboard, and the shell turns each escape back into its byte.
+  static constexpr char kHex[] = "0123456789abcdef";
+  quoted = "$'";
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char b = bytes[i];
+    const size_t n = b >= 0x80 ? platform::Utf8SequenceLength(bytes + i, text.size() - i) : 0;
+    if (n > 0) {
+      quoted.append(text.substr(i, n));
+      i += n;
+      continue;
+    }
+    if (b == '\'' || b == '\\') {
+      quoted += '\\';
+      quoted += static_cast<char>(b);
+    } else if (b == '\n') {
+      quoted += "\\n";
+    } else if (b == '\r') {
+      quoted += "\\r";
+    } else if (b == '\t') {
+      quoted += "\\t";
+    } else if (b < 0x20 || b >= 0x7F) {
+      quoted += "\\x";
+      quoted += kHex[b >> 4];
+      quoted += kHex[b & 0xF];
+    } else {
+      quoted += static_cast<char>(b);
+    }
+    ++i;
   }
   quoted += '\'';
   return quoted;
@@ -150,12 +199,18 @@ CurlCommand BuildCurlCommand(std::string_view captured, int64_t total, std::stri
     if (colon == std::string_view::npos || colon == 0) {
       continue;
     }
+    if (line.front() == '@') {
+      // curl reads "--header @name" as a file of headers to send.
+      return Problem(
+          "The request holds a header name beginning with @, which curl would read "
+          "as a file name.");
+    }
     headers.push_back({std::string(TrimBlanks(line.substr(0, colon))),
                        std::string(TrimBlanks(line.substr(colon + 1)))});
   }
 
   std::string url = target;
-  if (url.find("://") == std::string::npos) {
+  if (url.rfind('/', 0) == 0 || url.find("://") == std::string::npos) {
     // Origin form: the host comes from the Host header.
     const auto host = std::find_if(headers.begin(), headers.end(), [](const Header& h) {
       return EqualsIgnoringCase(h.name, "host");
@@ -193,14 +248,16 @@ CurlCommand BuildCurlCommand(std::string_view captured, int64_t total, std::stri
   } else if (method != "GET" || !body.empty()) {
     command += " --request " + ShellQuote(method);
   }
-  command += " " + ShellQuote(url);
+  // Brackets and braces in a URL are the page's own, not curl's ranges and lists.
+  command += " --globoff " + ShellQuote(url);
   for (const Header& header : headers) {
     if (!LeftToCurl(header.name)) {
       command += " --header " + ShellQuote(header.name + ": " + header.value);
     }
   }
   if (!body.empty()) {
-    command += " --data-binary " + ShellQuote(body);
+    // Taken as the bytes themselves: "--data-binary @x" would upload the local file x.
+    command += " --data-raw " + ShellQuote(body);
   }
   if (compressed) {
     // The browser's Accept-Encoding is repeated; curl then decodes what the server compresses.

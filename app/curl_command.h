@@ -10,7 +10,7 @@ namespace rw::app {
 
 struct CurlCommand {
   bool ok = false;
-  std::string command;  // when ok: one line for a POSIX shell
+  std::string command;  // when ok: one line for bash or zsh
   std::string problem;  // when not ok: why the request cannot be repeated, for the user
 };
 
@@ -19,7 +19,9 @@ struct CurlCommand {
 // Hop-by-hop and framing headers are left to curl; a chunked body is sent decoded.
 CurlCommand BuildCurlCommand(std::string_view captured, int64_t total, std::string_view proxy);
 
-// `text` in single quotes, each ' written as '\'' : safe for any bytes but NUL.
+// `text` as one shell word that gives back exactly its bytes, for any bytes but NUL: in single
+// quotes (each ' written as '\'') when it is printable UTF-8, otherwise in $'...' with control
+// bytes and bytes that are not UTF-8 as escapes (\n, \xNN), which bash and zsh read.
 std::string ShellQuote(std::string_view text);
 
 }  // namespace rw::app

@@ -45,9 +45,12 @@ int HeadlessRunner::Run() {
   // thread alone receives them by waiting for them, between upkeep ticks. Closing the terminal
   // (SIGHUP) stops in order like Ctrl+C, so that auto-logging still writes the logs.
   // SIGUSR2 is the store asking for an early upkeep (see ConsoleReporter::UpkeepDue).
-  const platform::SignalSet signals{platform::Signal::kInterrupt, platform::Signal::kTerminate,
-                                    platform::Signal::kHangUp, platform::Signal::kUser1,
-                                    platform::Signal::kUser2};
+  // A SIGHUP ignored at start (nohup) stays ignored. (SIGINT is left in: a shell starts a
+  // background job with it ignored, and Ctrl+C or kill -INT still stops the run.)
+  platform::SignalSet signals{platform::Signal::kInterrupt, platform::Signal::kTerminate,
+                              platform::Signal::kHangUp, platform::Signal::kUser1,
+                              platform::Signal::kUser2};
+  signals.LeaveOutIfIgnored(platform::Signal::kHangUp);
   signals.Block();
   platform::IgnoreSigpipe();
   platform::RaiseOpenFileLimit();
@@ -128,11 +131,23 @@ int HeadlessRunner::Run() {
   Print(FormatBanner(banner), {});
   printer.Start();
 
+  // A new HAR document started because the file was changed is said once, when it happens.
+  auto printHarNotice = [&] {
+    if (capture::HarLog* har = app.HarFile()) {
+      if (const std::string notice = har->TakeNotice(); !notice.empty()) {
+        PrintError(notice);
+      }
+    }
+  };
   // A failed pass turns auto-logging off (the store's rule); say so once per failure.
   bool lastHarOk = true;
   auto reportHar = [&] {
-    const capture::HarLog* har = app.HarFile();
-    if (har != nullptr && har->LastWriteOk() != lastHarOk) {
+    capture::HarLog* har = app.HarFile();
+    if (har == nullptr) {
+      return;
+    }
+    printHarNotice();
+    if (har->LastWriteOk() != lastHarOk) {
       lastHarOk = har->LastWriteOk();
       if (!lastHarOk) {
         PrintError("HAR file failed: " + har->LastError());
@@ -166,6 +181,7 @@ int HeadlessRunner::Run() {
     if (waited.outcome == platform::SignalSet::Outcome::kSignal &&
         waited.signal == platform::Signal::kUser1) {
       const ProxyApp::LogNowResult logged = app.LogNow();
+      printHarNotice();
       const capture::HarLog* har = app.HarFile();
       const Report report = FormatLogNowResult(
           logged.written, logged.exchanges, app.Store().TextLogName(), app.Store().CsvLogName(),
@@ -204,7 +220,9 @@ int HeadlessRunner::Run() {
     facts.harWritten = har->LastWriteOk();
     facts.harEntries = har->EntriesWritten();
     facts.harError = har->LastError();
+    facts.harDropped = har->EntriesDropped();
   }
+  printHarNotice();
   const Report summary = FormatStopSummary(facts);
   Print(summary.out, summary.err);
   const int status = summary.failed || reporter.FatalSeen() ? 1 : 0;

@@ -57,6 +57,7 @@ class ProxyApp {
   // then, with HarFile()->LastError() saying why.
   bool SetHarFile(const std::string& path, const capture::HarCreator& creator);
   const capture::HarLog* HarFile() const { return harLog.get(); }
+  capture::HarLog* HarFile() { return harLog.get(); }
 
   // Writes every complete conversation to the log files now, and frees them ("&Log  and Clear").
   struct LogNowResult {

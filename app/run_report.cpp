@@ -73,6 +73,12 @@ Report FormatStopSummary(const StopFacts& facts) {
       report.failed = true;
       report.err += "relaywatch: HAR file failed: " + facts.harError + "\n";
     }
+    if (facts.harDropped > 0) {
+      report.failed = true;
+      report.err += "relaywatch: " + std::to_string(facts.harDropped) +
+                    (facts.harDropped == 1 ? " exchange was" : " exchanges were") +
+                    " left out of the HAR file: it could not be written for too long\n";
+    }
   }
   if (facts.linesDropped > 0) {
     report.err += "relaywatch: " + std::to_string(facts.linesDropped) +

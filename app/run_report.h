@@ -37,6 +37,7 @@ struct StopFacts {
   bool harWritten = false;
   int harEntries = 0;
   std::string harError;
+  int64_t harDropped = 0;  // entries dropped while the HAR file could not be written
   int64_t linesDropped = 0;
 };
 

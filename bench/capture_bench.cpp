@@ -8,8 +8,10 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "capture/conversation_store.h"
+#include "capture/har_log.h"
 
 namespace rw::capture {
 namespace {
@@ -132,12 +134,49 @@ void BM_WriteLogs8MB(benchmark::State& state) {
   std::filesystem::remove_all(dir);
 }
 
+// One HAR write adding one exchange to a file that already holds state.range(0) entries: the
+// cost stays that of the one entry however far the file has grown.
+void BM_HarPassOneEntry(benchmark::State& state) {
+  char pattern[] = "/tmp/rw_bench_XXXXXX";
+  if (::mkdtemp(pattern) == nullptr) {
+    state.SkipWithError("mkdtemp failed");
+    return;
+  }
+  const std::string dir = pattern;
+  ConversationStore store;
+  auto conversation = std::make_shared<Conversation>(2, store);
+  const std::string request =
+      "GET http://example.test/page?q=1 HTTP/1.1\r\nHost: example.test\r\n"
+      "User-Agent: bench\r\nAccept: */*\r\n\r\n";
+  const std::string response =
+      "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n"
+      "Content-Length: 2000\r\n\r\n" +
+      std::string(2000, 'x');
+  conversation->AddRequestData(request.data(), static_cast<int32_t>(request.size()));
+  conversation->AddResponseData(response.data(), static_cast<int32_t>(response.size()));
+  HarLog har(dir + "/capture.har", HarCreator{});
+  const std::vector<std::shared_ptr<Conversation>> prefill(static_cast<size_t>(state.range(0)),
+                                                           conversation);
+  if (!har.Write(prefill)) {
+    state.SkipWithError("HAR write failed");
+  }
+  const std::vector<std::shared_ptr<Conversation>> one{conversation};
+  for (auto _ : state) {
+    if (!har.Write(one)) {
+      state.SkipWithError("HAR write failed");
+      break;
+    }
+  }
+  std::filesystem::remove_all(dir);
+}
+
 BENCHMARK(BM_CaptureText64K);
 BENCHMARK(BM_CaptureUtf8Text64K);
 BENCHMARK(BM_CaptureBinary64K);
 BENCHMARK(BM_CaptureTextPastCap64K);
 BENCHMARK(BM_PageTextFrom8MB)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WriteLogs8MB)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_HarPassOneEntry)->Arg(0)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace rw::capture

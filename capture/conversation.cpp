@@ -76,6 +76,9 @@ void Conversation::AddData(Direction direction, const char* data, int32_t seen, 
     const int64_t room = kMaxCaptured - size;
     const auto scanned = static_cast<int32_t>(std::min<int64_t>(seen, room));
     const int32_t textLength = Utf8TextPrefixLength(data, scanned, side.carry);
+    if (textLength < scanned && side.cutAt < 0) {
+      side.cutAt = size + std::max(textLength, 0);
+    }
     if (textLength < 1) {
       return;
     }
@@ -264,6 +267,8 @@ ConversationRecord Conversation::CopyRecord() const {
   if (!released) {
     record.request = request.data;
     record.response = response.data;
+    record.requestCutAt = request.cutAt;
+    record.responseCutAt = response.cutAt;
   }
   record.requestTotal = request.total;
   record.responseTotal = response.total;

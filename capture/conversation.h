@@ -25,6 +25,12 @@ struct ConversationRecord {
   int64_t startMilliseconds = 0;  // wall clock at creation, ms since the epoch
   std::string request;            // captured bytes
   std::string response;
+  // Where the captured bytes stop being one unbroken run of what was sent, or -1 when they are
+  // all one run. A read's text stops at a byte that ends it and the rest of that read is not
+  // captured, so what later reads add does not follow on from it: a header is read only from
+  // the bytes before the cut.
+  int64_t requestCutAt = -1;
+  int64_t responseCutAt = -1;
   int64_t requestTotal = 0;
   int64_t responseTotal = 0;
   uint32_t startTick = 0;
@@ -126,6 +132,8 @@ class Conversation {
     std::string data;
     int64_t total = 0;
     Utf8Carry carry;
+    // data's size where the first read whose text stopped short ended; -1 while none has.
+    int64_t cutAt = -1;
   };
 
   void AddData(Direction direction, const char* data, int32_t seen, int32_t count);

@@ -267,11 +267,13 @@ void ConversationStore::SetLogDir(const std::string& dir) {
   logDir = dir;
   textLogName = std::move(names.text);
   csvLogName = std::move(names.csv);
+  logFilesCreated = false;
 }
 
 bool ConversationStore::WriteLogs(bool force) {
   bool written = false;
   std::string failedName;
+  std::string problem;
   bool openFailed = false;
   {
     std::lock_guard logGuard(logLock);
@@ -280,9 +282,13 @@ bool ConversationStore::WriteLogs(bool force) {
       return true;
     }
     LogWriter writer(LogFileNames{textLogName, csvLogName});
-    if (!writer.Open(failedName)) {
+    if (!writer.Open(failedName, problem, !logFilesCreated)) {
       openFailed = true;
     } else {
+      // The pair now belongs to this store: later passes append to it.
+      logFilesCreated = true;
+      textLogName = writer.Names().text;
+      csvLogName = writer.Names().csv;
       written = WriteConversations(writer, force);
       if (written) {
         if (LogPassSink* sink = logPassSink.load()) {
@@ -296,7 +302,7 @@ bool ConversationStore::WriteLogs(bool force) {
   }
   if (openFailed) {
     if (CaptureNotifier* target = notifier->Get()) {
-      target->ShowMessage("Could not open file: " + failedName);
+      target->ShowMessage("Could not open file: " + failedName + " (" + problem + ")");
     }
   }
   return written;

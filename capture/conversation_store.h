@@ -129,6 +129,9 @@ class ConversationStore {
   std::string logDir;       // guarded by logLock
   std::string textLogName;  // guarded by logLock
   std::string csvLogName;   // guarded by logLock
+  // guarded by logLock: a pass has created the pair named above, so later passes append to it;
+  // until then the first pass creates a pair of its own
+  bool logFilesCreated = false;
 
   // Taken before any conversation's lock and before heldLock.
   mutable std::mutex listLock;

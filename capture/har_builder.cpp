@@ -266,10 +266,21 @@ void PutText(Json& object, std::string_view bytes) {
   }
 }
 
+// The captured bytes that follow one another as they were sent (see ConversationRecord).
+std::string_view UnbrokenPart(const std::string& captured, int64_t cutAt) {
+  return cutAt < 0 ? std::string_view(captured)
+                   : std::string_view(captured).substr(
+                         0, std::min(static_cast<size_t>(cutAt), captured.size()));
+}
+
+// A status code is three digits; anything else (a status line cut short) is no status, 0.
 int StatusNumber(std::string_view code) {
+  if (code.size() != 3) {
+    return 0;
+  }
   int status = 0;
   for (const char c : code) {
-    if (c < '0' || c > '9' || status > 99999) {
+    if (c < '0' || c > '9') {
       return 0;
     }
     status = status * 10 + (c - '0');
@@ -348,7 +359,9 @@ Json BuildEntry(const ConversationRecord& record, const CapturedMessage& request
     rsp["bodySize"] = -1;
     rsp["comment"] = "No response was received";
   } else {
-    const CapturedMessage response = ParseFinalResponse(record.response);
+    // The header is read only from the bytes that follow one another as the server sent them.
+    const CapturedMessage response =
+        ParseFinalResponse(UnbrokenPart(record.response, record.responseCutAt));
     const StartLineParts statusLine = SplitStartLine(response.startLine);
     const int status = StatusNumber(statusLine.second);
     // Everything before the final response's body, interim responses included.
@@ -416,7 +429,8 @@ std::optional<std::string> HarEntryText(const ConversationRecord& record) {
   if (record.released || record.request.empty()) {
     return std::nullopt;
   }
-  const CapturedMessage request = ParseCapturedMessage(record.request);
+  const CapturedMessage request =
+      ParseCapturedMessage(UnbrokenPart(record.request, record.requestCutAt));
   const StartLineParts requestLine = SplitStartLine(request.startLine);
   if (!IsMethod(requestLine.first) || requestLine.second.empty()) {
     return std::nullopt;

@@ -8,8 +8,8 @@
 
 namespace rw::capture {
 
-HarLog::HarLog(std::string path, HarCreator creator)
-    : path(std::move(path)), creator(std::move(creator)) {}
+HarLog::HarLog(std::string path, HarCreator creator, size_t maxPendingBytes)
+    : path(std::move(path)), creator(std::move(creator)), maxPendingBytes(maxPendingBytes) {}
 
 bool HarLog::Add(const Conversation& conversation) {
   try {
@@ -24,11 +24,20 @@ bool HarLog::Add(const Conversation& conversation) {
   }
 }
 
+void HarLog::KeepLocked(std::string entry) {
+  if (pendingBytes + entry.size() > maxPendingBytes) {
+    ++dropped;
+    return;
+  }
+  pendingBytes += entry.size();
+  pending.push_back(std::move(entry));
+}
+
 void HarLog::Commit() {
   std::lock_guard guard(lock);
   try {
     for (std::string& entry : passEntries) {
-      pending.push_back(std::move(entry));
+      KeepLocked(std::move(entry));
     }
   } catch (const std::bad_alloc&) {
     // The pass's entries that did not fit stay out of the file; say so rather than drop them.
@@ -54,7 +63,7 @@ bool HarLog::Write(const std::vector<std::shared_ptr<Conversation>>& unlogged) {
         continue;
       }
       if (std::optional<std::string> entry = HarEntryText(conversation->CopyRecord())) {
-        pending.push_back(std::move(*entry));
+        KeepLocked(std::move(*entry));
       }
     }
   } catch (const std::bad_alloc&) {
@@ -66,18 +75,79 @@ bool HarLog::Write(const std::vector<std::shared_ptr<Conversation>>& unlogged) {
 }
 
 bool HarLog::WriteLocked() {
-  platform::ReplacingFile file;
-  bool ok = file.Begin(path);
-  if (ok && fileWritten) {
-    // The entries already there are copied, not rebuilt: their records may be long gone.
-    ok = file.CopyFromCurrent(entriesEnd);
-  } else if (ok) {
-    ok = file.Write(HarDocumentHead(creator));
+  if (fileWritten) {
+    bool changed = false;
+    if (AppendLocked(changed)) {
+      return true;
+    }
+    if (!changed) {
+      return false;
+    }
+    // Moved, replaced, rewritten or removed by something else: what it held is no longer ours
+    // to extend, so a new document begins with the entries not yet written.
+    fileWritten = false;
+    entriesWritten = 0;
+    notice = "The HAR file " + path +
+             " was changed, moved or removed by another program; a new HAR file was started "
+             "there with the exchanges not yet written";
   }
-  int entries = entriesWritten;
+  return WriteWholeLocked();
+}
+
+bool HarLog::AppendLocked(bool& changed) {
+  std::string bytes;
+  try {
+    bytes.reserve(pendingBytes + 2 * pending.size() + HarDocumentTail().size());
+    for (size_t i = 0; i < pending.size(); ++i) {
+      if (entriesWritten > 0 || i > 0) {
+        bytes.append(",\n");
+      }
+      bytes.append(pending[i]);
+    }
+    bytes.append(HarDocumentTail());
+  } catch (const std::bad_alloc&) {
+    lastOk = false;
+    lastError = "Could not write " + path + ": out of memory";
+    return false;
+  }
+  const platform::StampedWriteResult result =
+      platform::WriteIntoStampedFile(path, stamp, entriesEnd, bytes, HarDocumentTail());
+  switch (result.outcome) {
+    case platform::StampedWriteOutcome::kWritten:
+      stamp = result.stamp;
+      entriesEnd += static_cast<int64_t>(bytes.size() - HarDocumentTail().size());
+      entriesWritten += static_cast<int>(pending.size());
+      pending.clear();
+      pendingBytes = 0;
+      lastOk = true;
+      lastError.clear();
+      return true;
+    case platform::StampedWriteOutcome::kChanged:
+      changed = true;
+      return false;
+    case platform::StampedWriteOutcome::kFailed:
+      break;
+  }
+  if (result.stamped) {
+    stamp = result.stamp;  // the file holds what it held, under a new time
+  } else {
+    // Left in a state not known to be whole: the next write starts a new document.
+    fileWritten = false;
+    entriesWritten = 0;
+    notice = "The HAR file " + path +
+             " could not be put back as it was after a failed write; the next write starts a new "
+             "HAR file there with the exchanges not yet written";
+  }
+  lastOk = false;
+  lastError = "Could not write " + path + ": " + platform::ErrorText(result.errorNumber);
+  return false;
+}
+
+bool HarLog::WriteWholeLocked() {
+  platform::ReplacingFile file;
+  bool ok = file.Begin(path) && file.Write(HarDocumentHead(creator));
   for (size_t i = 0; ok && i < pending.size(); ++i) {
-    ok = (entries == 0 || file.Write(",\n")) && file.Write(pending[i]);
-    ++entries;
+    ok = (i == 0 || file.Write(",\n")) && file.Write(pending[i]);
   }
   const int64_t newEntriesEnd = file.Size();
   ok = ok && file.Write(HarDocumentTail()) && file.Commit();
@@ -86,10 +156,12 @@ bool HarLog::WriteLocked() {
     lastError = "Could not write " + path + ": " + platform::ErrorText(file.Error());
     return false;
   }
-  pending.clear();
   fileWritten = true;
+  stamp = file.Stamp();
   entriesEnd = newEntriesEnd;
-  entriesWritten = entries;
+  entriesWritten = static_cast<int>(pending.size());
+  pending.clear();
+  pendingBytes = 0;
   lastOk = true;
   lastError.clear();
   return true;
@@ -108,6 +180,16 @@ bool HarLog::LastWriteOk() const {
 std::string HarLog::LastError() const {
   std::lock_guard guard(lock);
   return lastError;
+}
+
+int64_t HarLog::EntriesDropped() const {
+  std::lock_guard guard(lock);
+  return dropped;
+}
+
+std::string HarLog::TakeNotice() {
+  std::lock_guard guard(lock);
+  return std::exchange(notice, std::string());
 }
 
 }  // namespace rw::capture

@@ -12,8 +12,19 @@ namespace rw::platform {
 
 class AppendFile {
  public:
-  // Opens (or creates, mode 0600) `path` for appending. False when it cannot; Error() says why.
+  // Opens (or creates, mode 0600) `path` for appending, never through a symbolic link. False when
+  // it cannot; Error() says why.
   bool Open(const std::string& path);
+
+  enum class Creation { kOpenOrCreate, kCreateNew };
+  // As Open, for a file that holds private data in a directory others may write to: a file
+  // already there must be a regular file owned by this user, and is brought to mode 0600.
+  // kCreateNew fails with EEXIST when anything is at `path`. When false, Problem() says why.
+  bool OpenPrivate(const std::string& path, Creation creation);
+  // Why the last Open or OpenPrivate failed, in words for the user.
+  std::string Problem() const;
+  // Closes the file and removes it, when this handle created it with kCreateNew.
+  void RemoveCreated();
   // Size of the file when it was opened: 0 for a file created now or found empty.
   int64_t SizeAtOpen() const { return sizeAtOpen; }
 
@@ -32,8 +43,13 @@ class AppendFile {
 
  private:
   bool WriteNow(std::string_view bytes);
+  bool OpenWith(const std::string& path, int flags, bool privateFile);
+
+  enum class Refusal { kNone, kSymbolicLink, kNotRegular, kOtherOwner };
 
   FileDescriptor file;
+  Refusal refusal = Refusal::kNone;
+  std::string createdPath;  // set while open, when created by OpenPrivate with kCreateNew
   int64_t sizeAtOpen = 0;
   int error = 0;
   std::string pending;

@@ -83,33 +83,6 @@ bool ReplacingFile::Write(std::string_view bytes) {
   return true;
 }
 
-bool ReplacingFile::CopyFromCurrent(int64_t length) {
-  if (!file.Valid() || error != 0) {
-    return Fail(EBADF);
-  }
-  const FileDescriptor source(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!source.Valid()) {
-    return Fail(errno);
-  }
-  std::vector<char> buffer(kBufferSize);
-  int64_t left = length;
-  bool ok = true;
-  while (ok && left > 0) {
-    const size_t want =
-        left < static_cast<int64_t>(buffer.size()) ? static_cast<size_t>(left) : buffer.size();
-    const ssize_t n =
-        RetryWhileInterrupted([&] { return ::read(source.Get(), buffer.data(), want); });
-    if (n <= 0) {
-      // Shorter than what was written there: the file was changed behind our back.
-      ok = Fail(n < 0 ? errno : EIO);
-      break;
-    }
-    ok = Write(std::string_view(buffer.data(), static_cast<size_t>(n)));
-    left -= n;
-  }
-  return ok;
-}
-
 bool ReplacingFile::Commit() {
   if (!file.Valid()) {
     return Fail(EBADF);
@@ -119,6 +92,11 @@ bool ReplacingFile::Commit() {
     return false;
   }
   if (::fsync(file.Get()) != 0) {
+    Fail(errno);
+    Abandon();
+    return false;
+  }
+  if (!StampOf(file.Get(), stamp)) {
     Fail(errno);
     Abandon();
     return false;

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/file_descriptor.h"
+#include "platform/stamped_file.h"
 
 namespace rw::platform {
 
@@ -23,9 +24,6 @@ class ReplacingFile {
   bool Begin(const std::string& path);
   // Buffered; false once any write has failed, and then stays false.
   bool Write(std::string_view bytes);
-  // Appends the first `length` bytes of the version now at the target path. False when that file
-  // is shorter or cannot be read.
-  bool CopyFromCurrent(int64_t length);
   // Flushes, syncs and closes the temporary file and renames it over the target.
   bool Commit();
   // Closes and removes the temporary file; the target is left as it was.
@@ -35,6 +33,8 @@ class ReplacingFile {
   int Error() const { return error; }
   // Bytes written to the new version so far.
   int64_t Size() const { return size; }
+  // The committed version as it was renamed into place (a rename keeps all of it).
+  const FileStamp& Stamp() const { return stamp; }
 
  private:
   bool Flush();
@@ -47,6 +47,7 @@ class ReplacingFile {
   int error = 0;
   int64_t size = 0;
   std::string pending;
+  FileStamp stamp;
 };
 
 }  // namespace rw::platform

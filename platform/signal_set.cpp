@@ -36,6 +36,12 @@ SignalSet::SignalSet(std::initializer_list<Signal> signals) {
   }
 }
 
+void SignalSet::LeaveOutIfIgnored(Signal signal) {
+  if (IsIgnored(signal)) {
+    sigdelset(&set, Number(signal));
+  }
+}
+
 void SignalSet::Block() const {
   ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
@@ -59,6 +65,11 @@ SignalSet::WaitResult SignalSet::Wait(std::chrono::milliseconds timeout) const {
   }
   // Only signals of the set are taken, and each was made from a Signal.
   return WaitResult{Outcome::kFailed, Signal::kInterrupt, 0};
+}
+
+bool IsIgnored(Signal signal) {
+  struct sigaction action {};
+  return ::sigaction(Number(signal), nullptr, &action) == 0 && action.sa_handler == SIG_IGN;
 }
 
 void RaiseInProcess(Signal signal) {

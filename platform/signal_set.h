@@ -16,6 +16,11 @@ class SignalSet {
  public:
   SignalSet(std::initializer_list<Signal> signals);
 
+  // Leaves `signal` out of the set when its action is to be ignored, as nohup leaves SIGHUP: a
+  // blocked signal is kept pending even when ignored, so waiting would take it. Call before
+  // Block.
+  void LeaveOutIfIgnored(Signal signal);
+
   // Blocks the signals on the calling thread; threads it starts afterwards inherit the mask.
   // (Changing the mask fails only for an invalid request, which this never makes.)
   void Block() const;
@@ -33,6 +38,9 @@ class SignalSet {
  private:
   sigset_t set;
 };
+
+// Whether `signal`'s action is to be ignored (as it is for SIGHUP under nohup).
+bool IsIgnored(Signal signal);
 
 // Sends `signal` to this process, as if it came from outside.
 void RaiseInProcess(Signal signal);

@@ -44,6 +44,12 @@ bool StopSignalPipe::Install() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+    // A SIGHUP the program was started with ignored (nohup) stays ignored.
+    struct sigaction inherited {};
+    if (number == SIGHUP && ::sigaction(number, nullptr, &inherited) == 0 &&
+        inherited.sa_handler == SIG_IGN) {
+      continue;
+    }
     ::sigaction(number, &action, nullptr);
   }
   return true;

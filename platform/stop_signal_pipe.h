@@ -1,7 +1,8 @@
 // Turns the stop signals (SIGINT, SIGTERM, SIGHUP) into a byte on a pipe, so an event loop can
 // end the run in order from its own thread instead of inside a handler. A second stop signal ends
 // the process at once, so a shutdown that hangs can still be interrupted. One per process; the
-// handlers stay installed for its life. Install on the main thread before other threads start.
+// handlers stay installed for its life. Install on the main thread before other threads start. A
+// SIGHUP that is ignored when Install runs (nohup) is left ignored.
 #pragma once
 
 namespace rw::platform {

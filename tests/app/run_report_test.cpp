@@ -107,6 +107,17 @@ TEST(RunReport, StopSummary) {
   EXPECT_NE(report.err.find("relaywatch: HAR file failed: Could not write /h.har"),
             std::string::npos);
   EXPECT_TRUE(report.failed);
+
+  // Written in the end, but with entries that waited too long left out: not a clean stop.
+  facts.harWritten = true;
+  facts.harDropped = 7;
+  facts.linesDropped = 0;
+  report = FormatStopSummary(facts);
+  EXPECT_NE(report.out.find("HAR file: /h.har (1 entry)"), std::string::npos);
+  EXPECT_EQ(report.err,
+            "relaywatch: 7 exchanges were left out of the HAR file: it could not be written for "
+            "too long\n");
+  EXPECT_TRUE(report.failed);
 }
 
 TEST(RunReport, LogNowResult) {

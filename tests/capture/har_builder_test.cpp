@@ -125,6 +125,46 @@ TEST(HarBuilder, ResponseFields) {
   EXPECT_EQ(response["headersSize"], header.size());
 }
 
+// A byte 0-8 ends the captured text of its read, and the rest of that read is not captured:
+// what later reads add must not be taken for the rest of the header.
+TEST(HarBuilder, AHeaderCutByABinaryByteIsNotSplicedWithLaterReads) {
+  using namespace std::string_literals;
+  const struct {
+    const char* name;
+    std::vector<std::string> reads;
+    int status;
+  } rows[] = {
+      {"cut in a field",
+       {"HTTP/1.1 200 OK\r\nX-Bin: \x01\x02\r\nContent-Type: text/plain\r\n\r\n",
+        "HTTP/1.1 302 Found\r\nLocation: http://evil.test/\r\nSet-Cookie: s=1\r\n\r\n"},
+       200},
+      {"cut in the status line",
+       {"HTTP/1.1 2\x08", "02 Found\r\nLocation: http://evil.test/\r\nSet-Cookie: s=1\r\n\r\n"},
+       0},
+      {"cut after an interim response",
+       {"HTTP/1.1 100 Continue\r\n\r\n", "HTTP/1.1 201 Created\r\nX: \x00"s,
+        "\r\nLocation: http://evil.test/\r\nSet-Cookie: s=1\r\n\r\n"},
+       201},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ConversationStore store;
+    Conversation conversation(2, store);
+    const std::string request = "GET http://a.test/ HTTP/1.1\r\nHost: a.test\r\n\r\n";
+    conversation.AddRequestData(request.data(), static_cast<int32_t>(request.size()));
+    for (const std::string& read : row.reads) {
+      conversation.AddResponseData(read.data(), static_cast<int32_t>(read.size()));
+    }
+    const Json response = Entry(conversation.CopyRecord())["response"];
+    EXPECT_EQ(response["status"], row.status);
+    EXPECT_EQ(response["redirectURL"], "");
+    EXPECT_TRUE(Find(response["headers"], "Location").is_null()) << response["headers"];
+    EXPECT_TRUE(response["cookies"].empty());
+    EXPECT_EQ(response["headersSize"], -1);
+    EXPECT_EQ(response["content"]["comment"], "The response header was not captured whole");
+  }
+}
+
 TEST(HarBuilder, ContentFromWhatWasCaptured) {
   const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: x\r\n";
   struct Row {

@@ -1,8 +1,12 @@
 #include "capture/log_writer.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -88,6 +92,42 @@ TEST(LogFileNames, StoreNamesFollowSetLogDir) {
   store.SetLogDir("");
   EXPECT_EQ(store.TextLogName(), text);
   EXPECT_EQ(store.LogDir(), "/some/dir");
+}
+
+TEST(QuoteCsvField, FormulaStartsAreMarkedAsText) {
+  struct Row {
+    std::string_view field;
+    std::string_view quoted;
+  };
+  const Row rows[] = {
+      {"=HYPERLINK(\"http://x.test\",\"y\")", "\"'=HYPERLINK(\"\"http://x.test\"\",\"\"y\"\")\""},
+      {"+SUM(A1)", "\"'+SUM(A1)\""},
+      {"-2+3", "\"'-2+3\""},
+      {"@cmd", "\"'@cmd\""},
+      {"\tx", "\"'\tx\""},
+      {"\rx", "\"'\rx\""},
+      // Everything else stays as it was.
+      {"GET http://a.test/=x HTTP/1.1", "\"GET http://a.test/=x HTTP/1.1\""},
+      {"", "\"\""},
+      {" =x", "\" =x\""},
+      {"'=x", "\"'=x\""},
+      {"\"=x", "\"\"\"=x\""},
+      {"12", "\"12\""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.field));
+    EXPECT_EQ(QuoteCsvField(row.field), row.quoted);
+  }
+}
+
+TEST_F(LogWriterTest, AServerStatusLineCannotPlantAFormula) {
+  Add(store, 2, "-X / HTTP/1.1\r\n", "=HYPERLINK(\"http://evil.test\")\r\n");
+  ASSERT_TRUE(store.WriteLogs(true));
+  const std::vector<std::string> lines = Lines(Csv());
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[1].find(",\"'-X / HTTP/1.1\",\"'=HYPERLINK(\"\"http://evil.test\"\")\""),
+            std::string::npos)
+      << lines[1];
 }
 
 TEST_F(LogWriterTest, NothingDueOpensNothing) {
@@ -189,9 +229,128 @@ TEST_F(LogWriterTest, FailedOpenTurnsAutoLogOff) {
   EXPECT_FALSE(store.WriteLogs(true));
   EXPECT_FALSE(store.AutoLog());
   EXPECT_EQ(notifier.Messages(),
-            (std::vector<std::string>{"Could not open file: " + store.TextLogName()}));
+            (std::vector<std::string>{"Could not open file: " + store.TextLogName() +
+                                      " (No such file or directory)"}));
   EXPECT_EQ(Ids(store), (std::vector<int32_t>{2}));
 }
+
+// Log names are predictable (the start second), so someone sharing the log directory can plant
+// a link or a file of their own at the next name. Nothing is written through them.
+TEST_F(LogWriterTest, APlantedLinkOrForeignFileIsNeverWrittenTo) {
+  const std::string target = dir.path().string() + "/target";
+  const struct {
+    const char* name;
+    // Replaces the full-text file at `path`; false when this row cannot run here.
+    bool (*plant)(const std::string& path, const std::string& target);
+    const char* problem;
+  } rows[] = {
+      {"symbolic link",
+       [](const std::string& path, const std::string& link) {
+         return ::unlink(path.c_str()) == 0 && ::symlink(link.c_str(), path.c_str()) == 0;
+       },
+       "it is a symbolic link, which is not followed"},
+      {"FIFO",
+       [](const std::string& path, const std::string&) {
+         return ::unlink(path.c_str()) == 0 && ::mkfifo(path.c_str(), 0600) == 0;
+       },
+       "it is not a regular file"},
+      {"another user's file",
+       [](const std::string& path, const std::string&) {
+         // Only the superuser can give a file away.
+         return ::geteuid() == 0 && ::chown(path.c_str(), 54321, 54321) == 0;
+       },
+       "it belongs to another user"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir runDir;
+    store.SetLogDir(runDir.path().string());
+    store.SetAutoLog(true);
+    ASSERT_TRUE(store.WriteLogs(true));  // the pair is now this store's
+    std::ofstream(target, std::ios::trunc) << "someone else's\n";
+    if (!row.plant(store.TextLogName(), target)) {
+      continue;
+    }
+    const size_t before = notifier.Messages().size();
+    Add(store, 2, "GET / HTTP/1.1\r\nCookie: secret\r\n", "HTTP/1.1 200 OK\r\n");
+    EXPECT_FALSE(store.WriteLogs(true));
+    const std::vector<std::string> messages = notifier.Messages();
+    ASSERT_EQ(messages.size(), before + 1);
+    EXPECT_EQ(messages.back(),
+              "Could not open file: " + store.TextLogName() + " (" + row.problem + ")");
+    EXPECT_EQ(ReadFile(target), "someone else's\n");
+    EXPECT_EQ(Ids(store), (std::vector<int32_t>{2}));
+    store.Clear();
+  }
+}
+
+TEST_F(LogWriterTest, AnExistingLogFileIsMadePrivate) {
+  ASSERT_TRUE(store.WriteLogs(true));
+  ASSERT_EQ(::chmod(store.TextLogName().c_str(), 0644), 0);
+  ASSERT_EQ(::chmod(store.CsvLogName().c_str(), 0666), 0);
+  Add(store, 2, "GET / HTTP/1.1\r\n", "HTTP/1.1 200 OK\r\n");
+  ASSERT_TRUE(store.WriteLogs(true));
+  EXPECT_EQ(FileMode(store.TextLogName()), 0600);
+  EXPECT_EQ(FileMode(store.CsvLogName()), 0600);
+}
+
+// Two instances started in the same second compute the same names; each gets a pair of its own,
+// the first the plain name, and each keeps appending to its own.
+TEST_F(LogWriterTest, TwoStoresStartedInTheSameSecondNeverShareAFile) {
+  ConversationStore other;
+  other.SetNotifier(&notifier);
+  for (int attempt = 0; attempt < 3 && other.TextLogName() != store.TextLogName(); ++attempt) {
+    store.SetLogDir(dir.path().string());
+    other.SetLogDir(dir.path().string());
+  }
+  ASSERT_EQ(other.TextLogName(), store.TextLogName()) << "the second changed three times";
+  const std::string plain = store.TextLogName();
+  const std::string link = dir.path().string() + "/elsewhere";
+  // A link planted at the name the next pair would take is passed over as well.
+  const LogFileNames third = NumberedLogFileNames({store.TextLogName(), store.CsvLogName()}, 2);
+  ASSERT_EQ(::symlink(link.c_str(), third.csv.c_str()), 0);
+
+  Add(store, 2, "GET /first HTTP/1.1\r\n", "HTTP/1.1 200 OK\r\n");
+  Add(other, 3, "GET /second HTTP/1.1\r\n", "HTTP/1.1 200 OK\r\n");
+  ASSERT_TRUE(store.WriteLogs(true));
+  ASSERT_TRUE(other.WriteLogs(true));
+  Add(store, 4, "GET /first-again HTTP/1.1\r\n", "HTTP/1.1 200 OK\r\n");
+  ASSERT_TRUE(store.WriteLogs(true));
+
+  EXPECT_EQ(store.TextLogName(), plain);
+  EXPECT_NE(other.TextLogName(), store.TextLogName());
+  EXPECT_NE(other.CsvLogName(), store.CsvLogName());
+  EXPECT_NE(other.CsvLogName(), third.csv);
+  EXPECT_EQ(ReadFile(store.TextLogName()),
+            "GET /first HTTP/1.1\r\nHTTP/1.1 200 OK\r\nGET /first-again HTTP/1.1\r\nHTTP/1.1 200 "
+            "OK\r\n");
+  EXPECT_EQ(ReadFile(other.TextLogName()), "GET /second HTTP/1.1\r\nHTTP/1.1 200 OK\r\n");
+  EXPECT_EQ(Lines(ReadFile(other.CsvLogName())).size(), 2u);
+  EXPECT_FALSE(FileExists(link));
+}
+
+// Files may grow to `bytes` and no further while it lives: a write past that fails with EFBIG, as
+// one on a full disk fails with ENOSPC.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    ignoreBefore = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = before;
+    limit.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    ::signal(SIGXFSZ, ignoreBefore);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit before{};
+  sighandler_t ignoreBefore = SIG_DFL;
+};
 
 // A full disk must not lose records: the pass reports failure, keeps every record, and a later
 // pass writes each one exactly once.
@@ -201,19 +360,23 @@ TEST_F(LogWriterTest, WriteFailureKeepsRecords) {
     TempDir runDir;
     store.SetLogDir(runDir.path().string());
     store.SetAutoLog(true);
-    const std::string full = csvIsFull ? store.CsvLogName() : store.TextLogName();
-    ASSERT_EQ(::symlink("/dev/full", full.c_str()), 0);
+    // Four 20,000-byte responses make 80,068 bytes of text. Quotes are doubled in the statistics
+    // file, so a first line of quotes makes it the larger file; a short one, the smaller.
+    const std::string response =
+        csvIsFull ? std::string(20000, '"') : "HTTP/1.1 200 OK\r\n" + std::string(19983, 'r');
     for (int32_t id = 2; id < 6; ++id) {
-      Add(store, id, "GET /" + std::to_string(id) + " HTTP/1.1\r\n", std::string(20000, 'r'));
+      Add(store, id, "GET /" + std::to_string(id) + " HTTP/1.1\r\n", response);
     }
     const int64_t held = store.HeldBytes();
 
-    EXPECT_FALSE(store.WriteLogs(true));
+    {
+      const FileSizeLimit limit(csvIsFull ? 120000 : 40000);
+      EXPECT_FALSE(store.WriteLogs(true));
+    }
     EXPECT_FALSE(store.AutoLog());
     EXPECT_EQ(Ids(store), (std::vector<int32_t>{2, 3, 4, 5}));
     EXPECT_EQ(store.HeldBytes(), held);
 
-    ASSERT_EQ(::unlink(full.c_str()), 0);
     ASSERT_TRUE(store.WriteLogs(true));
     EXPECT_TRUE(Ids(store).empty());
     EXPECT_EQ(store.HeldBytes(), 0);

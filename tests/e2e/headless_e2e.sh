@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # End to end: curl through `relaywatch --headless` to a local origin. A text page, a chunked page,
 # a 256 MiB binary (checksum identical) and an HTTPS page through CONNECT; a chained instance; the
-# start-up checks and reports; SIGUSR1, SIGUSR2, SIGHUP and Ctrl+C with the logs and the stop
-# summary, also with a connection still busy at the stop; a
+# start-up checks and reports; SIGUSR1, SIGUSR2, SIGHUP (and nohup) and Ctrl+C with the logs and
+# the stop summary, also with a connection still busy at the stop; a
 # HAR file of five known exchanges read back by an independent checker.
 # Usage: headless_e2e.sh PATH/TO/relaywatch [BIG_MIB]
 set -euo pipefail
@@ -225,6 +225,20 @@ stop_proxy "$started_pid" HUP
 [ "$stop_status" = 0 ] || fail "SIGHUP: exit status $stop_status"
 grep -q "GET $origin/text.html?hup" "$work"/harlogs/rwlog_*.csv || fail "SIGHUP: nothing logged"
 rm -f "$work"/harlogs/rwlog_*
+
+# --- Under nohup (SIGHUP ignored from the start) SIGHUP leaves it running; SIGTERM still stops it.
+relaywatch=$binary
+binary="$work/nohup-relaywatch"
+printf '#!/bin/sh\nexec nohup "%s" "$@"\n' "$relaywatch" > "$binary"
+chmod 700 "$binary"
+start_proxy nohup
+binary=$relaywatch
+kill -HUP "$started_pid"
+curl -sS --fail --max-time 60 -x "127.0.0.1:$started_port" "$origin/text.html?nohup" -o /dev/null ||
+  fail "nohup: SIGHUP stopped the proxy"
+kill -0 "$started_pid" 2>/dev/null || fail "nohup: SIGHUP ended the proxy"
+stop_proxy "$started_pid" TERM
+[ "$stop_status" = 0 ] || fail "nohup: exit status $stop_status"
 
 # --- A final log pass that fails is reported as failed: no success line, exit status 1.
 mkdir "$work/vanishing"

@@ -253,9 +253,9 @@ TEST_F(DetailPageTest, CopyAsCurlForRequestRows) {
   page.CopyAsCurl(1, false);  // a response row repeats nothing
   EXPECT_EQ(clipboard->text(), "before");
   page.CopyAsCurl(0, false);
-  EXPECT_EQ(
-      clipboard->text(),
-      "curl --noproxy '*' 'http://a.test/x' --header 'Host: a.test' --header 'User-Agent: t'");
+  EXPECT_EQ(clipboard->text(),
+            "curl --noproxy '*' --globoff 'http://a.test/x' --header 'Host: a.test' --header "
+            "'User-Agent: t'");
   EXPECT_TRUE(fixture.Messages().isEmpty());
 
   // Through this proxy: only while it listens, and then on the port it listens on.
@@ -267,7 +267,7 @@ TEST_F(DetailPageTest, CopyAsCurlForRequestRows) {
   EXPECT_EQ(
       clipboard->text(),
       "curl --proxy 'http://127.0.0.1:" + QString::number(fixture.app.Listener().BoundPort()) +
-          "' 'http://a.test/x' --header 'Host: a.test' --header 'User-Agent: t'");
+          "' --globoff 'http://a.test/x' --header 'Host: a.test' --header 'User-Agent: t'");
 }
 
 TEST_F(DetailPageTest, ExportAsHarWritesSelectedOrAllConversations) {

@@ -221,7 +221,8 @@ TEST_F(SettingsPageTest, LogAndClearReportsBothFilesOrTheFailure) {
   app->Store().SetLogDir((dir.path() / "file" / "logs").string());
   QTest::mouseClick(Page().logNow, Qt::LeftButton);
   ASSERT_EQ(boxes.boxes.size(), 3u);
-  EXPECT_EQ(boxes.boxes[1].text, "Could not open file: " + app->Store().TextLogName());
+  EXPECT_EQ(boxes.boxes[1].text,
+            "Could not open file: " + app->Store().TextLogName() + " (Not a directory)");
   EXPECT_EQ(boxes.boxes[2].text, "Log File failed");
   EXPECT_EQ(boxes.boxes[2].kind, Box::kMessage);
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
