@@ -281,8 +281,10 @@ TEST_F(UnwritableLogsTest, AFailedTimerPassIsShownAndUnticksTheBox) {
   }
   window->TimerTick();
   EXPECT_FALSE(app->Store().AutoLog());
-  EXPECT_EQ(Texts(), (std::vector<std::string>{"Could not open file: " + app->Store().TextLogName(),
-                                               "Log File failed"}));
+  EXPECT_EQ(Texts(),
+            (std::vector<std::string>{
+                "Could not open file: " + app->Store().TextLogName() + " (Not a directory)",
+                "Log File failed"}));
   EXPECT_FALSE(Page().autoLog->isChecked());
   EXPECT_EQ(Stored("AutoLog"), "1");
   EXPECT_GT(app->Store().HeldBytes(), 0);
