@@ -13,6 +13,11 @@ void IgnoreSigpipe() {
   ::signal(SIGPIPE, SIG_IGN);
 }
 
+void IgnoreUserSignals() {
+  ::signal(SIGUSR1, SIG_IGN);
+  ::signal(SIGUSR2, SIG_IGN);
+}
+
 void RaiseOpenFileLimit() {
   rlimit limit{};
   if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {

@@ -6,6 +6,10 @@ namespace rw::platform {
 // A browser that closes a tab mid-download must not kill the program with SIGPIPE.
 void IgnoreSigpipe();
 
+// SIGUSR1 and SIGUSR2 end a process by default: where the program does not use them (the window),
+// a stray one must not end it without its logs written.
+void IgnoreUserSignals();
+
 // Raises the soft open-file limit to the hard limit: every browser connection holds two sockets.
 void RaiseOpenFileLimit();
 

@@ -35,6 +35,7 @@ int DesktopRunner::ExitStatus(bool fatalSeen, bool windowLogsFailed,
 
 int DesktopRunner::Run(int& argc, char** argv) {
   platform::IgnoreSigpipe();
+  platform::IgnoreUserSignals();
   platform::RaiseOpenFileLimit();
   const bool stopSignalsCaught = platform::StopSignalPipe::Install();
 
