@@ -28,7 +28,7 @@ trap cleanup EXIT
 # start NAME BINARY PORT: one headless instance with its own settings and log directory.
 start() {
   mkdir -p "$work/$1"
-  RELAYWATCH_CONFIG_DIR="$work/$1/config" "$2" --headless --port "$3" -q \
+  RELAYWATCH_CONFIG_DIR="$work/$1/config" "$2" --headless --port "$3" \
     --max-mb "${RW_MAX_MB:-8}" --log-dir "$work/$1" > "$work/$1.out" 2>&1 &
   pids+=($!)
   for _ in $(seq 50); do grep -q "listening on" "$work/$1.out" && break; sleep 0.1; done
