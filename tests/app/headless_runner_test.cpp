@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/support/busy_port.h"
 #include "tests/support/temp_dir.h"
 
 namespace rw::app {
@@ -26,25 +27,7 @@ class SavedSignalMask {
   sigset_t saved;
 };
 
-// A port something else listens on, so that a run that got as far as listening would fail with
-// status 1 instead of serving.
-class BusyPort {
- public:
-  BusyPort() {
-    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 && ::listen(fd, 1) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-      port = ntohs(address.sin_port);
-    }
-  }
-  ~BusyPort() { ::close(fd); }
-  int fd = -1;
-  uint16_t port = 0;
-};
+using testing::BusyPort;
 
 TEST(HeadlessRunner, RefusesAnUpstreamProxyThatIsItsOwnAddressWithStatusTwo) {
   testing::TempDir dir;

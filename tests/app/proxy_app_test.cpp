@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/busy_port.h"
 #include "tests/support/file_text.h"
 #include "tests/support/temp_dir.h"
 
@@ -36,24 +37,7 @@ class RecordingReporter : public proxy::ListenerErrorSink, public capture::Captu
   std::vector<std::string> errors;
 };
 
-// A port that something else is listening on for the life of the object.
-class BusyPort {
- public:
-  BusyPort() {
-    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 && ::listen(fd, 1) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-      port = ntohs(address.sin_port);
-    }
-  }
-  ~BusyPort() { ::close(fd); }
-  int fd = -1;
-  uint16_t port = 0;
-};
+using testing::BusyPort;
 
 TEST(ProxyApp, BusyPortIsReportedAndNothingListens) {
   testing::TempDir dir;
