@@ -171,6 +171,7 @@ CertificateAuthority::LoadResult CertificateAuthority::Load(const std::string& c
     return Failure(certificatePath,
                    "is not a valid PEM certificate" + (reason.empty() ? "" : " (" + reason + ")"));
   }
+  CacheExtensions(certificate.get());
   if (X509_check_ca(certificate.get()) != 1) {
     return Failure(certificatePath, "is not a certificate authority's certificate");
   }

@@ -24,6 +24,10 @@ bool SetRandomSerial(X509* certificate) {
 
 }  // namespace
 
+void CacheExtensions(X509* certificate) {
+  X509_check_purpose(certificate, -1, 0);
+}
+
 CertificateBuilder::CertificateBuilder() : certificate(X509_new()) {
   if (certificate == nullptr) {
     Fail("allocating a certificate");
@@ -148,6 +152,7 @@ X509Ptr CertificateBuilder::Sign(EVP_PKEY* issuerKey) {
     Fail("signing");
     return nullptr;
   }
+  CacheExtensions(certificate.get());
   return std::move(certificate);
 }
 

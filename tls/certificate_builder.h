@@ -11,6 +11,11 @@
 
 namespace rw::tls {
 
+// OpenSSL decodes a certificate's extensions into the certificate itself on first use, under a
+// lock that readers skip once it is done. Done here, before a certificate is shared between
+// threads, so that every later use only reads.
+void CacheExtensions(X509* certificate);
+
 class CertificateBuilder {
  public:
   CertificateBuilder();
