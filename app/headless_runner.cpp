@@ -7,8 +7,8 @@
 
 #include "app/console_reporter.h"
 #include "app/exchange_printer.h"
-#include "app/own_address_upstream.h"
 #include "app/inspection_choice.h"
+#include "app/own_address_upstream.h"
 #include "app/proxy_app.h"
 #include "app/run_report.h"
 #include "app/settings_schema.h"
@@ -103,7 +103,10 @@ int HeadlessRunner::Run() {
     if (!prepared.error.empty()) {
       inspectionProblem = "HTTPS inspection cannot start: " + prepared.error;
     }
-    app.SetInspection(std::move(prepared.settings));
+    const std::string contexts = app.SetInspection(std::move(prepared.settings));
+    if (inspectionProblem.empty() && !contexts.empty()) {
+      inspectionProblem = "HTTPS inspection cannot start: " + contexts;
+    }
   } else if (options.upstreamCaFile) {
     const tls::TrustStore::LoadResult trust = tls::TrustStore::Load(*options.upstreamCaFile);
     if (trust.store == nullptr) {

@@ -82,9 +82,10 @@ class ProxyApp {
   // sink, the exchange observer) goes out of scope.
   bool Shutdown(std::chrono::milliseconds wait);
 
-  // What HTTPS inspection runs with, prepared at start. Held here for the engine, which does not
-  // intercept yet: nothing reads it during the run.
-  void SetInspection(tls::InspectionSettings settings) { inspection = std::move(settings); }
+  // What HTTPS inspection runs with, prepared at start; connections that start from now on
+  // inspect when it is on. Returns what went wrong making its TLS contexts (empty when nothing
+  // did; inspection is then off).
+  std::string SetInspection(tls::InspectionSettings settings);
   const tls::InspectionSettings& Inspection() const { return inspection; }
 
   SettingsForm& Form() { return form; }
