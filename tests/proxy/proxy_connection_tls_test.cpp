@@ -109,6 +109,18 @@ std::string ReadMessage(SSL* ssl) {
   }
 }
 
+// Larger than many TLS records and socket buffers, and not a whole number of either.
+const std::string& BigBody() {
+  static const std::string body = [] {
+    std::string bytes(3 * 1024 * 1024 + 7, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      bytes[i] = static_cast<char>((i * 131) >> 3);
+    }
+    return bytes;
+  }();
+  return body;
+}
+
 // A TLS origin presenting `served` (chained to its authority), answering each request with the
 // response its path names.
 class TlsOrigin {
@@ -147,7 +159,10 @@ class TlsOrigin {
         firstRequest = request;
       }
       std::string response;
-      if (request.rfind("GET /chunked ", 0) == 0) {
+      if (request.rfind("GET /big ", 0) == 0) {
+        response = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+                   std::to_string(BigBody().size()) + "\r\n\r\n" + BigBody();
+      } else if (request.rfind("GET /chunked ", 0) == 0) {
         response =
             "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n"
             "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n";
@@ -242,16 +257,21 @@ TEST(InspectedConnection, DecryptsEachExchangeIntoItsOwnConversation) {
     EXPECT_NE(chunked.find("Content-Length: 11\r\n"), std::string::npos) << chunked;
     EXPECT_EQ(chunked.find("chunked"), std::string::npos) << chunked;
     EXPECT_EQ(chunked.substr(chunked.size() - 11), "hello world");
+    // A streamed body larger than the buffers arrives whole and unchanged.
+    const std::string big = browser.Exchange(Get("/big"));
+    const size_t bodyStart = big.find("\r\n\r\n") + 4;
+    EXPECT_TRUE(big.size() > bodyStart && big.substr(bodyStart) == BigBody())
+        << big.size() << " bytes";
   }
   ASSERT_TRUE(inspecting.engine.Drain());
-  EXPECT_EQ(origin.Requests(), 2);
+  EXPECT_EQ(origin.Requests(), 3);
   // In origin form, without the gzip offer.
   EXPECT_EQ(origin.FirstRequest().rfind("GET /page?x=1 HTTP/1.1\r\n", 0), 0u)
       << origin.FirstRequest();
   EXPECT_EQ(origin.FirstRequest().find("gzip"), std::string::npos);
 
   const auto conversations = inspecting.engine.store.Snapshot();
-  ASSERT_EQ(conversations.size(), 3u);
+  ASSERT_EQ(conversations.size(), 4u);
   EXPECT_EQ(conversations[0]->RequestFirstLine().rfind("CONNECT localhost:", 0), 0u);
   EXPECT_EQ(conversations[0]->Origin(), "");
   const std::string expectedOrigin = "https://localhost:" + std::to_string(origin.Port());
@@ -266,6 +286,27 @@ TEST(InspectedConnection, DecryptsEachExchangeIntoItsOwnConversation) {
   }
   // The capture keeps the server's bytes as they came, chunk framing and all.
   EXPECT_NE(conversations[2]->ResponseText().find("5\r\nhello\r\n6\r\n world"), std::string::npos);
+}
+
+TEST(InspectedConnection, ReadsSmallerThanARecordTakeWhatTheSessionHolds) {
+  // With the smallest buffers each TLS record is read in many parts: the parts after the first
+  // are already inside the session, and the socket never becomes readable for them.
+  const Issued originCa = Issue("Origin Test CA", nullptr, nullptr);
+  const Issued served = Issue("localhost", &originCa, "DNS:localhost");
+  TlsOrigin origin(served);
+  InspectingEngine inspecting(originCa.certificate.get());
+  inspecting.engine.context.SetListenerSizes(256, 256);
+  TlsBrowser browser(inspecting.engine, "localhost", origin.Port(),
+                     inspecting.authority->Certificate());
+  ASSERT_TRUE(browser.Handshake());
+  const std::string big = browser.Exchange(Get("/big"));
+  const size_t bodyStart = big.find("\r\n\r\n") + 4;
+  EXPECT_TRUE(big.size() > bodyStart && big.substr(bodyStart) == BigBody())
+      << big.size() << " bytes";
+  // A request larger than one read, in one record.
+  const std::string longRequest =
+      "GET /page HTTP/1.1\r\nHost: localhost\r\nX-Fill: " + std::string(3000, 'f') + "\r\n\r\n";
+  EXPECT_NE(browser.Exchange(longRequest).find(TlsOrigin::kPage), std::string::npos);
 }
 
 TEST(InspectedConnection, RefusedServerCertificateAnswers502WithTheReason) {
