@@ -1,12 +1,14 @@
 #include "proxy/proxy_connection.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <utility>
 
 #include "capture/text_steps.h"
 #include "platform/os_sys_calls.h"
 #include "proxy/fixed_replies.h"
+#include "proxy/response_header_info.h"
 #include "proxy/send_all.h"
 #include "proxy/server_connector.h"
 
@@ -483,7 +485,17 @@ HeaderOutcome ProxyConnection::HandleRequestHeader() {
   if (!Connect()) {
     return HeaderOutcome::kRefused;
   }
-  if (tunnel && !upstream->use && requestBuffer.Empty()) {
+  const bool mayInspect = tunnel && requestBuffer.Empty() && context.Inspection() != nullptr &&
+                          context.Inspection()->Inspects(request.host);
+  if (mayInspect && upstream->use) {
+    const bool stands = OpenUpstreamTunnel();
+    requestState = RequestState::kPassThrough;
+    awaitingResponse = false;
+    if (!stands) {
+      return HeaderOutcome::kForwarded;  // a plain tunnel from here, or its end
+    }
+  }
+  if (mayInspect) {
     switch (InterceptTunnel()) {
       case Interception::kTunnel:
         break;
@@ -625,6 +637,61 @@ bool ProxyConnection::Connect() {
     requestHeaderLines.clear();
   }
   return true;
+}
+
+bool ProxyConnection::OpenUpstreamTunnel() {
+  std::string text = JoinLines(requestHeaderLines);
+  TerminateHeaderText(text);
+  requestHeaderLines.clear();
+  QueueToServer(text);
+  // Its reply header, read here rather than by the relay loop: what follows it decides whether
+  // the tunnel is inspected. Bounded in size and time like a handshake.
+  const auto deadline = std::chrono::steady_clock::now() + kTlsHandshakeLimit;
+  std::string reply;
+  size_t headerEnd = std::string::npos;
+  while (headerEnd == std::string::npos && reply.size() < kMaxResponseHeaderBytes) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !serverSocket.Valid()) {
+      break;
+    }
+    const platform::PollPairResult ready = platform::PollOne(
+        platform::PollInterest{serverSocket.Fd(), toServer.Empty(), !toServer.Empty()},
+        static_cast<int>(left.count()));
+    if (!ready.Ok() || ready.value.timedOut) {
+      break;
+    }
+    if (!toServer.Empty()) {
+      if (!FlushToServer()) {
+        break;
+      }
+      continue;
+    }
+    char buffer[4096];
+    platform::SysCallResult received = platform::Recv(serverSocket, buffer, sizeof buffer);
+    if (received.value < 0 && platform::WouldBlock(received.errorNumber)) {
+      continue;
+    }
+    if (received.value <= 0) {
+      break;
+    }
+    const size_t count = static_cast<size_t>(received.value);
+    conversation->AddResponseData(buffer, static_cast<int32_t>(count));
+    reply.append(buffer, count);
+    headerEnd = reply.find("\r\n\r\n");
+  }
+  QueueToBrowser(reply);
+  if (headerEnd == std::string::npos) {
+    // No reply in time: the tunnel ends, as the browser was told nothing it could use.
+    CloseServerSocket();
+    return false;
+  }
+  const std::string firstLine = reply.substr(0, reply.find("\r\n"));
+  std::string lower = firstLine;
+  for (char& c : lower) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return ParseStatusCode(lower) == 200 && reply.size() == headerEnd + 4;
 }
 
 Interception ProxyConnection::InterceptTunnel() {

@@ -94,6 +94,9 @@ class ProxyConnection : private ResponseOutput {
   // After the tunnel reply to a CONNECT: takes TLS from the browser when its first byte begins a
   // handshake and the host is inspected, then opens TLS to the server.
   Interception InterceptTunnel();
+  // Through an upstream proxy: sends it the CONNECT and passes its reply on; true when the
+  // tunnel stands and nothing has come through it yet, so that it may be inspected.
+  bool OpenUpstreamTunnel();
   // TLS to the server over the open server socket; a refusal is kept for the next request.
   void HandshakeWithServer();
   // Answers the request in hand with the server's refusal, captured as its response.

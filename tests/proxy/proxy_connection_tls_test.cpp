@@ -125,8 +125,10 @@ const std::string& BigBody() {
 // response its path names.
 class TlsOrigin {
  public:
-  explicit TlsOrigin(const Issued& served)
-      : context(SSL_CTX_new(TLS_server_method())),
+  // `asUpstream`: it is also the upstream proxy, answering the CONNECT before TLS.
+  explicit TlsOrigin(const Issued& served, bool asUpstream = false)
+      : asUpstream(asUpstream),
+        context(SSL_CTX_new(TLS_server_method())),
         origin([this](OriginPeer& peer) { Serve(peer); }) {
     SSL_CTX_use_certificate(context.get(), served.certificate.get());
     SSL_CTX_use_PrivateKey(context.get(), served.key.get());
@@ -144,6 +146,14 @@ class TlsOrigin {
 
  private:
   void Serve(OriginPeer& peer) {
+    if (asUpstream) {
+      const std::string connect = peer.ReadHeader();
+      {
+        std::lock_guard<std::mutex> lock(requestsLock);
+        upstreamConnect = connect;
+      }
+      peer.Send("HTTP/1.1 200 Connection established\r\n\r\n");
+    }
     SslHandle ssl(SSL_new(context.get()));
     SSL_set_fd(ssl.get(), peer.Socket().Fd());
     if (SSL_accept(ssl.get()) != 1) {
@@ -175,11 +185,21 @@ class TlsOrigin {
     SSL_shutdown(ssl.get());
   }
 
+  const bool asUpstream;
   SslCtxPtr context;
   std::atomic<int> requests{0};
   std::mutex requestsLock;   // leaf
   std::string firstRequest;  // guarded by requestsLock
-  ScriptedOrigin origin;     // last: its threads use the members above
+
+ public:
+  std::string UpstreamConnect() {
+    std::lock_guard<std::mutex> lock(requestsLock);
+    return upstreamConnect;
+  }
+
+ private:
+  std::string upstreamConnect;  // guarded by requestsLock
+  ScriptedOrigin origin;        // last: its threads use the members above
 };
 
 // The engine with inspection on: its own authority in a temporary folder, and the origin's
@@ -208,8 +228,16 @@ struct TlsBrowser {
       : socket(engine.Browser()), context(SSL_CTX_new(TLS_client_method())) {
     const std::string connect =
         "CONNECT " + host + ":" + std::to_string(port) + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
-    tunnelReply =
-        SendText(socket, connect) ? ReadAtLeast(socket, kTunnelReply.size()) : std::string();
+    if (SendText(socket, connect)) {
+      // The reply alone: nothing follows it before the browser speaks.
+      while (tunnelReply.find("\r\n\r\n") == std::string::npos) {
+        char byte = 0;
+        if (platform::Recv(socket, &byte, 1).value != 1) {
+          break;
+        }
+        tunnelReply += byte;
+      }
+    }
     X509_STORE_add_cert(SSL_CTX_get_cert_store(context.get()), trusted);
     SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
     ssl.reset(SSL_new(context.get()));
@@ -286,6 +314,30 @@ TEST(InspectedConnection, DecryptsEachExchangeIntoItsOwnConversation) {
   }
   // The capture keeps the server's bytes as they came, chunk framing and all.
   EXPECT_NE(conversations[2]->ResponseText().find("5\r\nhello\r\n6\r\n world"), std::string::npos);
+}
+
+TEST(InspectedConnection, ThroughAnUpstreamProxyInspectsOnceItsTunnelStands) {
+  const Issued originCa = Issue("Origin Test CA", nullptr, nullptr);
+  const Issued served = Issue("localhost", &originCa, "DNS:localhost");
+  TlsOrigin origin(served, true);
+  InspectingEngine inspecting(originCa.certificate.get());
+  inspecting.engine.context.PublishUpstream(
+      UpstreamProxy{.use = true, .address = "127.0.0.1", .port = origin.Port()});
+  {
+    TlsBrowser browser(inspecting.engine, "localhost", 443, inspecting.authority->Certificate());
+    EXPECT_EQ(browser.tunnelReply, "HTTP/1.1 200 Connection established\r\n\r\n");
+    ASSERT_TRUE(browser.Handshake());
+    EXPECT_NE(browser.Exchange(Get("/page")).find(TlsOrigin::kPage), std::string::npos);
+  }
+  ASSERT_TRUE(inspecting.engine.Drain());
+  EXPECT_EQ(origin.UpstreamConnect().rfind("CONNECT localhost:443 HTTP/1.1\r\n", 0), 0u);
+  // Inside the tunnel the request goes in origin form, as to the server itself.
+  EXPECT_EQ(origin.FirstRequest().rfind("GET /page HTTP/1.1\r\n", 0), 0u);
+  const auto conversations = inspecting.engine.store.Snapshot();
+  ASSERT_EQ(conversations.size(), 2u);
+  EXPECT_EQ(conversations[0]->ResponseFirstLine(), "HTTP/1.1 200 Connection established");
+  EXPECT_EQ(conversations[1]->Origin(), "https://localhost");
+  EXPECT_EQ(conversations[1]->ResponseFirstLine(), "HTTP/1.1 200 OK");
 }
 
 TEST(InspectedConnection, ReadsSmallerThanARecordTakeWhatTheSessionHolds) {
