@@ -485,8 +485,12 @@ HeaderOutcome ProxyConnection::HandleRequestHeader() {
   if (!Connect()) {
     return HeaderOutcome::kRefused;
   }
-  const bool mayInspect = tunnel && requestBuffer.Empty() && context.Inspection() != nullptr &&
-                          context.Inspection()->Inspects(request.host);
+  // Only a CONNECT whose tunnel nothing has gone through yet may be inspected.
+  bool mayInspect = false;
+  if (tunnel && requestBuffer.Empty()) {
+    const std::shared_ptr<const TlsInspector> inspection = context.Inspection();
+    mayInspect = inspection && inspection->Inspects(request.host);
+  }
   if (mayInspect && upstream->use) {
     const bool stands = OpenUpstreamTunnel();
     requestState = RequestState::kPassThrough;
