@@ -65,7 +65,7 @@ std::string HtmlEscaped(std::string_view text) {
 std::string VerificationFailurePage(std::string_view reason) {
   const std::string body =
       "<html><head><title>502 Bad Gateway</title></head><body><h1>Bad Gateway</h1>"
-      "<p>The server's certificate was refused: " +
+      "<p>The secure connection to the server was not made: " +
       HtmlEscaped(reason) + "</p></body></html>\n";
   return "HTTP/1.1 502 Bad Gateway\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
          std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;

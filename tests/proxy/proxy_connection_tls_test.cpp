@@ -401,6 +401,27 @@ TEST(InspectedConnection, RefusedServerCertificateAnswers502WithTheReason) {
   }
 }
 
+TEST(InspectedConnection, ServerAnsweringWithoutTlsAnswers502) {
+  const Issued originCa = Issue("Origin Test CA", nullptr, nullptr);
+  std::atomic<bool> requestArrived{false};
+  ScriptedOrigin origin([&](OriginPeer& peer) {
+    peer.Send("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
+    const std::string after = peer.ReadSome(4096);
+    requestArrived.store(after.find("GET") != std::string::npos);
+  });
+  InspectingEngine inspecting(originCa.certificate.get());
+  {
+    TlsBrowser browser(inspecting.engine, "localhost", origin.Port(),
+                       inspecting.authority->Certificate());
+    ASSERT_TRUE(browser.Handshake());
+    const std::string answer = browser.Exchange(Get("/"));
+    EXPECT_EQ(answer.rfind("HTTP/1.1 502 Bad Gateway\r\n", 0), 0u) << answer;
+    EXPECT_NE(answer.find("TLS handshake failed: "), std::string::npos) << answer;
+  }
+  ASSERT_TRUE(inspecting.engine.Drain());
+  EXPECT_FALSE(requestArrived.load());
+}
+
 TEST(InspectedConnection, TunnelsStayByteExactWhenNotInspected) {
   struct Row {
     const char* name;
