@@ -650,7 +650,7 @@ bool ProxyConnection::OpenUpstreamTunnel() {
   QueueToServer(text);
   // Its reply header, read here rather than by the relay loop: what follows it decides whether
   // the tunnel is inspected. Bounded in size and time like a handshake.
-  const auto deadline = std::chrono::steady_clock::now() + kTlsHandshakeLimit;
+  const auto deadline = std::chrono::steady_clock::now() + context.Limits().tlsHandshakeTimeout;
   std::string reply;
   size_t headerEnd = std::string::npos;
   while (headerEnd == std::string::npos && reply.size() < kMaxResponseHeaderBytes) {
@@ -710,7 +710,7 @@ Interception ProxyConnection::InterceptTunnel() {
   }
   const platform::PollPairResult ready =
       platform::PollOne(platform::PollInterest{browserSocket.Fd(), true, false},
-                        static_cast<int>(kFirstTunnelByteLimit.count()));
+                        static_cast<int>(context.Limits().firstTunnelByteTimeout.count()));
   if (!ready.Ok() || ready.value.timedOut) {
     return Interception::kTunnel;  // a protocol whose server speaks first stays a plain tunnel
   }
@@ -743,7 +743,8 @@ Interception ProxyConnection::InterceptTunnel() {
     return Interception::kFailed;
   }
   browserTls = std::make_unique<TlsSession>(std::move(ssl), browserSocket.Fd());
-  const TlsSession::HandshakeResult accepted = browserTls->Handshake(kTlsHandshakeLimit);
+  const TlsSession::HandshakeResult accepted =
+      browserTls->Handshake(context.Limits().tlsHandshakeTimeout);
   if (!accepted.ok) {
     browserTls.reset();  // nothing more is said to a browser that refused
     const std::string& why = browserSide.leafError.empty() ? accepted.error : browserSide.leafError;
@@ -762,7 +763,8 @@ void ProxyConnection::HandshakeWithServer() {
     return;
   }
   serverTls = std::make_unique<TlsSession>(std::move(ssl), serverSocket.Fd());
-  const TlsSession::HandshakeResult connected = serverTls->Handshake(kTlsHandshakeLimit);
+  const TlsSession::HandshakeResult connected =
+      serverTls->Handshake(context.Limits().tlsHandshakeTimeout);
   if (connected.ok) {
     return;
   }

@@ -44,11 +44,6 @@ enum class Interception {
   kFailed,      // the browser's handshake failed; the connection ends
 };
 
-// How long the browser has to begin speaking in a tunnel that may be inspected, and each TLS
-// handshake to complete.
-inline constexpr std::chrono::milliseconds kFirstTunnelByteLimit{10000};
-inline constexpr std::chrono::milliseconds kTlsHandshakeLimit{10000};
-
 enum class HeaderOutcome {
   kNeedMore,   // no complete request header yet
   kForwarded,  // sent to the server with the body bytes that followed it

@@ -205,7 +205,9 @@ class TlsOrigin {
 // The engine with inspection on: its own authority in a temporary folder, and the origin's
 // authority as the upstream CA.
 struct InspectingEngine {
-  explicit InspectingEngine(X509* originAuthority, const std::string& noInspect = "") {
+  explicit InspectingEngine(X509* originAuthority, const std::string& noInspect = "",
+                            EngineLimits limits = {})
+      : engine(limits) {
     const std::filesystem::path pem = temp.path() / "origin-ca.pem";
     WritePem(pem, originAuthority);
     tls::InspectionSetup setup = tls::PrepareInspection({temp.path() / "ca", pem, noInspect});
@@ -469,6 +471,56 @@ TEST(InspectedConnection, TunnelsStayByteExactWhenNotInspected) {
     ASSERT_EQ(conversations.size(), 1u);
     EXPECT_EQ(conversations[0]->Origin(), "");
   }
+}
+
+TEST(InspectedConnection, HandshakeThatNeverFinishesEndsAtItsLimit) {
+  const Issued originCa = Issue("Origin Test CA", nullptr, nullptr);
+  ScriptedOrigin origin([](OriginPeer& peer) { peer.ReadSome(1); });
+  EngineLimits limits;
+  limits.tlsHandshakeTimeout = std::chrono::milliseconds(200);
+  InspectingEngine inspecting(originCa.certificate.get(), "", limits);
+  {
+    platform::Socket browser = inspecting.engine.Browser();
+    ASSERT_TRUE(SendText(
+        browser, "CONNECT localhost:" + std::to_string(origin.Port()) + " HTTP/1.1\r\n\r\n"));
+    ASSERT_EQ(ReadAtLeast(browser, kTunnelReply.size()), kTunnelReply);
+    // The start of a ClientHello record, and never the rest.
+    ASSERT_TRUE(SendText(browser, std::string("\x16\x03\x01\x02\x00\x01", 6)));
+    char byte = 0;
+    EXPECT_EQ(platform::Recv(browser, &byte, 1).value, 0);  // closed, not timed out
+  }
+  ASSERT_TRUE(inspecting.engine.Drain());
+  const auto conversations = inspecting.engine.store.Snapshot();
+  ASSERT_EQ(conversations.size(), 2u);
+  EXPECT_EQ(conversations[1]->ResponseText(), "TLS handshake with the browser failed: timed out");
+}
+
+TEST(InspectedConnection, BrowserSilentPastTheFirstByteLimitKeepsAPlainTunnel) {
+  // A protocol whose server speaks first: its greeting flows once the proxy stops waiting.
+  const Issued originCa = Issue("Origin Test CA", nullptr, nullptr);
+  const std::string tlsLike("\x16\x03\x01\x00\x01\x00", 6);
+  std::string originGot;
+  std::mutex gotLock;
+  ScriptedOrigin origin([&](OriginPeer& peer) {
+    peer.Send("220 ready\r\n");
+    const std::string got = peer.ReadExactly(tlsLike.size());
+    std::lock_guard<std::mutex> lock(gotLock);
+    originGot = got;
+  });
+  EngineLimits limits;
+  limits.firstTunnelByteTimeout = std::chrono::milliseconds(100);
+  InspectingEngine inspecting(originCa.certificate.get(), "", limits);
+  {
+    platform::Socket browser = inspecting.engine.Browser();
+    ASSERT_TRUE(SendText(
+        browser, "CONNECT localhost:" + std::to_string(origin.Port()) + " HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(ReadAtLeast(browser, kTunnelReply.size() + 11),
+              std::string(kTunnelReply) + "220 ready\r\n");
+    ASSERT_TRUE(SendText(browser, tlsLike));
+  }
+  ASSERT_TRUE(inspecting.engine.Drain());
+  std::lock_guard<std::mutex> lock(gotLock);
+  EXPECT_EQ(originGot, tlsLike);
 }
 
 TEST(InspectedConnection, BrowserRejectingTheLeafEndsWithANoteAndReachesNothing) {
