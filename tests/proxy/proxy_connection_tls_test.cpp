@@ -501,11 +501,15 @@ TEST(InspectedConnection, BrowserSilentPastTheFirstByteLimitKeepsAPlainTunnel) {
   const std::string tlsLike("\x16\x03\x01\x00\x01\x00", 6);
   std::string originGot;
   std::mutex gotLock;
+  testing::Gate originRead;
   ScriptedOrigin origin([&](OriginPeer& peer) {
     peer.Send("220 ready\r\n");
     const std::string got = peer.ReadExactly(tlsLike.size());
-    std::lock_guard<std::mutex> lock(gotLock);
-    originGot = got;
+    {
+      std::lock_guard<std::mutex> lock(gotLock);
+      originGot = got;
+    }
+    originRead.Open();
   });
   EngineLimits limits;
   limits.firstTunnelByteTimeout = std::chrono::milliseconds(100);
@@ -518,6 +522,7 @@ TEST(InspectedConnection, BrowserSilentPastTheFirstByteLimitKeepsAPlainTunnel) {
               std::string(kTunnelReply) + "220 ready\r\n");
     ASSERT_TRUE(SendText(browser, tlsLike));
   }
+  ASSERT_TRUE(originRead.Wait());
   ASSERT_TRUE(inspecting.engine.Drain());
   std::lock_guard<std::mutex> lock(gotLock);
   EXPECT_EQ(originGot, tlsLike);
