@@ -21,6 +21,7 @@ TlsSession::HandshakeResult TlsSession::Handshake(std::chrono::milliseconds limi
   for (;;) {
     const int result = SSL_do_handshake(ssl.get());
     if (result == 1) {
+      (void)SSL_free_buffers(ssl.get());
       return {true, {}};
     }
     const int error = SSL_get_error(ssl.get(), result);
@@ -59,6 +60,9 @@ platform::SysCallResult TlsSession::Outcome(int result) {
   switch (SSL_get_error(ssl.get(), result)) {
     case SSL_ERROR_WANT_READ:
       wantRead = true;
+      // A read that waits keeps OpenSSL's record buffer (about 17 KiB) otherwise: an idle
+      // connection gives it back and takes it again when bytes come.
+      (void)SSL_free_buffers(ssl.get());
       return platform::SysCallResult::Failed(EAGAIN);
     case SSL_ERROR_WANT_WRITE:
       wantWrite = true;
