@@ -20,6 +20,7 @@ import ssl
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -178,6 +179,8 @@ def main():
                 listening = listening or "istening" in line
                 if listening and (mode != "inspected" or proxy_ca):
                     break
+            # Exchange lines follow: read on, or a full pipe would stop the proxy at its next one.
+            threading.Thread(target=proxy.stdout.read, daemon=True).start()
             time.sleep(2 * UPKEEP_SECONDS + 1)
             started = resident_kib(proxy.pid)
             if mode == "inspected":
