@@ -147,7 +147,8 @@ std::string ShellQuote(std::string_view text) {
   return quoted;
 }
 
-CurlCommand BuildCurlCommand(std::string_view captured, int64_t total, std::string_view proxy) {
+CurlCommand BuildCurlCommand(std::string_view captured, int64_t total, std::string_view proxy,
+                             std::string_view origin) {
   const size_t bodyOffset = BodyOffset(captured);
   if (bodyOffset == std::string_view::npos) {
     return Problem("The request header was not captured whole.");
@@ -210,7 +211,9 @@ CurlCommand BuildCurlCommand(std::string_view captured, int64_t total, std::stri
   }
 
   std::string url = target;
-  if (url.rfind('/', 0) == 0 || url.find("://") == std::string::npos) {
+  if (!origin.empty() && !target.empty() && target.front() == '/') {
+    url = std::string(origin) + target;
+  } else if (url.rfind('/', 0) == 0 || url.find("://") == std::string::npos) {
     // Origin form: the host comes from the Host header.
     const auto host = std::find_if(headers.begin(), headers.end(), [](const Header& h) {
       return EqualsIgnoringCase(h.name, "host");

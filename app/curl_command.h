@@ -16,8 +16,11 @@ struct CurlCommand {
 
 // `captured` is the request side's captured bytes and `total` the bytes the browser sent.
 // `proxy` is "host:port" to send the command through, or empty for a direct request.
-// Hop-by-hop and framing headers are left to curl; a chunked body is sent decoded.
-CurlCommand BuildCurlCommand(std::string_view captured, int64_t total, std::string_view proxy);
+// Hop-by-hop and framing headers are left to curl; a chunked body is sent decoded. `origin`
+// ("https://host[:port]", Conversation::Origin) names the server of an origin-form request taken
+// out of TLS; empty otherwise.
+CurlCommand BuildCurlCommand(std::string_view captured, int64_t total, std::string_view proxy,
+                             std::string_view origin = {});
 
 // `text` as one shell word that gives back exactly its bytes, for any bytes but NUL: in single
 // quotes (each ' written as '\'') when it is printable UTF-8, otherwise in $'...' with control

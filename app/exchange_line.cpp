@@ -49,7 +49,10 @@ std::string StatusCode(std::string_view statusLine) {
 }  // namespace
 
 std::string FormatExchangeLine(const capture::ExchangeSummary& summary) {
-  if (summary.requestTotal == 0) {
+  // An exchange taken out of TLS with no request is the proxy's note on why none came (a failed
+  // handshake): the line names its server and carries the note.
+  const bool note = summary.requestTotal == 0 && !summary.origin.empty();
+  if (summary.requestTotal == 0 && !note) {
     return {};
   }
   std::string_view requestLine = summary.requestLine;
@@ -58,7 +61,10 @@ std::string FormatExchangeLine(const capture::ExchangeSummary& summary) {
   // have no method or URL to show.
   const bool http = capture::IsMethod(methodWord);
   const std::string method = http ? std::string(methodWord) : std::string();
-  const std::string url = http ? Printable(Word(requestLine), kMaxUrlLength) : std::string();
+  std::string url = http ? Printable(Word(requestLine), kMaxUrlLength) : std::string();
+  if (!summary.origin.empty() && (note || url.rfind('/', 0) == 0)) {
+    url = Printable(summary.origin, kMaxUrlLength) + url;
+  }
   char numbers[96];
   std::snprintf(numbers, sizeof numbers, " req=%" PRId64 "B rsp=%" PRId64 "B %ss",
                 summary.requestTotal, summary.responseTotal,
@@ -69,6 +75,9 @@ std::string FormatExchangeLine(const capture::ExchangeSummary& summary) {
   line.append(" ").append(url.empty() ? "-" : url);
   line.append(" ").append(StatusCode(summary.statusLine));
   line.append(numbers);
+  if (note) {
+    line.append(" ").append(Printable(summary.statusLine, kMaxUrlLength));
+  }
   return line;
 }
 

@@ -7,6 +7,7 @@
 
 #include "app/console_reporter.h"
 #include "app/exchange_printer.h"
+#include "app/inspection_choice.h"
 #include "app/own_address_upstream.h"
 #include "app/proxy_app.h"
 #include "app/run_report.h"
@@ -95,6 +96,32 @@ int HeadlessRunner::Run() {
       return 2;
     }
   }
+  // HTTPS inspection: the certificate authority, the server trust store and the no-inspect hosts
+  // are ready before listening, so that a bad key or file stops the start. An --upstream-ca given
+  // without inspection is still checked: the user named that file for this run.
+  const InspectionChoice inspection = ChooseInspection(options, app.Settings(), settingsDirectory);
+  std::string inspectionProblem;
+  if (inspection.on) {
+    tls::InspectionSetup prepared = tls::PrepareInspection(inspection.request);
+    if (!prepared.error.empty()) {
+      inspectionProblem = "HTTPS inspection cannot start: " + prepared.error;
+    }
+    const std::string contexts = app.SetInspection(std::move(prepared.settings));
+    if (inspectionProblem.empty() && !contexts.empty()) {
+      inspectionProblem = "HTTPS inspection cannot start: " + contexts;
+    }
+  } else if (options.upstreamCaFile) {
+    const tls::TrustStore::LoadResult trust = tls::TrustStore::Load(*options.upstreamCaFile);
+    if (trust.store == nullptr) {
+      inspectionProblem = "--upstream-ca: " + trust.error;
+    }
+  }
+  if (!inspectionProblem.empty()) {
+    PrintError(inspectionProblem);
+    app.Store().SetAutoLog(false);
+    app.Shutdown(std::chrono::seconds(1));
+    return 2;
+  }
   if (options.harFile &&
       !app.SetHarFile(*options.harFile, capture::HarCreator{"Relaywatch", RELAYWATCH_VERSION})) {
     PrintError("cannot write the HAR file: " + app.HarFile()->LastError());
@@ -128,6 +155,9 @@ int HeadlessRunner::Run() {
   banner.autoLog = autoLog;
   banner.harPath = options.harFile.value_or("");
   banner.quiet = options.quiet;
+  if (app.Inspection().On()) {
+    banner.caCertificate = app.Inspection().authority->CertificatePath();
+  }
   Print(FormatBanner(banner), {});
   printer.Start();
 

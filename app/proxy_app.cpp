@@ -31,6 +31,20 @@ void ProxyApp::LoadSettings() {
   form.Load(settings, *store);
 }
 
+std::string ProxyApp::SetInspection(tls::InspectionSettings settings) {
+  inspection = std::move(settings);
+  if (!inspection.On()) {
+    engine->PublishInspection(nullptr);
+    return {};
+  }
+  proxy::TlsInspector::CreateResult created = proxy::TlsInspector::Create(inspection);
+  engine->PublishInspection(created.inspector);
+  if (!created.inspector) {
+    inspection = {};
+  }
+  return created.error;
+}
+
 bool ProxyApp::ApplySettings(SettingsForm& applied, ApplyOptions options) {
   applied.Apply(proxySettings, *store);
   if (options.listen) {

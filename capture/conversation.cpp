@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <new>
+#include <utility>
 
 #include "capture/conversation_store.h"
 #include "capture/text_rendering.h"
@@ -11,12 +12,13 @@
 
 namespace rw::capture {
 
-Conversation::Conversation(int32_t id, ConversationStore& store)
+Conversation::Conversation(int32_t id, ConversationStore& store, std::string origin)
     : id(id),
       store(store),
       notifier(store.SharedNotifier()),
       startMilliseconds(platform::NowWallMilliseconds()),
       startTime{startMilliseconds / 1000},
+      origin(std::move(origin)),
       lastDataTime(startTime) {
   startTick = platform::NowTicks();
   connectStartTick = platform::NowTicks();
@@ -263,6 +265,7 @@ ConversationRecord Conversation::CopyRecord() const {
   ConversationRecord record;
   record.id = id;
   record.startMilliseconds = startMilliseconds;
+  record.origin = origin;
   record.released = released;
   if (!released) {
     record.request = request.data;
@@ -286,6 +289,7 @@ ExchangeSummary Conversation::Summary() const {
   ExchangeSummary summary;
   summary.id = id;
   summary.startMilliseconds = startMilliseconds;
+  summary.origin = origin;
   if (!released) {
     summary.requestLine = FirstLineOf(request.data);
     summary.statusLine = FirstLineOf(response.data);

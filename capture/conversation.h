@@ -40,6 +40,7 @@ struct ConversationRecord {
   bool responseStarted = false;
   uint32_t lastTick = 0;
   bool released = false;
+  std::string origin;  // Conversation::Origin()
 };
 
 // What one line about a completed exchange needs, without copying the captured bodies.
@@ -53,6 +54,7 @@ struct ExchangeSummary {
   int64_t requestTotal = 0;
   int64_t responseTotal = 0;
   int32_t totalMilliseconds = 0;
+  std::string origin;  // Conversation::Origin()
 };
 
 class Conversation {
@@ -63,7 +65,9 @@ class Conversation {
   // Stamps startTime/lastDataTime now and all four ticks from the tick source. Appends count
   // their bytes in `store`, which must outlive them (it outlives the connection threads that
   // append); failures are reported through the store's notifier slot, which is safe after it.
-  Conversation(int32_t id, ConversationStore& store);
+  // `origin` ("https://host[:port]") names the server of an exchange taken out of TLS, whose
+  // request line is in origin form; empty for every other exchange.
+  Conversation(int32_t id, ConversationStore& store, std::string origin = {});
   virtual ~Conversation();
   Conversation(const Conversation&) = delete;
   Conversation& operator=(const Conversation&) = delete;
@@ -91,6 +95,8 @@ class Conversation {
   platform::LocalDateTime StartTime() const;
   // Wall-clock creation time with milliseconds, since the epoch.
   int64_t StartMilliseconds() const { return startMilliseconds; }
+  // Fixed at construction: any thread may read it without a lock.
+  const std::string& Origin() const { return origin; }
   // True once the store has removed the record; its data is then gone.
   bool IsReleased() const;
 
@@ -148,6 +154,7 @@ class Conversation {
   const std::shared_ptr<const NotifierSlot> notifier;
   const int64_t startMilliseconds;
   const platform::LocalDateTime startTime;
+  const std::string origin;
 
   // Read by the store's walks without this record's lock; set once by the owning thread.
   std::atomic<bool> complete{false};

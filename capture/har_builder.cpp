@@ -218,9 +218,12 @@ Json ResponseCookies(const CapturedMessage& response) {
 
 // The request's URL, absolute: absolute-form as sent, origin-form completed from the Host field,
 // a CONNECT's authority as an https URL. Fragments are dropped.
-std::string AbsoluteUrl(const StartLineParts& line, const CapturedMessage& request, bool tunnel) {
+std::string AbsoluteUrl(const StartLineParts& line, const CapturedMessage& request, bool tunnel,
+                        const std::string& origin) {
   std::string url;
-  if (tunnel) {
+  if (!origin.empty() && !line.second.empty() && line.second.front() == '/') {
+    url = origin + line.second;  // taken out of TLS: the server is the tunnel's
+  } else if (tunnel) {
     url = "https://" + line.second;
   } else if (StartsWithNoCase(line.second, "http://") ||
              StartsWithNoCase(line.second, "https://")) {
@@ -295,7 +298,7 @@ int64_t Milliseconds(uint32_t later, uint32_t earlier) {
 Json BuildEntry(const ConversationRecord& record, const CapturedMessage& request,
                 const StartLineParts& requestLine) {
   const bool tunnel = requestLine.first == "CONNECT";
-  const std::string url = AbsoluteUrl(requestLine, request, tunnel);
+  const std::string url = AbsoluteUrl(requestLine, request, tunnel, record.origin);
   const bool requestWhole = static_cast<int64_t>(record.request.size()) == record.requestTotal;
 
   Json req;

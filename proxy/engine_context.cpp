@@ -41,6 +41,16 @@ std::shared_ptr<const UpstreamProxy> EngineContext::Upstream() const {
   return upstream;
 }
 
+void EngineContext::PublishInspection(std::shared_ptr<const TlsInspector> inspector) {
+  std::lock_guard<std::mutex> lock(upstreamLock);
+  inspection = std::move(inspector);
+}
+
+std::shared_ptr<const TlsInspector> EngineContext::Inspection() const {
+  std::lock_guard<std::mutex> lock(upstreamLock);
+  return inspection;
+}
+
 void EngineContext::SetThreadStarterForTest(ThreadStarter starter) {
   std::lock_guard<std::mutex> lock(threadStarterLock);
   threadStarter = std::move(starter);

@@ -19,6 +19,7 @@
 #include "proxy/engine_limits.h"
 #include "proxy/held_page_budget.h"
 #include "proxy/host_cache.h"
+#include "proxy/tls_inspector.h"
 #include "proxy/upstream_proxy.h"
 
 namespace rw::proxy {
@@ -51,6 +52,8 @@ class EngineContext {
   // Listener side (user-interface thread).
   void SetListenerSizes(int32_t receiveSize, int32_t sendSize);
   void PublishUpstream(UpstreamProxy upstream);
+  // HTTPS inspection for connections that start from now on; null turns it off.
+  void PublishInspection(std::shared_ptr<const TlsInspector> inspector);
   void SetListenerRunning(bool running) { listenerRunning.store(running); }
   // The port the listener takes connections on (127.0.0.1 only); 0 while it does not.
   void SetListeningPort(uint16_t port) { listeningPort.store(port); }
@@ -63,6 +66,8 @@ class EngineContext {
   // The larger of the listener's receive and send sizes, at least 256.
   int32_t ConnectionBufferSize() const;
   std::shared_ptr<const UpstreamProxy> Upstream() const;
+  // Null while inspection is off.
+  std::shared_ptr<const TlsInspector> Inspection() const;
   // The relay loops' stop signal, read after every pass.
   bool ListenerRunning() const { return listenerRunning.load(); }
   bool StopRequested() const { return stopRequested.load(); }
@@ -98,8 +103,9 @@ class EngineContext {
   // Read without a lock by connections as they open a server socket.
   std::atomic<uint16_t> listeningPort{0};
 
-  mutable std::mutex upstreamLock;                // leaf
-  std::shared_ptr<const UpstreamProxy> upstream;  // guarded by upstreamLock
+  mutable std::mutex upstreamLock;                 // leaf
+  std::shared_ptr<const UpstreamProxy> upstream;   // guarded by upstreamLock
+  std::shared_ptr<const TlsInspector> inspection;  // guarded by upstreamLock
 
   std::mutex threadStarterLock;  // leaf
   ThreadStarter threadStarter;   // guarded by threadStarterLock

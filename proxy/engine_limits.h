@@ -14,6 +14,10 @@ inline constexpr std::chrono::milliseconds kHeaderTimeout{60000};
 // A browser connection with no exchange under way for this long is closed: longer than a browser
 // keeps an idle connection itself.
 inline constexpr std::chrono::milliseconds kIdleTimeout{300000};
+// HTTPS inspection: how long the browser has to begin speaking in a tunnel (then it stays a
+// plain tunnel: some protocols wait for the server), and each TLS handshake to complete.
+inline constexpr std::chrono::milliseconds kFirstTunnelByteTimeout{10000};
+inline constexpr std::chrono::milliseconds kTlsHandshakeTimeout{10000};
 // Connection threads at most; further browser connections wait in the listen queue until one
 // ends. Well above the thousand connections a browser session may open at once.
 inline constexpr int32_t kMaxConnectionThreads = 4096;
@@ -25,6 +29,8 @@ struct EngineLimits {
   std::chrono::milliseconds connectTimeout = kConnectTimeout;
   std::chrono::milliseconds headerTimeout = kHeaderTimeout;
   std::chrono::milliseconds idleTimeout = kIdleTimeout;
+  std::chrono::milliseconds firstTunnelByteTimeout = kFirstTunnelByteTimeout;
+  std::chrono::milliseconds tlsHandshakeTimeout = kTlsHandshakeTimeout;
   int32_t maxConnectionThreads = kMaxConnectionThreads;
   int64_t minHeldPageBudget = kMinHeldPageBudget;
 };

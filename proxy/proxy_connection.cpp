@@ -1,12 +1,14 @@
 #include "proxy/proxy_connection.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <utility>
 
 #include "capture/text_steps.h"
 #include "platform/os_sys_calls.h"
 #include "proxy/fixed_replies.h"
+#include "proxy/response_header_info.h"
 #include "proxy/send_all.h"
 #include "proxy/server_connector.h"
 
@@ -29,6 +31,53 @@ size_t NextReadSize(size_t current, size_t received, size_t largest) {
   return received == current ? std::min(current * 2, largest) : current;
 }
 
+// One read or send on a side: the socket itself, or the TLS session over it.
+platform::SysCallResult ReadSide(const platform::Socket& socket, TlsSession* tls, char* data,
+                                 size_t capacity) {
+  return tls != nullptr ? tls->Read(data, capacity) : platform::Recv(socket, data, capacity);
+}
+
+platform::SysCallResult SendSide(const platform::Socket& socket, TlsSession* tls, const char* data,
+                                 size_t count) {
+  return tls != nullptr ? tls->Write(data, count) : platform::Send(socket, data, count);
+}
+
+std::string HtmlEscaped(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::string VerificationFailurePage(std::string_view reason) {
+  const std::string body =
+      "<html><head><title>502 Bad Gateway</title></head><body><h1>Bad Gateway</h1>"
+      "<p>The secure connection to the server was not made: " +
+      HtmlEscaped(reason) + "</p></body></html>\n";
+  return "HTTP/1.1 502 Bad Gateway\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+// An upstream proxy setting has no part in an inspected connection: its server was reached
+// directly.
+const std::shared_ptr<const UpstreamProxy>& NoUpstream() {
+  static const auto none = std::make_shared<const UpstreamProxy>();
+  return none;
+}
+
 }  // namespace
 
 ProxyConnection::ProxyConnection(EngineContext& context, platform::Socket browserSocket)
@@ -47,8 +96,8 @@ ProxyConnection::~ProxyConnection() {
 }
 
 void ProxyConnection::StartConversation() {
-  conversation =
-      std::make_shared<capture::Conversation>(context.NextConversationId(), context.Store());
+  conversation = std::make_shared<capture::Conversation>(context.NextConversationId(),
+                                                         context.Store(), inspectedOrigin);
   context.Store().AddConversation(conversation);
   context.Store().IncrementConversationCount();
 }
@@ -97,6 +146,10 @@ void ProxyConnection::SetServerSocket(platform::Socket socket) {
 
 void ProxyConnection::CloseServerSocket() {
   toServer.Clear();  // never meant for whichever server comes next
+  if (serverTls) {
+    serverTls->Close();
+    serverTls.reset();
+  }
   platform::Socket closing;
   {
     std::lock_guard<std::mutex> lock(socketLock);
@@ -105,6 +158,10 @@ void ProxyConnection::CloseServerSocket() {
 }
 
 void ProxyConnection::CloseBrowserSocket() {
+  if (browserTls) {
+    browserTls->Close();
+    browserTls.reset();
+  }
   platform::Socket closing;
   {
     std::lock_guard<std::mutex> lock(socketLock);
@@ -136,29 +193,53 @@ void ProxyConnection::Relay() {
     // does not read holds up only the direction it does not read.
     const bool readBrowser = toServer.Empty() && !browserEnded && !NextRequestWaits();
     const bool readServer = serverWatched && (!BrowserOutputPending() || PipeTakesMore());
-    const platform::PollInterest browser{browserSocket.Fd(), readBrowser, BrowserOutputPending()};
-    const platform::PollInterest server{serverWatched ? serverSocket.Fd() : -1, readServer,
-                                        serverWatched && !toServer.Empty()};
+    platform::PollInterest browser{browserSocket.Fd(), readBrowser, BrowserOutputPending()};
+    platform::PollInterest server{serverWatched ? serverSocket.Fd() : -1, readServer,
+                                  serverWatched && !toServer.Empty()};
+    // A TLS side may wait for the other readiness than its call's, and may hold bytes already
+    // read from its socket: those are read now, without waiting for the socket.
+    bool browserHeld = false;
+    bool serverHeld = false;
+    if (browserTls) {
+      browserHeld = readBrowser && browserTls->HasPending();
+      browser.read = browser.read || browserTls->WantsRead();
+      browser.write = browser.write || browserTls->WantsWrite();
+    }
+    if (serverTls && serverWatched) {
+      serverHeld = readServer && serverTls->HasPending();
+      server.read = server.read || serverTls->WantsRead();
+      server.write = server.write || serverTls->WantsWrite();
+    }
+    const bool held = browserHeld || serverHeld;
     const uint64_t generation = serverGeneration;
-    const platform::PollPairResult ready = platform::PollPair(browser, server, BrowserWaitLimit());
-    if (!ready.Ok() || ready.value.timedOut) {
+    const platform::PollPairResult ready =
+        platform::PollPair(browser, server, held ? 0 : BrowserWaitLimit());
+    if (!ready.Ok() || (ready.value.timedOut && !held)) {
       return;
     }
+    // For a TLS side any readiness it waited for may let its pending call go on.
+    const bool browserMoves =
+        browserTls && (ready.value.first.readable || ready.value.first.writable);
+    const bool serverMoves =
+        serverTls && (ready.value.second.readable || ready.value.second.writable);
     // Sends first: room made now lets this pass's reads go straight out.
-    if ((ready.value.first.writable || ready.value.first.failed) && BrowserOutputPending() &&
-        !FlushToBrowser()) {
+    if ((ready.value.first.writable || ready.value.first.failed || browserMoves) &&
+        BrowserOutputPending() && !FlushToBrowser()) {
       return;
     }
-    if (serverWatched && (ready.value.second.writable || ready.value.second.failed) &&
+    if (serverWatched &&
+        (ready.value.second.writable || ready.value.second.failed || serverMoves) &&
         !toServer.Empty()) {
       FlushToServer();
     }
     // A hung-up or failed side is read even when it would not be otherwise: the read reports
     // how it ended.
-    if ((readBrowser && ready.value.first.readable) || ready.value.first.failed) {
+    if ((readBrowser && (ready.value.first.readable || browserHeld || browserMoves)) ||
+        ready.value.first.failed) {
       // Read straight into the request buffer's tail: no copy per read.
       char* target = requestBuffer.PrepareAppend(browserReadSize);
-      platform::SysCallResult received = platform::Recv(browserSocket, target, browserReadSize);
+      platform::SysCallResult received =
+          ReadSide(browserSocket, browserTls.get(), target, browserReadSize);
       const bool nothingYet = received.value < 0 && platform::WouldBlock(received.errorNumber);
       if (!nothingYet) {
         if (received.value > 0) {
@@ -182,7 +263,8 @@ void ProxyConnection::Relay() {
     // The browser's request may have replaced the server socket; the old one's readiness says
     // nothing about the new one.
     if (serverWatched && generation == serverGeneration && serverSocket.Valid() &&
-        ((readServer && ready.value.second.readable) || ready.value.second.failed)) {
+        ((readServer && (ready.value.second.readable || serverHeld || serverMoves)) ||
+         ready.value.second.failed)) {
       if (HandleServerRead() == ServerRead::kEnded) {
         return;
       }
@@ -235,7 +317,7 @@ ServerRead ProxyConnection::HandleServerRead() {
     }
   }
   char* target = buffer.PrepareAppend(readSize);
-  platform::SysCallResult received = platform::Recv(serverSocket, target, readSize);
+  platform::SysCallResult received = ReadSide(serverSocket, serverTls.get(), target, readSize);
   if (received.value < 0 && platform::WouldBlock(received.errorNumber)) {
     return ServerRead::kOpen;
   }
@@ -403,6 +485,30 @@ HeaderOutcome ProxyConnection::HandleRequestHeader() {
   if (!Connect()) {
     return HeaderOutcome::kRefused;
   }
+  // Only a CONNECT whose tunnel nothing has gone through yet may be inspected.
+  bool mayInspect = false;
+  if (tunnel && requestBuffer.Empty()) {
+    const std::shared_ptr<const TlsInspector> inspection = context.Inspection();
+    mayInspect = inspection && inspection->Inspects(request.host);
+  }
+  if (mayInspect && upstream->use) {
+    const bool stands = OpenUpstreamTunnel();
+    requestState = RequestState::kPassThrough;
+    awaitingResponse = false;
+    if (!stands) {
+      return HeaderOutcome::kForwarded;  // a plain tunnel from here, or its end
+    }
+  }
+  if (mayInspect) {
+    switch (InterceptTunnel()) {
+      case Interception::kTunnel:
+        break;
+      case Interception::kInspecting:
+        return HeaderOutcome::kForwarded;
+      case Interception::kFailed:
+        return HeaderOutcome::kRefused;
+    }
+  }
   // The header and the body bytes that came with it go in one send (one segment for a small
   // request); bytes after the body stay for the next request. Tunnelled bytes after a CONNECT
   // all go to the server.
@@ -425,7 +531,21 @@ bool ProxyConnection::ParseRequest() {
   RequestLine parsed;
   if (split) {
     parsed = ParseRequestLine(requestHeaderLines.front());
-    if (parsed.threeTokens) {
+    if (Inspecting()) {
+      // Inside TLS the server is the CONNECT's, whatever the request line names; a tunnel
+      // within it is not taken.
+      const std::vector<std::string> tokens =
+          capture::Tokenise(requestHeaderLines.front(), " \r\n");
+      if (parsed.threeTokens && !parsed.tunnel && parsed.path.empty()) {
+        parsed.path = tokens[1];
+      }
+      if (parsed.threeTokens && !parsed.tunnel && !parsed.path.empty()) {
+        parsed.host = inspectedHost;
+        parsed.port = inspectedPort;
+      } else {
+        parsed.host.clear();
+      }
+    } else if (parsed.threeTokens) {
       tunnel = parsed.tunnel;
     }
   }
@@ -436,7 +556,7 @@ bool ProxyConnection::ParseRequest() {
     return false;
   }
   request = std::move(parsed);
-  upstream = context.Upstream();
+  upstream = Inspecting() ? NoUpstream() : context.Upstream();
   if (!upstream->use && !tunnel) {
     requestHeaderLines.front() = OriginFormLine(request);
   }
@@ -471,6 +591,10 @@ bool ProxyConnection::Connect() {
   EnsureConversation();
   conversation->MarkConnectStart();
   bool ownListener = false;
+  if (!verificationFailure.empty()) {
+    AnswerVerificationFailure();
+    return false;
+  }
   if (!serverSocket.Valid()) {
     BegunConnection opened =
         BeginServerConnection(context.Hosts(), targetName, targetPort, context.ListeningPort());
@@ -486,6 +610,15 @@ bool ProxyConnection::Connect() {
     if (serverSocket.Valid() &&
         !FinishServerConnection(serverSocket, context.Limits().connectTimeout)) {
       CloseServerSocket();
+    }
+  }
+  if (Inspecting() && serverSocket.Valid() && !serverTls) {
+    // The server closed the connection before: the new one is TLS as well.
+    HandshakeWithServer();
+    if (!verificationFailure.empty()) {
+      conversation->MarkConnected();
+      AnswerVerificationFailure();
+      return false;
     }
   }
   conversation->MarkConnected();
@@ -508,6 +641,155 @@ bool ProxyConnection::Connect() {
     requestHeaderLines.clear();
   }
   return true;
+}
+
+bool ProxyConnection::OpenUpstreamTunnel() {
+  std::string text = JoinLines(requestHeaderLines);
+  TerminateHeaderText(text);
+  requestHeaderLines.clear();
+  QueueToServer(text);
+  // Its reply header, read here rather than by the relay loop: what follows it decides whether
+  // the tunnel is inspected. Bounded in size and time like a handshake.
+  const auto deadline = std::chrono::steady_clock::now() + context.Limits().tlsHandshakeTimeout;
+  std::string reply;
+  size_t headerEnd = std::string::npos;
+  while (headerEnd == std::string::npos && reply.size() < kMaxResponseHeaderBytes) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !serverSocket.Valid()) {
+      break;
+    }
+    const platform::PollPairResult ready = platform::PollOne(
+        platform::PollInterest{serverSocket.Fd(), toServer.Empty(), !toServer.Empty()},
+        static_cast<int>(left.count()));
+    if (!ready.Ok() || ready.value.timedOut) {
+      break;
+    }
+    if (!toServer.Empty()) {
+      if (!FlushToServer()) {
+        break;
+      }
+      continue;
+    }
+    char buffer[4096];
+    platform::SysCallResult received = platform::Recv(serverSocket, buffer, sizeof buffer);
+    if (received.value < 0 && platform::WouldBlock(received.errorNumber)) {
+      continue;
+    }
+    if (received.value <= 0) {
+      break;
+    }
+    const size_t count = static_cast<size_t>(received.value);
+    conversation->AddResponseData(buffer, static_cast<int32_t>(count));
+    reply.append(buffer, count);
+    headerEnd = reply.find("\r\n\r\n");
+  }
+  QueueToBrowser(reply);
+  if (headerEnd == std::string::npos) {
+    // No reply in time: the tunnel ends, as the browser was told nothing it could use.
+    CloseServerSocket();
+    return false;
+  }
+  const std::string firstLine = reply.substr(0, reply.find("\r\n"));
+  std::string lower = firstLine;
+  for (char& c : lower) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return ParseStatusCode(lower) == 200 && reply.size() == headerEnd + 4;
+}
+
+Interception ProxyConnection::InterceptTunnel() {
+  std::shared_ptr<const TlsInspector> inspection = context.Inspection();
+  if (!inspection || !inspection->Inspects(request.host)) {
+    return Interception::kTunnel;
+  }
+  // The browser speaks first only once it has the tunnel reply.
+  DrainBrowserOutput();
+  if (browserFailed || !browserSocket.Valid()) {
+    return Interception::kFailed;
+  }
+  const platform::PollPairResult ready =
+      platform::PollOne(platform::PollInterest{browserSocket.Fd(), true, false},
+                        static_cast<int>(context.Limits().firstTunnelByteTimeout.count()));
+  if (!ready.Ok() || ready.value.timedOut) {
+    return Interception::kTunnel;  // a protocol whose server speaks first stays a plain tunnel
+  }
+  char first = 0;
+  platform::SysCallResult peeked = platform::Peek(browserSocket, &first, 1);
+  constexpr char kTlsHandshakeRecord = 0x16;
+  if (peeked.value != 1 || first != kTlsHandshakeRecord) {
+    return Interception::kTunnel;
+  }
+  // The CONNECT's conversation ends here; each exchange inside is its own.
+  EndConversation();
+  inspector = std::move(inspection);
+  inspectedHost = request.host;
+  inspectedPort = request.port;
+  const bool ipv6 = inspectedHost.find(':') != std::string::npos;
+  inspectedOrigin = "https://" + (ipv6 ? "[" + inspectedHost + "]" : inspectedHost);
+  if (inspectedPort != 443) {
+    inspectedOrigin += ":" + std::to_string(inspectedPort);
+  }
+  tunnel = false;
+  response.ClearTunnel();
+  requestState = RequestState::kHeader;
+  awaitingResponse = false;
+  spliceDisabled = true;  // the bytes on the sockets are not the bytes relayed
+
+  browserSide = TlsInspector::BrowserSide{inspectedHost, nullptr, {}};
+  SslPtr ssl = inspector->BrowserSession(browserSide);
+  if (!ssl) {
+    RecordNote("TLS handshake with the browser failed: no TLS session");
+    return Interception::kFailed;
+  }
+  browserTls = std::make_unique<TlsSession>(std::move(ssl), browserSocket.Fd());
+  const TlsSession::HandshakeResult accepted =
+      browserTls->Handshake(context.Limits().tlsHandshakeTimeout);
+  if (!accepted.ok) {
+    browserTls.reset();  // nothing more is said to a browser that refused
+    const std::string& why = browserSide.leafError.empty() ? accepted.error : browserSide.leafError;
+    RecordNote("TLS handshake with the browser failed: " + why);
+    return Interception::kFailed;
+  }
+  HandshakeWithServer();
+  return Interception::kInspecting;
+}
+
+void ProxyConnection::HandshakeWithServer() {
+  SslPtr ssl = inspector->ServerSession(inspectedHost);
+  if (!ssl) {
+    verificationFailure = "the server's name is not usable for TLS";
+    CloseServerSocket();
+    return;
+  }
+  serverTls = std::make_unique<TlsSession>(std::move(ssl), serverSocket.Fd());
+  const TlsSession::HandshakeResult connected =
+      serverTls->Handshake(context.Limits().tlsHandshakeTimeout);
+  if (connected.ok) {
+    return;
+  }
+  const long verified = SSL_get_verify_result(serverTls->Handle());
+  verificationFailure = verified != X509_V_OK ? VerificationFailureText(verified)
+                                              : "TLS handshake failed: " + connected.error;
+  serverTls.reset();  // no alert of ours follows the refusal
+  CloseServerSocket();
+}
+
+void ProxyConnection::AnswerVerificationFailure() {
+  const std::string page = VerificationFailurePage(verificationFailure);
+  response.Buffer().Clear();
+  RecordResponseBytes(page.data(), page.size());
+  QueueToBrowser(response.Buffer().View());
+  response.Buffer().Clear();
+  Close();
+}
+
+void ProxyConnection::RecordNote(std::string_view note) {
+  StartConversation();
+  conversation->MarkConnectStart();
+  conversation->MarkConnected();
+  conversation->AddResponseData(note.data(), static_cast<int32_t>(note.size()));
+  EndConversation();
 }
 
 int ProxyConnection::BrowserWaitLimit() const {
@@ -565,12 +847,12 @@ void ProxyConnection::RecordResponseBytes(const char* data, size_t count) {
   conversation->AddResponseData(data, static_cast<int32_t>(count));
 }
 
-size_t ProxyConnection::SendNow(const platform::Socket& socket, std::string_view bytes,
-                                bool* failed) {
+size_t ProxyConnection::SendNow(const platform::Socket& socket, TlsSession* tls,
+                                std::string_view bytes, bool* failed) {
   int errorNumber = 0;
-  const size_t sent =
-      SendAllInPortions(bytes, bufferSize, [&socket, &errorNumber](const char* data, size_t n) {
-        platform::SysCallResult result = platform::Send(socket, data, n);
+  const size_t sent = SendAllInPortions(
+      bytes, bufferSize, [&socket, tls, &errorNumber](const char* data, size_t n) {
+        platform::SysCallResult result = SendSide(socket, tls, data, n);
         errorNumber = result.errorNumber;
         return result.value;
       });
@@ -587,7 +869,7 @@ void ProxyConnection::QueueToServer(std::string_view bytes) {
     return;
   }
   bool failed = false;
-  const size_t sent = SendNow(serverSocket, bytes, &failed);
+  const size_t sent = SendNow(serverSocket, serverTls.get(), bytes, &failed);
   if (!failed) {
     toServer.Append(bytes.substr(sent));
   }
@@ -595,7 +877,7 @@ void ProxyConnection::QueueToServer(std::string_view bytes) {
 
 bool ProxyConnection::FlushToServer() {
   bool failed = false;
-  toServer.Consume(SendNow(serverSocket, toServer.View(), &failed));
+  toServer.Consume(SendNow(serverSocket, serverTls.get(), toServer.View(), &failed));
   if (failed) {
     // The server is gone; its read reports the end.
     toServer.Clear();
@@ -612,7 +894,7 @@ void ProxyConnection::QueueToBrowser(std::string_view bytes) {
     return;
   }
   bool failed = false;
-  const size_t sent = SendNow(browserSocket, bytes, &failed);
+  const size_t sent = SendNow(browserSocket, browserTls.get(), bytes, &failed);
   if (failed) {
     browserFailed = true;
     return;
@@ -641,7 +923,7 @@ bool ProxyConnection::FlushToBrowser() {
     return false;
   }
   bool failed = false;
-  toBrowser.Consume(SendNow(browserSocket, toBrowser.View(), &failed));
+  toBrowser.Consume(SendNow(browserSocket, browserTls.get(), toBrowser.View(), &failed));
   if (failed) {
     toBrowser.Clear();
     browserFailed = true;
@@ -651,8 +933,9 @@ bool ProxyConnection::FlushToBrowser() {
 
 void ProxyConnection::DrainBrowserOutput() {
   while (BrowserOutputPending() && !browserFailed && browserSocket.Valid()) {
-    const platform::PollPairResult ready =
-        platform::PollOne(platform::PollInterest{browserSocket.Fd(), false, true}, -1);
+    const platform::PollPairResult ready = platform::PollOne(
+        platform::PollInterest{browserSocket.Fd(), browserTls && browserTls->WantsRead(), true},
+        -1);
     if (!ready.Ok() || !FlushToBrowser()) {
       return;
     }
@@ -665,6 +948,12 @@ void ProxyConnection::SendToBrowser(std::string_view bytes) {
 
 void ProxyConnection::SendGatheredToBrowser(std::string_view head, std::string_view body) {
   if (!browserSocket.Valid() || browserFailed) {
+    return;
+  }
+  if (browserTls) {
+    // Records are made from what is handed over: nothing to gather.
+    QueueToBrowser(head);
+    QueueToBrowser(body);
     return;
   }
   // Portions of at most the send size, as every send; the first one carries the header. What

@@ -5,6 +5,7 @@
 // only ShutdownSockets is called from another thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -22,6 +23,8 @@
 #include "proxy/request_body_framer.h"
 #include "proxy/request_line.h"
 #include "proxy/response_handler.h"
+#include "proxy/tls_inspector.h"
+#include "proxy/tls_session.h"
 #include "proxy/upstream_proxy.h"
 
 namespace rw::proxy {
@@ -33,6 +36,13 @@ enum class RequestState {
 
 // Whether the server side is still open after handling one server read.
 enum class ServerRead { kOpen, kEnded };
+
+// What became of a CONNECT tunnel that may be inspected.
+enum class Interception {
+  kTunnel,      // the browser did not begin TLS: bytes pass unchanged
+  kInspecting,  // TLS on both sides (or a server refused, answered at the first request)
+  kFailed,      // the browser's handshake failed; the connection ends
+};
 
 enum class HeaderOutcome {
   kNeedMore,   // no complete request header yet
@@ -76,6 +86,17 @@ class ProxyConnection : private ResponseOutput {
   void ReleaseIdleBuffers();
   bool ParseRequest();
   bool Connect();
+  // After the tunnel reply to a CONNECT: takes TLS from the browser when its first byte begins a
+  // handshake and the host is inspected, then opens TLS to the server.
+  Interception InterceptTunnel();
+  // Through an upstream proxy: sends it the CONNECT and passes its reply on; true when the
+  // tunnel stands and nothing has come through it yet, so that it may be inspected.
+  bool OpenUpstreamTunnel();
+  // TLS to the server over the open server socket; a refusal is kept for the next request.
+  void HandshakeWithServer();
+  // Answers the request in hand with the server's refusal, captured as its response.
+  void AnswerVerificationFailure();
+  bool Inspecting() const { return !inspectedOrigin.empty(); }
   // How long the relay loop waits for the browser before it ends the connection: the header
   // time-out while part of a request header has come, the idle time-out between exchanges, and
   // no limit while an exchange is under way (-1).
@@ -88,6 +109,8 @@ class ProxyConnection : private ResponseOutput {
   void RecordRequestBytesInPlace(size_t count);
   void RecordResponseBytes(const char* data, size_t count);
   void StartConversation();
+  // One conversation with only a note from the proxy as its response (nothing was exchanged).
+  void RecordNote(std::string_view note);
   // Bytes after an ended exchange begin the next one: its conversation starts with them.
   void EnsureConversation();
   void EndConversation();
@@ -107,7 +130,8 @@ class ProxyConnection : private ResponseOutput {
   // Waits until the browser has taken every queued byte, or fails (at Close).
   void DrainBrowserOutput();
   // Sends from the front of `bytes` until done or the socket is full; *failed on a real error.
-  size_t SendNow(const platform::Socket& socket, std::string_view bytes, bool* failed);
+  size_t SendNow(const platform::Socket& socket, TlsSession* tls, std::string_view bytes,
+                 bool* failed);
   void SetServerSocket(platform::Socket socket);
   void CloseServerSocket();
   void CloseBrowserSocket();
@@ -149,6 +173,16 @@ class ProxyConnection : private ResponseOutput {
   size_t pipePending = 0;  // bytes in the pipe that the browser has not yet taken
   bool spliceDisabled = false;
   bool browserFailed = false;  // a send to the browser failed: the connection ends
+
+  // HTTPS inspection: set once the browser's TLS is taken; the rest of the connection is inside it.
+  std::shared_ptr<const TlsInspector> inspector;
+  TlsInspector::BrowserSide browserSide;  // the leaf callback's view during the handshake
+  std::string inspectedHost;              // from the CONNECT: names every request inside
+  int32_t inspectedPort = 0;
+  std::string inspectedOrigin;      // "https://host[:port]"; empty while not inspecting
+  std::string verificationFailure;  // why the server's TLS was refused; empty when it was not
+  std::unique_ptr<TlsSession> browserTls;  // null: the browser side is the plain socket
+  std::unique_ptr<TlsSession> serverTls;   // null: the server side is the plain socket
 
   // Only the owning thread replaces or closes the sockets, always under socketLock, so another
   // thread's ShutdownSockets never touches a descriptor number after it was closed. The owner reads

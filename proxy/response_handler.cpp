@@ -73,6 +73,11 @@ void ResponseHandler::SetTunnel() {
   current.action = BodyAction::kTunnel;
 }
 
+void ResponseHandler::ClearTunnel() {
+  tunnel = false;
+  current = Progress(BodyAction::kAwaitingHeader);
+}
+
 bool ResponseHandler::StreamsUnchanged() const {
   if (!buffer.Empty()) {
     return false;

@@ -65,6 +65,8 @@ class ResponseHandler {
   // Forgets the response in progress (not the buffer); the next bytes begin a new response.
   void Reset();
   void SetTunnel();
+  // The tunnel's bytes turned out to be TLS taken apart here: HTTP responses follow.
+  void ClearTunnel();
   // A response to HEAD has no body and is finished at the end of its header.
   void SetHeadRequest(bool head) { headRequest = head; }
 

@@ -4,8 +4,11 @@
 #include <QSocketNotifier>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <string>
 
+#include "app/inspection_choice.h"
 #include "app/proxy_app.h"
 #include "platform/process_setup.h"
 #include "platform/settings_backing.h"
@@ -51,10 +54,23 @@ int DesktopRunner::Run(int& argc, char** argv) {
   DesktopHelpLauncher help;
   // The reporter outlives the application object, whose connection threads may call it.
   auto reporter = std::make_unique<WindowReporter>(boxes);
-  auto app = std::make_unique<app::ProxyApp>(app::SettingsStore(platform::SettingsBacking(
-                                                 platform::SettingsBacking::DefaultKeyDirectory())),
-                                             *reporter, *reporter);
+  const std::filesystem::path settingsDirectory = platform::SettingsBacking::DefaultKeyDirectory();
+  auto app = std::make_unique<app::ProxyApp>(
+      app::SettingsStore(platform::SettingsBacking(settingsDirectory)), *reporter, *reporter);
   app->Settings().EnsureSettingsKey();
+  // HTTPS inspection as the settings ask, ready before the window starts listening; a change
+  // to them takes effect at the next start.
+  std::string inspectionProblem;
+  const app::InspectionChoice inspection =
+      app::ChooseInspection(app::CommandLine(), app->Settings(), settingsDirectory);
+  if (inspection.on) {
+    tls::InspectionSetup prepared = tls::PrepareInspection(inspection.request);
+    inspectionProblem = prepared.error;
+    const std::string contexts = app->SetInspection(std::move(prepared.settings));
+    if (inspectionProblem.empty()) {
+      inspectionProblem = contexts;
+    }
+  }
 
   UiContext context{*app, boxes, help};
   bool windowLogsFailed = false;
@@ -80,6 +96,10 @@ int DesktopRunner::Run(int& argc, char** argv) {
       });
     }
     window.show();
+    if (!inspectionProblem.empty()) {
+      boxes.Error(&window,
+                  QString::fromStdString("HTTPS inspection cannot start: " + inspectionProblem));
+    }
     QApplication::exec();
     reporter->SetWindow(nullptr);
     windowLogsFailed = window.FinalLogsFailed();

@@ -314,7 +314,7 @@ void DetailPage::CopyAsCurl(int row, bool throughProxy) {
     const std::string request = conversation->FullText(capture::Direction::kRequest);
     command =
         app::BuildCurlCommand(std::string_view(request).substr(0, static_cast<size_t>(captured)),
-                              conversation->RequestTotal(), proxy);
+                              conversation->RequestTotal(), proxy, conversation->Origin());
   } catch (const std::bad_alloc&) {
     command.problem = "Not enough memory for the command.";
   }

@@ -25,6 +25,15 @@ CurlCommand Build(const std::string& captured, const std::string& proxy = "") {
   return BuildCurlCommand(captured, static_cast<int64_t>(captured.size()), proxy);
 }
 
+TEST(CurlCommand, ExchangeTakenOutOfTlsRepeatsItsHttpsUrl) {
+  const std::string request = "GET /a?b=1 HTTP/1.1\r\nHost: other.test\r\n\r\n";
+  const CurlCommand command =
+      BuildCurlCommand(request, static_cast<int64_t>(request.size()), "", "https://a.test");
+  ASSERT_TRUE(command.ok) << command.problem;
+  EXPECT_EQ(command.command.rfind("curl --noproxy '*' 'https://a.test/a?b=1' ", 0), 0u)
+      << command.command;
+}
+
 TEST(CurlCommand, RepeatsGetDirectOrThroughProxy) {
   const std::string request =
       "GET http://example.test:8080/a?b=1&c=2 HTTP/1.1\r\nHost: example.test:8080\r\n"

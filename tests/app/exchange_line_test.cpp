@@ -52,6 +52,25 @@ TEST(ExchangeLine, Fields) {
   }
 }
 
+TEST(ExchangeLine, ExchangesTakenOutOfTlsAreNamedByTheirOrigin) {
+  const std::string time = platform::FormatLocalTimeOfDay(1765233301123);
+  capture::ExchangeSummary inside = Summary("GET /x?y=1 HTTP/1.1", "HTTP/1.1 502 Bad Gateway");
+  inside.origin = "https://a.test:8443";
+  EXPECT_EQ(FormatExchangeLine(inside),
+            time + " #12 GET https://a.test:8443/x?y=1 502 req=312B rsp=24123B 1.234s");
+
+  // A handshake that failed: no request, and the proxy's note as the response.
+  capture::ExchangeSummary failed =
+      Summary("", "TLS handshake with the browser failed: tlsv1 alert unknown ca");
+  failed.origin = "https://a.test";
+  failed.requestTotal = 0;
+  failed.responseTotal = 61;
+  EXPECT_EQ(FormatExchangeLine(failed),
+            time +
+                " #12 - https://a.test --- req=0B rsp=61B 1.234s TLS handshake with the browser "
+                "failed: tlsv1 alert unknown ca");
+}
+
 TEST(ExchangeLine, LongUrlIsCutAndEmptyConnectionsMakeNoLine) {
   const std::string line =
       FormatExchangeLine(Summary("GET http://a.test/" + std::string(5000, 'a') + " HTTP/1.1", ""));

@@ -101,6 +101,16 @@ TEST(HarBuilder, AbsoluteFormAndTunnelUrls) {
   EXPECT_EQ(chained["response"]["content"]["size"], 2);
 }
 
+TEST(HarBuilder, ExchangeTakenOutOfTlsIsNamedByItsOrigin) {
+  // The tunnel's server names it, not the Host field the page's request carries.
+  ConversationRecord record =
+      Record("GET /p?q=1#f HTTP/1.1\r\nHost: elsewhere.test\r\n\r\n", "HTTP/1.1 200 OK\r\n\r\n");
+  record.origin = "https://a.test:8443";
+  const Json entry = Entry(record);
+  EXPECT_EQ(entry["request"]["url"], "https://a.test:8443/p?q=1");
+  EXPECT_EQ(entry["request"]["queryString"].size(), 1u);
+}
+
 TEST(HarBuilder, ResponseFields) {
   const std::string body = "<p>moved</p>";
   const std::string header =
