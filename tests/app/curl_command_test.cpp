@@ -30,7 +30,7 @@ TEST(CurlCommand, ExchangeTakenOutOfTlsRepeatsItsHttpsUrl) {
   const CurlCommand command =
       BuildCurlCommand(request, static_cast<int64_t>(request.size()), "", "https://a.test");
   ASSERT_TRUE(command.ok) << command.problem;
-  EXPECT_EQ(command.command.rfind("curl --noproxy '*' 'https://a.test/a?b=1' ", 0), 0u)
+  EXPECT_EQ(command.command.rfind("curl --noproxy '*' --globoff 'https://a.test/a?b=1' ", 0), 0u)
       << command.command;
 }
 
