@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include "app/settings_form.h"
+#include "tls/host_pattern.h"
 
 namespace rw::app {
 namespace {
@@ -108,6 +109,30 @@ CommandLine::ParseResult CommandLine::Parse(const std::vector<std::string>& args
         return ParseResult::kError;
       }
       maxMB = *v;
+    } else if (arg == "--inspect-https") {
+      if (!takesNoValue()) {
+        return ParseResult::kError;
+      }
+      inspectHttps = true;
+    } else if (arg == "--upstream-ca") {
+      auto v = value();
+      if (!v || v->empty()) {
+        error = "--upstream-ca needs a file of PEM certificates";
+        return ParseResult::kError;
+      }
+      upstreamCaFile = *v;
+    } else if (arg == "--no-inspect") {
+      auto v = value();
+      if (!v) {
+        error = "--no-inspect needs HOST[,HOST...]";
+        return ParseResult::kError;
+      }
+      if (const tls::HostPatternList::ParseResult hosts = tls::HostPatternList::Parse(*v);
+          !hosts.Ok()) {
+        error = "--no-inspect: " + hosts.error;
+        return ParseResult::kError;
+      }
+      noInspectHosts = *v;
     } else {
       error = "unknown option: " + arg;
       return ParseResult::kError;
@@ -121,7 +146,8 @@ bool CommandLine::HasOverrides() const {
 }
 
 bool CommandLine::HasHeadlessOnlyOptions() const {
-  return HasOverrides() || harFile.has_value() || quiet;
+  return HasOverrides() || harFile.has_value() || quiet || inspectHttps ||
+         upstreamCaFile.has_value() || noInspectHosts.has_value();
 }
 
 void CommandLine::ApplyOverrides(SettingsForm& form) const {
@@ -158,6 +184,14 @@ std::string CommandLine::Usage(const std::string& program) {
          "  --har FILE        also write the exchanges to FILE as HAR 1.2, at each log pass\n"
          "                    and at exit\n"
          "  -q, --quiet       print no line per exchange\n"
+         "  --inspect-https   inspect HTTPS for this run with the local certificate\n"
+         "                    authority kept in the settings folder's ca/\n"
+         "  --upstream-ca FILE\n"
+         "                    also trust the PEM certificates in FILE when verifying\n"
+         "                    servers, for this run\n"
+         "  --no-inspect HOST[,HOST...]\n"
+         "                    leave these hosts (exact names, or *.example.com for any\n"
+         "                    subdomain) as untouched tunnels, for this run\n"
          "  --help            show this help and exit\n"
          "  --version         show the version and exit\n"
          "\n"

@@ -32,7 +32,12 @@ class CommandLine {
   bool autoLog = false;
   std::optional<std::string> harFile;  // --har FILE: not a setting, so never saved
   bool quiet = false;                  // -q, --quiet: no line per exchange
-  std::string error;                   // set with kError
+  // HTTPS inspection for this run: --inspect-https turns it on, --upstream-ca and --no-inspect
+  // replace the stored UpstreamCaFile and NoInspectHosts. Never saved.
+  bool inspectHttps = false;
+  std::optional<std::string> upstreamCaFile;
+  std::optional<std::string> noInspectHosts;
+  std::string error;  // set with kError
 };
 
 }  // namespace rw::app

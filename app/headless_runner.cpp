@@ -8,6 +8,7 @@
 #include "app/console_reporter.h"
 #include "app/exchange_printer.h"
 #include "app/own_address_upstream.h"
+#include "app/inspection_choice.h"
 #include "app/proxy_app.h"
 #include "app/run_report.h"
 #include "app/settings_schema.h"
@@ -95,6 +96,29 @@ int HeadlessRunner::Run() {
       return 2;
     }
   }
+  // HTTPS inspection: the certificate authority, the server trust store and the no-inspect hosts
+  // are ready before listening, so that a bad key or file stops the start. An --upstream-ca given
+  // without inspection is still checked: the user named that file for this run.
+  const InspectionChoice inspection = ChooseInspection(options, app.Settings(), settingsDirectory);
+  std::string inspectionProblem;
+  if (inspection.on) {
+    tls::InspectionSetup prepared = tls::PrepareInspection(inspection.request);
+    if (!prepared.error.empty()) {
+      inspectionProblem = "HTTPS inspection cannot start: " + prepared.error;
+    }
+    app.SetInspection(std::move(prepared.settings));
+  } else if (options.upstreamCaFile) {
+    const tls::TrustStore::LoadResult trust = tls::TrustStore::Load(*options.upstreamCaFile);
+    if (trust.store == nullptr) {
+      inspectionProblem = "--upstream-ca: " + trust.error;
+    }
+  }
+  if (!inspectionProblem.empty()) {
+    PrintError(inspectionProblem);
+    app.Store().SetAutoLog(false);
+    app.Shutdown(std::chrono::seconds(1));
+    return 2;
+  }
   if (options.harFile &&
       !app.SetHarFile(*options.harFile, capture::HarCreator{"Relaywatch", RELAYWATCH_VERSION})) {
     PrintError("cannot write the HAR file: " + app.HarFile()->LastError());
@@ -128,6 +152,9 @@ int HeadlessRunner::Run() {
   banner.autoLog = autoLog;
   banner.harPath = options.harFile.value_or("");
   banner.quiet = options.quiet;
+  if (app.Inspection().On()) {
+    banner.caCertificate = app.Inspection().authority->CertificatePath();
+  }
   Print(FormatBanner(banner), {});
   printer.Start();
 

@@ -15,7 +15,8 @@ class HeadlessRunner {
   // Blocks until a stop signal arrives. Returns the process exit code: 0 after an orderly stop
   // with everything due written; 1 when the proxy could not listen, a log pass at stop failed or
   // the HAR file could not be written; 2 when the log directory or the HAR file cannot be used, or
-  // the upstream proxy is the listening address itself.
+  // the upstream proxy is the listening address itself, or HTTPS inspection cannot start (its key,
+  // its folder, the upstream CA file or a host pattern).
   int Run();
 
  private:

@@ -18,6 +18,7 @@
 #include "proxy/listener_error_sink.h"
 #include "proxy/proxy_listener.h"
 #include "proxy/proxy_settings.h"
+#include "tls/inspection_settings.h"
 
 namespace rw::app {
 
@@ -82,6 +83,11 @@ class ProxyApp {
   // sink, the exchange observer) goes out of scope.
   bool Shutdown(std::chrono::milliseconds wait);
 
+  // What HTTPS inspection runs with, prepared at start. Held here for the engine, which does not
+  // intercept yet: nothing reads it during the run.
+  void SetInspection(tls::InspectionSettings settings) { inspection = std::move(settings); }
+  const tls::InspectionSettings& Inspection() const { return inspection; }
+
   SettingsForm& Form() { return form; }
   SettingsStore& Settings() { return settings; }
   capture::ConversationStore& Store() { return *store; }
@@ -96,6 +102,7 @@ class ProxyApp {
   SettingsForm form;
   proxy::ProxySettings proxySettings;
   proxy::ListenerErrorSink& errors;
+  tls::InspectionSettings inspection;
   // Declared before the store, which calls them during its passes, so that they outlive it.
   LogPassCounter passCounter;
   std::unique_ptr<capture::HarLog> harLog;

@@ -25,6 +25,9 @@ std::string FormatBanner(const BannerFacts& facts) {
   if (!facts.upstream.empty()) {
     text += "Forwarding through the upstream proxy at " + facts.upstream + "\n";
   }
+  if (!facts.caCertificate.empty()) {
+    text += "HTTPS inspection: on (CA certificate: " + facts.caCertificate + ")\n";
+  }
   text += "Memory limit: " + std::to_string(facts.maxMB) + " MB";
   if (facts.askedMB > 0 && facts.askedMB < facts.maxMB) {
     text += " (raised from " + std::to_string(facts.askedMB) +

@@ -21,6 +21,7 @@ struct BannerFacts {
   bool autoLog = false;
   std::string harPath;  // empty without --har
   bool quiet = false;
+  std::string caCertificate;  // the CA certificate's path when inspecting HTTPS, else empty
 };
 
 // The lines printed once listening, each ending in "\n".

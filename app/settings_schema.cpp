@@ -10,6 +10,11 @@ const Setting* FindSetting(std::string_view name) {
       return setting;
     }
   }
+  for (const Setting* setting : setting::kInspectionSettings) {
+    if (setting->name == name) {
+      return setting;
+    }
+  }
   return name == setting::kRunCount.name ? &setting::kRunCount : nullptr;
 }
 

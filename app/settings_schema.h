@@ -40,11 +40,20 @@ inline constexpr Setting kAutoLog{"AutoLog", "0", SettingRule::kFlag, false};
 inline constexpr Setting kLogDir{"LogDir", "", SettingRule::kAsTyped, false};
 inline constexpr Setting kMaxMB{"MaxMB", "8", SettingRule::kLimit, false};
 inline constexpr Setting kRunCount{"RunCount", "0", SettingRule::kNumber, false};
+// HTTPS inspection: off unless "1"; extra PEM certificates for verifying servers; the hosts left
+// as plain tunnels (comma-separated names or *.domain patterns).
+inline constexpr Setting kInspectHttps{"InspectHttps", "0", SettingRule::kFlag, false};
+inline constexpr Setting kUpstreamCaFile{"UpstreamCaFile", "", SettingRule::kText, false};
+inline constexpr Setting kNoInspectHosts{"NoInspectHosts", "", SettingRule::kText, false};
 
 // The Settings page's seven values, in the order they are read and saved.
 inline constexpr std::array<const Setting*, 7> kPageSettings = {
     &kHttpAddress, &kHttpPort, &kHttpProxyAddress, &kHttpProxyPort, &kAutoLog, &kLogDir, &kMaxMB,
 };
+
+// The values HTTPS inspection reads at start.
+inline constexpr std::array<const Setting*, 3> kInspectionSettings = {
+    &kInspectHttps, &kUpstreamCaFile, &kNoInspectHosts};
 }  // namespace setting
 
 // The lowest retention limit in force, in MB.

@@ -6,7 +6,7 @@ set -euo pipefail
 seconds="${1:-30}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build-fuzz"
-targets=(fuzz_request fuzz_response fuzz_chunk_decoder fuzz_capture)
+targets=(fuzz_request fuzz_response fuzz_chunk_decoder fuzz_capture fuzz_host_name)
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRELAYWATCH_SANITIZE=address -DRELAYWATCH_FUZZ=ON \

@@ -37,10 +37,26 @@ TEST(CommandLine, OverridesReachTheFormOnly) {
 
 TEST(CommandLine, RejectsWhatWouldSilentlyMisbehave) {
   const std::vector<std::vector<std::string>> bad = {
-      {"--port"},          {"--port", "0"},    {"--port", "65536"}, {"--port", "80x"},
-      {"--proxy", "host"}, {"--proxy", ":80"}, {"--proxy", "h:0"},  {"--max-mb", "-1"},
-      {"--log-dir", ""},   {"--auto-log=yes"}, {"--frobnicate"},    {"--har"},
-      {"--har", ""},       {"--quiet=1"},
+      {"--port"},
+      {"--port", "0"},
+      {"--port", "65536"},
+      {"--port", "80x"},
+      {"--proxy", "host"},
+      {"--proxy", ":80"},
+      {"--proxy", "h:0"},
+      {"--max-mb", "-1"},
+      {"--log-dir", ""},
+      {"--auto-log=yes"},
+      {"--frobnicate"},
+      {"--har"},
+      {"--har", ""},
+      {"--quiet=1"},
+      {"--inspect-https=1"},
+      {"--upstream-ca"},
+      {"--upstream-ca", ""},
+      {"--no-inspect"},
+      {"--no-inspect", "*"},
+      {"--no-inspect", "ok.example,a*.example"},
   };
   for (const auto& args : bad) {
     SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));
@@ -52,6 +68,34 @@ TEST(CommandLine, RejectsWhatWouldSilentlyMisbehave) {
   EXPECT_EQ(help.Parse({"--headless", "--help"}), Result::kHelp);
   CommandLine version;
   EXPECT_EQ(version.Parse({"--version"}), Result::kVersion);
+}
+
+TEST(CommandLine, InspectionOptionsAreForTheHeadlessRunOnly) {
+  CommandLine options;
+  ASSERT_EQ(options.Parse({"--headless", "--inspect-https", "--upstream-ca", "/tmp/ca.pem",
+                           "--no-inspect=pinned.example,*.bank.example"}),
+            Result::kRun)
+      << options.error;
+  EXPECT_TRUE(options.inspectHttps);
+  EXPECT_EQ(options.upstreamCaFile, "/tmp/ca.pem");
+  EXPECT_EQ(options.noInspectHosts, "pinned.example,*.bank.example");
+  // Not settings-page overrides: the form is untouched and nothing is saved.
+  EXPECT_FALSE(options.HasOverrides());
+
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--inspect-https"},
+        std::vector<std::string>{"--upstream-ca", "ca.pem"},
+        std::vector<std::string>{"--no-inspect", "a.example"}}) {
+    SCOPED_TRACE(args[0]);
+    CommandLine one;
+    ASSERT_EQ(one.Parse(args), Result::kRun);
+    EXPECT_TRUE(one.HasHeadlessOnlyOptions());
+  }
+  const std::string usage = CommandLine::Usage("relaywatch");
+  for (const char* option : {"--inspect-https", "--upstream-ca FILE", "--no-inspect HOST"}) {
+    SCOPED_TRACE(option);
+    EXPECT_NE(usage.find(option), std::string::npos);
+  }
 }
 
 }  // namespace

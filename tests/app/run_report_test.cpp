@@ -38,7 +38,10 @@ TEST(RunReport, Banner) {
   facts.upstream = "up.test:3128";
   facts.harPath = "/tmp/c.har";
   facts.quiet = true;
+  facts.caCertificate = "/c/ca/relaywatch-ca.pem";
   const std::string text = FormatBanner(facts);
+  EXPECT_NE(text.find("\nHTTPS inspection: on (CA certificate: /c/ca/relaywatch-ca.pem)\n"),
+            std::string::npos);
   EXPECT_NE(text.find("\nForwarding through the upstream proxy at up.test:3128\n"),
             std::string::npos);
   EXPECT_NE(text.find("\nMemory limit: 4 MB (raised from 1 MB: 4 MB is the lowest limit)\n"),

@@ -53,5 +53,27 @@ TEST(SettingsSchema, EngineStartsWithTheDefaultListeningAddressAndNoProxy) {
   EXPECT_EQ(settings.proxyPort, 0);
 }
 
+TEST(SettingsSchema, InspectionValuesAreSettingsOffTheSettingsPage) {
+  struct Row {
+    const char* name;
+    SettingRule rule;
+  };
+  const Row rows[] = {{"InspectHttps", SettingRule::kFlag},
+                      {"UpstreamCaFile", SettingRule::kText},
+                      {"NoInspectHosts", SettingRule::kText}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const Setting* found = FindSetting(row.name);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->rule, row.rule);
+    EXPECT_FALSE(found->readGivesDefault);
+    // The page's Apply and Save write its seven values only; these stay as the user stored them.
+    for (const Setting* page : setting::kPageSettings) {
+      EXPECT_NE(page, found);
+    }
+  }
+  EXPECT_EQ(setting::kInspectHttps.defaultText, "0");
+}
+
 }  // namespace
 }  // namespace rw::app
