@@ -123,6 +123,17 @@ TEST_F(SettingsInspectionTest, OpenBrowserShowsWhatTheLauncherSaid) {
       EXPECT_THAT(args, ::testing::Contains(
                             "--ignore-certificate-errors-spki-list=" +
                             tls::SpkiSha256Base64(app->Inspection().authority->Certificate())));
+      // The profile goes with the browser, also when the window started it.
+      std::string profile;
+      for (const std::string& arg : args) {
+        if (arg.rfind("--user-data-dir=", 0) == 0) {
+          profile = arg.substr(16);
+        }
+      }
+      ASSERT_FALSE(profile.empty());
+      EXPECT_TRUE(std::filesystem::exists(profile));
+      browser.Stop();
+      EXPECT_TRUE(QTest::qWaitFor([&] { return !std::filesystem::exists(profile); }, 20000));
     }
   }
 }
