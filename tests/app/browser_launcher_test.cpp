@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 
 #include "tests/support/stand_in_browser.h"
 
@@ -101,6 +102,28 @@ TEST(BrowserLauncher, FirefoxProfileCarriesTheProxyPreferences) {
   EXPECT_EQ(browser.ProfileMode(), "700");
   browser.Stop();
   ExpectProfileRemoved(result, ProfileOf(args));
+}
+
+// With certutil installed, the CA goes into the temporary profile's own certificate database.
+TEST(BrowserLauncher, FirefoxProfileTrustsTheCaThroughCertutil) {
+  StandInBrowser browser;
+  browser.Install("firefox", StandInBrowser::Behaviour::kRuns);
+  const std::filesystem::path calls = browser.Bin().parent_path() / "certutil-calls";
+  {
+    std::ofstream script(browser.Bin() / "certutil");
+    script << "#!/bin/sh\necho \"$*\" >> '" << calls.string() << "'\n";
+  }
+  std::filesystem::permissions(browser.Bin() / "certutil", std::filesystem::perms::owner_all);
+  BrowserLaunchRequest request{8125, "q83vEjRWeJq83vEjRWeJq8=", "/ca dir/relaywatch-ca.pem"};
+  const BrowserLaunchResult result = BrowserLauncher().Launch(request);
+  ASSERT_TRUE(result.ok) << result.message;
+  EXPECT_THAT(result.message, HasSubstr("trusting the Relaywatch CA"));
+  const std::string profile = ProfileOf(browser.Arguments());
+  EXPECT_EQ(testing::ReadFile(calls),
+            "-N -d sql:" + profile + " --empty-password\n-A -d sql:" + profile +
+                " -n Relaywatch CA -t C,, -i /ca dir/relaywatch-ca.pem\n");
+  browser.Stop();
+  ExpectProfileRemoved(result, profile);
 }
 
 TEST(BrowserLauncher, NoBrowserNamesTheOnesLookedFor) {
