@@ -114,6 +114,11 @@ CommandLine::ParseResult CommandLine::Parse(const std::vector<std::string>& args
         return ParseResult::kError;
       }
       inspectHttps = true;
+    } else if (arg == "--open-browser") {
+      if (!takesNoValue()) {
+        return ParseResult::kError;
+      }
+      openBrowser = true;
     } else if (arg == "--upstream-ca") {
       auto v = value();
       if (!v || v->empty()) {
@@ -147,7 +152,7 @@ bool CommandLine::HasOverrides() const {
 
 bool CommandLine::HasHeadlessOnlyOptions() const {
   return HasOverrides() || harFile.has_value() || quiet || inspectHttps ||
-         upstreamCaFile.has_value() || noInspectHosts.has_value();
+         upstreamCaFile.has_value() || noInspectHosts.has_value() || openBrowser;
 }
 
 void CommandLine::ApplyOverrides(SettingsForm& form) const {
@@ -192,6 +197,8 @@ std::string CommandLine::Usage(const std::string& program) {
          "  --no-inspect HOST[,HOST...]\n"
          "                    leave these hosts (exact names, or *.example.com for any\n"
          "                    subdomain) as untouched tunnels, for this run\n"
+         "  --open-browser    once listening, start Chromium, Google Chrome or Firefox with\n"
+         "                    a temporary profile that uses this proxy\n"
          "  --help            show this help and exit\n"
          "  --version         show the version and exit\n"
          "\n"

@@ -37,7 +37,8 @@ class CommandLine {
   bool inspectHttps = false;
   std::optional<std::string> upstreamCaFile;
   std::optional<std::string> noInspectHosts;
-  std::string error;  // set with kError
+  bool openBrowser = false;  // --open-browser: start a browser through the proxy once listening
+  std::string error;         // set with kError
 };
 
 }  // namespace rw::app

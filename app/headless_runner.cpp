@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/browser_launcher.h"
 #include "app/console_reporter.h"
 #include "app/exchange_printer.h"
 #include "app/inspection_choice.h"
@@ -159,6 +160,16 @@ int HeadlessRunner::Run() {
     banner.caCertificate = app.Inspection().authority->CertificatePath();
   }
   Print(FormatBanner(banner), {});
+  if (options.openBrowser) {
+    // A browser that cannot start is reported and the run goes on: the proxy is still useful.
+    const BrowserLaunchResult opened = BrowserLauncher().Launch(
+        BrowserLauncher::RequestFor(app.Listener().BoundPort(), app.Inspection()));
+    if (opened.ok) {
+      Print("Opened browser: " + opened.command + "\n", {});
+    } else {
+      PrintError(opened.message);
+    }
+  }
   printer.Start();
 
   // A new HAR document started because the file was changed is said once, when it happens.

@@ -2,6 +2,7 @@
 // User-interface thread only (and the headless runner's main thread); keeps no copy of the values.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,9 @@ class SettingsStore {
 
   // Silent on failure: the value simply keeps its old text.
   void WriteSetting(std::string_view name, std::string_view text);
+
+  // The settings key's folder; the certificate authority lives in its ca/.
+  const std::filesystem::path& Directory() const { return backing.KeyDirectory(); }
 
  private:
   platform::SettingsBacking backing;

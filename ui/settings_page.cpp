@@ -1,6 +1,8 @@
 #include "ui/settings_page.h"
 
 #include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -9,8 +11,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/browser_launcher.h"
 #include "app/log_now.h"
 #include "app/statistics_texts.h"
+#include "tls/certificate_fingerprint.h"
 #include "ui/qt_text.h"
 #include "ui/wait_cursor.h"
 
@@ -57,6 +61,7 @@ void SetTextIfChanged(QLabel* label, const std::string& text) {
 SettingsPage::SettingsPage(UiContext& context, QWidget* parent) : Page(parent), context(context) {
   BuildControls();
   context.app.LoadSettings();
+  inspection.Load(context.app.Settings());
   ShowForm();
   controls.port->setFocus();
   Apply();
@@ -108,6 +113,8 @@ void SettingsPage::BuildControls() {
   traceGrid->addWidget(c.logNow, 2, 4);
   c.maxMB->setMaximumWidth(80);
 
+  QWidget* https = BuildInspectionGroup();
+
   auto* counters = new QHBoxLayout;
   c.sent = ValueLabel("0 KB", this);
   c.received = ValueLabel("0 KB", this);
@@ -136,13 +143,17 @@ void SettingsPage::BuildControls() {
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(network);
   layout->addWidget(trace);
+  layout->addWidget(https);
   layout->addLayout(counters);
   layout->addStretch(1);
   layout->addLayout(buttons);
 
   // Tab order follows the layout: left to right, then down.
-  QWidget* order[] = {c.port,   c.proxyHost, c.proxyPort, c.logDir,    c.maxMB, c.autoLog,
-                      c.logNow, c.apply,     c.defaults,  c.clearData, c.exit,  c.help};
+  QWidget* order[] = {c.port,        c.proxyHost, c.proxyPort,      c.logDir,
+                      c.maxMB,       c.autoLog,   c.logNow,         c.inspectHttps,
+                      c.openBrowser, c.exportCa,  c.noInspectHosts, c.upstreamCaFile,
+                      c.apply,       c.defaults,  c.clearData,      c.exit,
+                      c.help};
   for (size_t i = 1; i < std::size(order); ++i) {
     setTabOrder(order[i - 1], order[i]);
   }
@@ -153,6 +164,68 @@ void SettingsPage::BuildControls() {
   connect(c.exit, &QPushButton::clicked, this, &SettingsPage::Exit);
   connect(c.help, &QPushButton::clicked, this, &SettingsPage::Help);
   connect(c.logNow, &QPushButton::clicked, this, &SettingsPage::LogNow);
+  connect(c.exportCa, &QPushButton::clicked, this, &SettingsPage::ExportCaCertificate);
+  connect(c.openBrowser, &QPushButton::clicked, this, &SettingsPage::OpenBrowser);
+}
+
+QWidget* SettingsPage::BuildInspectionGroup() {
+  Controls& c = controls;
+  auto* group = new QGroupBox(QStringLiteral("HTTPS"), this);
+  c.inspectHttps = new QCheckBox(QStringLiteral("Inspect H&TTPS"), group);
+  c.inspectHttps->setAccessibleName(QStringLiteral("Inspect HTTPS"));
+  c.openBrowser = new QPushButton(QStringLiteral("Open &Browser"), group);
+  c.openBrowser->setAccessibleName(QStringLiteral("Open Browser"));
+  c.openBrowser->setToolTip(
+      QStringLiteral("Start Chromium, Google Chrome or Firefox with a temporary profile that uses "
+                     "Relaywatch as its proxy and trusts its CA"));
+  c.caFingerprint = ValueLabel("None", group);
+  c.caFingerprint->setWordWrap(true);
+  c.exportCa = new QPushButton(QStringLiteral("Export CA Certi&ficate..."), group);
+  c.exportCa->setAccessibleName(QStringLiteral("Export CA Certificate"));
+  auto* trustHint =
+      new QLabel(QStringLiteral("To trust the CA, import the exported certificate in the browser's "
+                                "certificate manager, or use Open Browser."),
+                 group);
+  trustHint->setWordWrap(true);
+  c.noInspectHosts = new QLineEdit(group);
+  c.noInspectHosts->setPlaceholderText(QStringLiteral("pinned.example.com, *.bank.example"));
+  c.upstreamCaFile = new QLineEdit(group);
+  c.upstreamCaFile->setPlaceholderText(QStringLiteral("PEM file (optional)"));
+
+  auto* grid = new QGridLayout(group);
+  grid->addWidget(c.inspectHttps, 0, 0);
+  grid->addWidget(c.openBrowser, 0, 2);
+  grid->addWidget(CaptionLabel("CA SHA-256:", c.caFingerprint, group), 1, 0);
+  grid->addWidget(c.caFingerprint, 1, 1);
+  grid->addWidget(c.exportCa, 1, 2);
+  grid->addWidget(trustHint, 2, 0, 1, 3);
+  grid->addWidget(
+      BuddyLabel(QStringLiteral("&No-inspect hosts (kept as tunnels):"), c.noInspectHosts, group),
+      3, 0);
+  grid->addWidget(c.noInspectHosts, 3, 1, 1, 2);
+  grid->addWidget(
+      BuddyLabel(QStringLiteral("Trusted CA file for &servers:"), c.upstreamCaFile, group), 4, 0);
+  grid->addWidget(c.upstreamCaFile, 4, 1, 1, 2);
+  grid->setColumnStretch(1, 1);
+
+  chooseExportPath = [](QWidget* parent) {
+    return QFileDialog::getSaveFileName(
+        parent, QStringLiteral("Export CA Certificate"),
+        QDir::home().filePath(QStringLiteral("relaywatch-ca.pem")),
+        QStringLiteral("PEM certificates (*.pem *.crt);;All files (*)"));
+  };
+  return group;
+}
+
+void SettingsPage::ShowAuthority() {
+  const tls::InspectionSettings& inForce = context.app.Inspection();
+  if (inForce.On()) {
+    controls.caFingerprint->setText(
+        ToQString(tls::CertificateSha256Fingerprint(inForce.authority->Certificate())));
+  } else {
+    controls.caFingerprint->setText(QStringLiteral("None: HTTPS inspection is off"));
+  }
+  controls.exportCa->setEnabled(inForce.On());
 }
 
 void SettingsPage::ShowForm() {
@@ -166,6 +239,10 @@ void SettingsPage::ShowForm() {
   controls.autoLog->setChecked(form.autoLog);
   controls.listening->setText(ToQString(form.listeningLabel));
   controls.proxy->setText(ToQString(form.proxyLabel));
+  controls.inspectHttps->setChecked(inspection.inspectHttps);
+  controls.noInspectHosts->setText(ToQString(inspection.noInspectHosts));
+  controls.upstreamCaFile->setText(ToQString(inspection.upstreamCaFile));
+  ShowAuthority();
 }
 
 void SettingsPage::ReadForm() {
@@ -177,13 +254,26 @@ void SettingsPage::ReadForm() {
   form.logDir = ToStdString(controls.logDir->text());
   form.maxMB = ToStdString(controls.maxMB->text());
   form.autoLog = controls.autoLog->isChecked();
+  inspection.inspectHttps = controls.inspectHttps->isChecked();
+  inspection.noInspectHosts = ToStdString(controls.noInspectHosts->text());
+  inspection.upstreamCaFile = ToStdString(controls.upstreamCaFile->text());
 }
 
 void SettingsPage::Apply() {
   ReadForm();
   // The listener reports its own failures; the listening label then reads "None".
   context.app.ApplySettings(context.app.Form(), {.save = true, .listen = true});
+  // Saved as typed, like the other values; new connections use what Apply put in force.
+  inspection.Save(context.app.Settings());
+  inspection.Load(context.app.Settings());
+  const std::string problem = [&] {
+    WaitCursor busy;  // the first start with inspection on creates the CA's key
+    return inspection.Apply(context.app);
+  }();
   ShowForm();
+  if (!problem.empty()) {
+    context.boxes.Message(window(), ToQString(problem));
+  }
 }
 
 void SettingsPage::Defaults() {
@@ -221,6 +311,43 @@ void SettingsPage::LogNow() {
     AutoLogStopped();
   }
   context.boxes.Message(window(), ToQString(result.text));
+}
+
+void SettingsPage::ExportCaCertificate() {
+  const tls::InspectionSettings& inForce = context.app.Inspection();
+  if (!inForce.On()) {
+    return;
+  }
+  const QString path = chooseExportPath(window());
+  if (path.isEmpty()) {
+    return;
+  }
+  const std::string problem = app::ExportCaCertificate(*inForce.authority, ToStdString(path));
+  if (problem.empty()) {
+    context.boxes.Information(window(), QStringLiteral("CA certificate saved as %1").arg(path));
+  } else {
+    context.boxes.Message(window(), ToQString("Cannot export the CA certificate: " + problem));
+  }
+}
+
+void SettingsPage::OpenBrowser() {
+  const uint16_t port = context.app.Listener().BoundPort();
+  if (port == 0) {
+    context.boxes.Message(
+        window(), QStringLiteral("Relaywatch is not listening: set a port and Apply first."));
+    return;
+  }
+  app::BrowserLaunchResult result;
+  {
+    WaitCursor busy;  // a browser that fails does so within the launcher's grace period
+    result = app::BrowserLauncher().Launch(
+        app::BrowserLauncher::RequestFor(port, context.app.Inspection()));
+  }
+  if (result.ok) {
+    context.boxes.Information(window(), ToQString(result.message));
+  } else {
+    context.boxes.Message(window(), ToQString(result.message));
+  }
 }
 
 void SettingsPage::AutoLogStopped() {

@@ -1,9 +1,14 @@
 // The Settings tab: the listening port, upstream proxy, log directory, retention limit and
-// auto-logging, four live counters, and Apply, Defaults, Clear Data, Exit, Help and Log and Clear.
-// A view over the application's settings form: every rule lives in the form and the application
-// object. GUI thread only; owned by the main window.
+// auto-logging, HTTPS inspection (the CA's fingerprint and export, the hosts kept as tunnels, the
+// extra CA file for servers, Open Browser), four live counters, and Apply, Defaults, Clear Data,
+// Exit, Help and Log and Clear. A view over the application's settings form: every rule lives in
+// the form and the application object. GUI thread only; owned by the main window.
 #pragma once
 
+#include <QString>
+#include <functional>
+
+#include "app/inspection_form.h"
 #include "ui/page.h"
 #include "ui/ui_context.h"
 
@@ -39,6 +44,13 @@ class SettingsPage : public Page {
   void Exit();
   void Help();
   void LogNow();
+  void ExportCaCertificate();
+  void OpenBrowser();
+
+  // Asks where to save the CA certificate; empty when the user cancels. A file dialog unless a
+  // test puts its own in.
+  using PathChooser = std::function<QString(QWidget* parent)>;
+  void SetExportPathChooser(PathChooser chooser) { chooseExportPath = std::move(chooser); }
 
   // The controls, for tests and screenshots.
   struct Controls {
@@ -52,6 +64,12 @@ class SettingsPage : public Page {
     QLineEdit* maxMB = nullptr;
     QCheckBox* autoLog = nullptr;
     QPushButton* logNow = nullptr;
+    QCheckBox* inspectHttps = nullptr;
+    QLabel* caFingerprint = nullptr;
+    QPushButton* exportCa = nullptr;
+    QLineEdit* noInspectHosts = nullptr;
+    QLineEdit* upstreamCaFile = nullptr;
+    QPushButton* openBrowser = nullptr;
     QLabel* sent = nullptr;
     QLabel* received = nullptr;
     QLabel* sockets = nullptr;
@@ -70,6 +88,9 @@ class SettingsPage : public Page {
 
  private:
   void BuildControls();
+  QWidget* BuildInspectionGroup();
+  // The fingerprint and the export button follow the inspection in force.
+  void ShowAuthority();
   // The form's texts into the edits, the box and the two value labels.
   void ShowForm();
   // The edits' texts and the box into the form.
@@ -77,6 +98,8 @@ class SettingsPage : public Page {
 
   UiContext& context;
   Controls controls;
+  app::InspectionForm inspection;
+  PathChooser chooseExportPath;
 };
 
 }  // namespace rw::ui

@@ -98,5 +98,18 @@ TEST(CommandLine, InspectionOptionsAreForTheHeadlessRunOnly) {
   }
 }
 
+// The window has its own Open Browser button; the option is the headless run's.
+TEST(CommandLine, OpenBrowserIsAFlagOfTheHeadlessRun) {
+  CommandLine options;
+  ASSERT_EQ(options.Parse({"--headless", "--open-browser"}), Result::kRun) << options.error;
+  EXPECT_TRUE(options.openBrowser);
+  CommandLine windowed;
+  ASSERT_EQ(windowed.Parse({"--open-browser"}), Result::kRun);
+  EXPECT_TRUE(windowed.HasHeadlessOnlyOptions());
+  CommandLine withValue;
+  EXPECT_EQ(withValue.Parse({"--headless", "--open-browser=firefox"}), Result::kError);
+  EXPECT_NE(CommandLine::Usage("relaywatch").find("  --open-browser "), std::string::npos);
+}
+
 }  // namespace
 }  // namespace rw::app

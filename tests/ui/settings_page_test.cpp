@@ -431,8 +431,9 @@ TEST_F(SettingsPageTest, EveryFieldIsNamedByItsLabelAndReachedInLayoutOrder) {
   OpenWindow();
   window->show();
   const auto& c = Page();
-  for (QWidget* field : std::initializer_list<QWidget*>{c.listenAddress, c.port, c.proxyHost,
-                                                        c.proxyPort, c.logDir, c.maxMB}) {
+  for (QWidget* field :
+       std::initializer_list<QWidget*>{c.listenAddress, c.port, c.proxyHost, c.proxyPort, c.logDir,
+                                       c.maxMB, c.noInspectHosts, c.upstreamCaFile}) {
     SCOPED_TRACE(field->accessibleName().toStdString());
     EXPECT_FALSE(field->accessibleName().isEmpty());
     bool hasBuddy = false;
@@ -441,9 +442,12 @@ TEST_F(SettingsPageTest, EveryFieldIsNamedByItsLabelAndReachedInLayoutOrder) {
     }
     EXPECT_TRUE(hasBuddy);
   }
-  const std::vector<QWidget*> order = {c.port,     c.proxyHost, c.proxyPort, c.logDir,
-                                       c.maxMB,    c.autoLog,   c.logNow,    c.apply,
-                                       c.defaults, c.clearData, c.exit,      c.help};
+  const std::vector<QWidget*> order = {
+      c.port,        c.proxyHost, c.proxyPort,      c.logDir,
+      c.maxMB,       c.autoLog,   c.logNow,         c.inspectHttps,
+      c.openBrowser, c.exportCa,  c.noInspectHosts, c.upstreamCaFile,
+      c.apply,       c.defaults,  c.clearData,      c.exit,
+      c.help};
   for (size_t i = 1; i < order.size(); ++i) {
     QWidget* next = order[i - 1]->nextInFocusChain();
     while (next != nullptr && (next->focusPolicy() & Qt::TabFocus) == 0) {

@@ -1,0 +1,60 @@
+#include "platform/program_search.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <sstream>
+#include <system_error>
+
+namespace rw::platform {
+
+std::string FindProgramOnPath(const std::string& name) {
+  if (name.empty() || name.find('/') != std::string::npos) {
+    return {};
+  }
+  const char* path = ::getenv("PATH");
+  std::istringstream directories(path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin");
+  std::string directory;
+  while (std::getline(directories, directory, ':')) {
+    if (directory.empty()) {
+      continue;  // an empty entry would mean the current folder: never search it
+    }
+    const std::string candidate = directory + "/" + name;
+    struct stat info {};
+    if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        ::access(candidate.c_str(), X_OK) == 0) {
+      return candidate;
+    }
+  }
+  return {};
+}
+
+std::filesystem::path MakePrivateTempDirectory(const std::string& prefix, int* error) {
+  std::error_code code;
+  std::filesystem::path base = std::filesystem::temp_directory_path(code);
+  if (code) {
+    base = "/tmp";
+  }
+  std::string pattern = (base / (prefix + "XXXXXX")).string();
+  // mkdtemp makes the folder 0700 and fails rather than reuse an existing name.
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    *error = errno;
+    return {};
+  }
+  *error = 0;
+  return pattern;
+}
+
+bool RemoveDirectoryTree(const std::filesystem::path& directory) {
+  std::error_code code;
+  std::filesystem::remove_all(directory, code);
+  return !code;
+}
+
+bool EffectiveUserIsRoot() {
+  return ::geteuid() == 0;
+}
+
+}  // namespace rw::platform
