@@ -37,7 +37,11 @@ std::string InspectionForm::Apply(ProxyApp& app) const {
       app.SetInspection({});
       return "HTTPS inspection cannot start: " + prepared.error;
     }
-    app.SetInspection(std::move(prepared.settings));
+    // Setting up the TLS contexts can still fail; inspection is then off.
+    if (const std::string contexts = app.SetInspection(std::move(prepared.settings));
+        !contexts.empty()) {
+      return "HTTPS inspection cannot start: " + contexts;
+    }
     return {};
   }
   app.SetInspection({});
