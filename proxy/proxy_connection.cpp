@@ -74,8 +74,8 @@ std::string VerificationFailurePage(std::string_view reason) {
 // An upstream proxy setting has no part in an inspected connection: its server was reached
 // directly.
 const std::shared_ptr<const UpstreamProxy>& NoUpstream() {
-  static const auto none = std::make_shared<const UpstreamProxy>();
-  return none;
+  static const auto kNone = std::make_shared<const UpstreamProxy>();
+  return kNone;
 }
 
 }  // namespace
