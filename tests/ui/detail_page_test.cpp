@@ -92,6 +92,43 @@ TEST_F(DetailPageTest, RowsForRequestOnlyAndCompleteExchanges) {
   EXPECT_EQ(model->rowCount(), 4);
 }
 
+// A decrypted exchange names its full URL and a failed browser handshake says why, while Show
+// and Search keep to the bytes as captured inside TLS.
+TEST_F(DetailPageTest, DecryptedExchangeAndFailedHandshakeRows) {
+  const std::string request = "GET /p?q=1 HTTP/1.1\r\nHost: h.test:8443\r\n\r\n";
+  fixture.Add(request, "HTTP/1.1 200 OK\r\n\r\n", "https://h.test:8443");
+  const std::string note = "TLS handshake with the browser failed: tlsv1 alert unknown ca";
+  fixture.Add("", note, "https://bad.test");
+  page.Refresh();
+  ASSERT_EQ(page.Model()->rowCount(), 4);
+  const QStringList firstColumn = {"GET https://h.test:8443/p?q=1 HTTP/1.1", "HTTP/1.1 200 OK",
+                                   "TLS https://bad.test", QString::fromStdString(note)};
+  const QStringList idColumn = {"1", "", "2", ""};
+  for (int row = 0; row < 4; ++row) {
+    SCOPED_TRACE(row);
+    EXPECT_EQ(Cell(row, 0), firstColumn[row]);
+    EXPECT_EQ(Cell(row, 1), idColumn[row]);
+  }
+  EXPECT_EQ(Cell(2, 2), "0");
+
+  Select({0});
+  page.ShowButton()->click();
+  EXPECT_TRUE(page.Text()->toPlainText().startsWith("GET /p?q=1 HTTP/1.1\n"));
+  AnswerSearch("https://h.test");  // not in the captured bytes
+  page.SearchButton()->click();
+  EXPECT_EQ(fixture.Messages().back(), "0 Items Found matching: https://h.test");
+  AnswerSearch("unknown ca");
+  page.SearchButton()->click();
+  EXPECT_EQ(fixture.Messages().back(), "1 Items Found matching: unknown ca");
+  EXPECT_TRUE(page.List()->selectionModel()->isRowSelected(3, {}));
+
+  // The handshake row has no request to repeat: a message says so rather than nothing.
+  QGuiApplication::clipboard()->setText("before");
+  page.CopyAsCurl(2, false);
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "before");
+  EXPECT_FALSE(fixture.Messages().back().contains("Items Found"));
+}
+
 // Each column is wide enough for its heading and its widest expected value at the list's font, the
 // first takes the width the others leave, and a column the user sizes keeps its size.
 TEST_F(DetailPageTest, ColumnsFitTheirTextAndTheFirstTakesTheSpareWidth) {

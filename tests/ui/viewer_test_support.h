@@ -55,12 +55,16 @@ struct ViewerFixture {
   // The icon of the last box: information for a result, a warning for a failure.
   Box::Kind LastKind() const { return boxes.boxes.empty() ? Box::kFatal : boxes.boxes.back().kind; }
 
-  // A conversation with the given captured bytes, marked complete when it has a response.
+  // A conversation with the given captured bytes, marked complete when it has a response;
+  // `origin` for one taken out of TLS.
   std::shared_ptr<capture::Conversation> Add(const std::string& request,
-                                             const std::string& response = "") {
-    auto conversation = std::make_shared<capture::Conversation>(nextId++, Store());
+                                             const std::string& response = "",
+                                             const std::string& origin = "") {
+    auto conversation = std::make_shared<capture::Conversation>(nextId++, Store(), origin);
     Store().AddConversation(conversation);
-    conversation->AddRequestData(request.data(), static_cast<int32_t>(request.size()));
+    if (!request.empty()) {
+      conversation->AddRequestData(request.data(), static_cast<int32_t>(request.size()));
+    }
     if (!response.empty()) {
       conversation->AddResponseData(response.data(), static_cast<int32_t>(response.size()));
       conversation->MarkComplete();
