@@ -18,7 +18,9 @@ ExchangePrinter::~ExchangePrinter() {
 void ExchangePrinter::ExchangeCompleted(const capture::Conversation& conversation) {
   try {
     capture::ExchangeSummary summary = conversation.Summary();
-    if (summary.requestTotal == 0) {
+    // A connection that sent nothing is no exchange, but one taken out of TLS that carries the
+    // proxy's note (a refused handshake) is: its line says why no request came.
+    if (summary.requestTotal == 0 && summary.origin.empty()) {
       return;
     }
     bool notify = false;

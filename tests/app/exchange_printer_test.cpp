@@ -83,6 +83,36 @@ TEST(ExchangePrinter, EveryLineWholeFromManyThreads) {
   std::fclose(out);
 }
 
+// A handshake the browser refused leaves an exchange with no request, named by its server and
+// carrying the proxy's note: it gets its line, which an idle connection does not.
+TEST(ExchangePrinter, RefusedHandshakeNoteGetsItsLine) {
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  capture::ConversationStore store;
+  ExchangePrinter printer(out, true);
+  store.SetExchangeObserver(&printer);
+  ASSERT_TRUE(printer.Start());
+  auto idle = std::make_shared<capture::Conversation>(1, store);
+  store.AddConversation(idle);
+  idle->MarkComplete();
+  auto refused = std::make_shared<capture::Conversation>(2, store, "https://a.test:8443");
+  store.AddConversation(refused);
+  const std::string note = "TLS handshake with the browser failed: sslv3 alert certificate unknown";
+  refused->AddResponseData(note.data(), static_cast<int32_t>(note.size()));
+  refused->MarkEnd();
+  refused->MarkComplete();
+  printer.Stop();
+  EXPECT_EQ(printer.Completed(), 1);
+  const std::string text = Contents(out);
+  EXPECT_NE(
+      text.find(" #2 - https://a.test:8443 --- req=0B rsp=" + std::to_string(note.size()) + "B "),
+      std::string::npos)
+      << text;
+  EXPECT_NE(text.find(note + "\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find(" #1 "), std::string::npos) << text;
+  std::fclose(out);
+}
+
 TEST(ExchangePrinter, QuietCountsWithoutPrinting) {
   std::FILE* out = std::tmpfile();
   ASSERT_NE(out, nullptr);
