@@ -284,6 +284,11 @@ ConversationRecord Conversation::CopyRecord() const {
   return record;
 }
 
+std::string_view Conversation::UnbrokenPrefix(const Side& side) {
+  const std::string_view data = side.data;
+  return side.cutAt >= 0 ? data.substr(0, static_cast<size_t>(side.cutAt)) : data;
+}
+
 ExchangeSummary Conversation::Summary() const {
   std::lock_guard guard(lock);
   ExchangeSummary summary;
@@ -291,8 +296,10 @@ ExchangeSummary Conversation::Summary() const {
   summary.startMilliseconds = startMilliseconds;
   summary.origin = origin;
   if (!released) {
-    summary.requestLine = FirstLineOf(request.data);
-    summary.statusLine = FirstLineOf(response.data);
+    // Only the bytes before a cut are one run of what was sent: a start line read across it
+    // would be spliced from several reads.
+    summary.requestLine = FirstLineOf(UnbrokenPrefix(request));
+    summary.statusLine = FirstLineOf(UnbrokenPrefix(response));
     const std::string_view requestBytes = request.data;
     if (requestBytes.rfind("CONNECT ", 0) == 0) {
       const size_t end = requestBytes.find("\r\n\r\n");

@@ -142,6 +142,8 @@ class Conversation {
     int64_t cutAt = -1;
   };
 
+  // The captured bytes up to the first cut (all of them when there is none).
+  static std::string_view UnbrokenPrefix(const Side& side);
   void AddData(Direction direction, const char* data, int32_t seen, int32_t count);
   const Side& SideOf(Direction direction) const;
   Side& SideOf(Direction direction);

@@ -204,6 +204,20 @@ TEST(Conversation, RecordCopyKeepsFirstResponseByteTime) {
   EXPECT_EQ(tunnel.Summary().statusLine, "HTTP/1.0 200 Connection established");
 }
 
+// A byte 0x00-0x08 ends a read's captured text: a start line cut there must not be completed by a
+// later read's bytes, which did not follow on from it.
+TEST(Conversation, SummaryReadsStartLinesOnlyBeforeACut) {
+  ConversationStore store;
+  Conversation c(5, store);
+  AddRequest(c, std::string("GET http://a.test/ HTTP/1.1\r\nX: \x01", 33) + "rest");
+  AddRequest(c, "Host: b\r\n\r\n");
+  AddResponse(c, std::string("HTTP/1.1 2\x01", 11) + "00 OK");
+  AddResponse(c, "99 Spliced\r\n\r\n");
+  const ExchangeSummary summary = c.Summary();
+  EXPECT_EQ(summary.requestLine, "GET http://a.test/ HTTP/1.1");
+  EXPECT_EQ(summary.statusLine, "HTTP/1.1 2");
+}
+
 TEST(Conversation, ExhaustedMemoryIsReportedPerDirection) {
   FakeCaptureNotifier notifier;
   ConversationStore store;
