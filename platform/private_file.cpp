@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "platform/file_descriptor.h"
+#include "platform/read_up_to.h"
 #include "platform/write_all.h"
 
 namespace rw::platform {
@@ -33,26 +34,16 @@ ReadFileResult ReadWholeFile(const std::string& path, size_t maxBytes, LinkRule 
     result.errorNumber = EINVAL;
     return result;
   }
-  std::string data(maxBytes + 1, '\0');
-  size_t got = 0;
-  while (got < data.size()) {
-    const ssize_t n = RetryWhileInterrupted(
-        [&] { return ::read(file.Get(), data.data() + got, data.size() - got); });
-    if (n < 0) {
-      result.errorNumber = errno;
-      return result;
-    }
-    if (n == 0) {
-      break;
-    }
-    got += static_cast<size_t>(n);
+  BoundedRead read = ReadUpTo(file.Get(), maxBytes + 1);
+  if (read.errorNumber != 0) {
+    result.errorNumber = read.errorNumber;
+    return result;
   }
-  if (got > maxBytes) {
+  if (read.data.size() > maxBytes) {
     result.errorNumber = EFBIG;
     return result;
   }
-  data.resize(got);
-  result.data = std::move(data);
+  result.data = std::move(read.data);
   return result;
 }
 

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "platform/file_descriptor.h"
+#include "platform/read_up_to.h"
 #include "platform/write_all.h"
 
 namespace rw::platform {
@@ -77,26 +78,14 @@ SettingsBacking::ReadResult SettingsBacking::ReadValue(std::string_view name,
     return result;
   }
   // One byte more than allowed tells a value that is too large from one that just fits.
-  std::string data(maxBytes + 1, '\0');
-  size_t got = 0;
-  while (got < data.size()) {
-    const ssize_t n = RetryWhileInterrupted(
-        [&] { return ::read(file.Get(), data.data() + got, data.size() - got); });
-    if (n < 0) {
-      result.status = ReadStatus::kValueMissing;
-      return result;
-    }
-    if (n == 0) {
-      break;
-    }
-    got += static_cast<size_t>(n);
-  }
-  if (got > maxBytes) {
+  BoundedRead read = ReadUpTo(file.Get(), maxBytes + 1);
+  if (read.errorNumber != 0) {
+    result.status = ReadStatus::kValueMissing;
+  } else if (read.data.size() > maxBytes) {
     result.status = ReadStatus::kTooLarge;
   } else {
-    data.resize(got);
     result.status = ReadStatus::kOk;
-    result.data = std::move(data);
+    result.data = std::move(read.data);
   }
   return result;
 }
