@@ -13,7 +13,7 @@
 #include "app/settings_store.h"
 #include "capture/capture_notifier.h"
 #include "capture/conversation_store.h"
-#include "capture/har_log.h"
+#include "export/har_log.h"
 #include "proxy/engine_context.h"
 #include "proxy/listener_error_sink.h"
 #include "proxy/proxy_listener.h"

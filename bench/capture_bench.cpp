@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "capture/conversation_store.h"
-#include "capture/har_log.h"
+#include "export/har_log.h"
 
 namespace rw::capture {
 namespace {

@@ -20,10 +20,10 @@
 #include <set>
 
 #include "app/case_folding.h"
-#include "app/curl_command.h"
+#include "export/curl_command.h"
 #include "app/detail_column_widths.h"
 #include "app/detail_row.h"
-#include "capture/har_builder.h"
+#include "export/har_builder.h"
 #include "ui/captured_text_view.h"
 #include "ui/detail_list_model.h"
 #include "ui/qt_text.h"

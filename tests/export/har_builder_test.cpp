@@ -1,4 +1,4 @@
-#include "capture/har_builder.h"
+#include "export/har_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "capture/conversation_store.h"
-#include "capture_test_support.h"
+#include "tests/capture/capture_test_support.h"
 
 namespace rw::capture {
 namespace {

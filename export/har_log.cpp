@@ -1,4 +1,4 @@
-#include "capture/har_log.h"
+#include "export/har_log.h"
 
 #include <new>
 #include <utility>

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/har_builder.h"
+#include "export/har_builder.h"
 #include "capture/log_pass_sink.h"
 #include "platform/stamped_file.h"
 

@@ -1,11 +1,11 @@
-#include "capture/har_builder.h"
+#include "export/har_builder.h"
 
 #include <algorithm>
 #include <ctime>
 #include <new>
 #include <nlohmann/json.hpp>
 
-#include "capture/captured_message.h"
+#include "export/captured_message.h"
 #include "capture/text_steps.h"
 #include "platform/code_page.h"
 #include "platform/error_text.h"

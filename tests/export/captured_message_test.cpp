@@ -1,4 +1,4 @@
-#include "capture/captured_message.h"
+#include "export/captured_message.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "capture/har_log.h"
+#include "export/har_log.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "capture/conversation_store.h"
-#include "capture_test_support.h"
+#include "tests/capture/capture_test_support.h"
 
 namespace rw::capture {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/curl_command.h"
+#include "export/curl_command.h"
 
 #include <algorithm>
 #include <vector>
