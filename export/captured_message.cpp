@@ -1,8 +1,7 @@
 #include "export/captured_message.h"
 
-#include <cstdint>
-
 #include "capture/text_steps.h"
+#include "proxy/chunk_decoder.h"
 
 namespace rw::capture {
 namespace {
@@ -69,7 +68,7 @@ CapturedMessage ParseCapturedMessage(std::string_view bytes) {
     }
     const size_t colon = line.find(':');
     if (colon == std::string_view::npos) {
-      message.headers.push_back(HeaderField{std::string(TrimBlanks(line)), std::string()});
+      message.headers.push_back(HeaderField{std::string(TrimBlanks(line)), std::string(), false});
       continue;
     }
     message.headers.push_back(HeaderField{std::string(TrimBlanks(line.substr(0, colon))),
@@ -91,6 +90,19 @@ CapturedMessage ParseFinalResponse(std::string_view bytes) {
   }
 }
 
+bool CapturedMessage::IsChunked() const {
+  for (const std::string& value : Headers("Transfer-Encoding")) {
+    std::string_view last = value;
+    if (const size_t comma = last.rfind(','); comma != std::string_view::npos) {
+      last.remove_prefix(comma + 1);
+    }
+    if (EqualsIgnoringCase(TrimBlanks(last), "chunked")) {
+      return true;
+    }
+  }
+  return false;
+}
+
 StartLineParts SplitStartLine(std::string_view line) {
   StartLineParts parts;
   const size_t first = line.find(' ');
@@ -109,48 +121,40 @@ StartLineParts SplitStartLine(std::string_view line) {
 
 std::optional<std::string> DecodeChunkedBody(std::string_view body) {
   std::string decoded;
-  size_t pos = 0;
-  std::string_view line;
   for (;;) {
-    if (!NextLine(body, pos, line)) {
-      return std::nullopt;
-    }
-    uint64_t size = 0;
-    size_t digits = 0;
-    for (const char c : line) {
-      const int digit = HexDigitValue(c);
-      if (digit < 0) {
+    const proxy::ChunkStep step = proxy::NextChunk(body);
+    switch (step.outcome) {
+      case proxy::ChunkOutcome::kData:
+        decoded.append(body.substr(step.headerLength, static_cast<size_t>(step.size)));
+        body.remove_prefix(step.headerLength + static_cast<size_t>(step.size));
         break;
-      }
-      if (size > (UINT64_MAX >> 4)) {
+      case proxy::ChunkOutcome::kLast:
+        return decoded;
+      case proxy::ChunkOutcome::kNeedMore:
+      case proxy::ChunkOutcome::kMalformed:
         return std::nullopt;
-      }
-      size = size * 16 + static_cast<uint64_t>(digit);
-      ++digits;
-    }
-    // After the digits only chunk extensions (";...") or white space may follow.
-    const std::string_view after = TrimBlanks(line.substr(digits));
-    if (digits == 0 || (!after.empty() && after.front() != ';')) {
-      return std::nullopt;
-    }
-    if (size == 0) {
-      // Trailer fields up to the closing blank line.
-      while (NextLine(body, pos, line)) {
-        if (line.empty()) {
-          return decoded;
-        }
-      }
-      return std::nullopt;
-    }
-    if (size > body.size() - pos) {
-      return std::nullopt;
-    }
-    decoded.append(body.substr(pos, static_cast<size_t>(size)));
-    pos += static_cast<size_t>(size);
-    if (!NextLine(body, pos, line) || !line.empty()) {
-      return std::nullopt;
     }
   }
+}
+
+std::optional<std::string> RequestUrl(const CapturedMessage& request, const StartLineParts& line,
+                                      std::string_view origin) {
+  const std::string& target = line.second;
+  const bool originForm = !target.empty() && target.front() == '/';
+  if (originForm && !origin.empty()) {
+    return std::string(origin) + target;  // taken out of TLS: the server is the tunnel's
+  }
+  if (line.first == "CONNECT") {
+    return "https://" + target;
+  }
+  if (!originForm) {
+    return target;
+  }
+  const std::optional<std::string> host = request.Header("Host");
+  if (!host || host->empty()) {
+    return std::nullopt;
+  }
+  return "http://" + *host + target;
 }
 
 }  // namespace rw::capture

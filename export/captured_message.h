@@ -1,6 +1,7 @@
-// Reads an HTTP message back out of its captured bytes: the start line, the header fields and
-// where the body begins; and decodes a chunked body. Pure functions for the exports (HAR, exchange
-// lines); any thread. They may throw std::bad_alloc.
+// Reads an HTTP message back out of its captured bytes: the start line, the header fields (folded
+// lines joined), where the body begins, the body without its chunked framing and the request's
+// absolute URL. The one reader for the exports (HAR, Copy as curl); pure, any thread. May throw
+// std::bad_alloc.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +15,8 @@ namespace rw::capture {
 struct HeaderField {
   std::string name;
   std::string value;  // without the white space around it
+  // False for a line without a colon, kept whole as the name with an empty value.
+  bool hasColon = true;
 };
 
 struct CapturedMessage {
@@ -31,6 +34,9 @@ struct CapturedMessage {
   std::optional<std::string> Header(std::string_view name) const;
   // Every value of the fields named `name`, in order.
   std::vector<std::string> Headers(std::string_view name) const;
+  // The body is framed in chunks: the last transfer coding of a Transfer-Encoding field is
+  // chunked (a coding after it would leave the framing to the connection's end).
+  bool IsChunked() const;
 };
 
 // Parses `bytes` from its start. Lines may end in CR LF or LF alone. The result's body views
@@ -48,8 +54,16 @@ struct StartLineParts {
 };
 StartLineParts SplitStartLine(std::string_view line);
 
-// Decodes a whole chunked body. Returns nothing when `body` is not a complete, well-formed chunked
-// encoding (cut short by the capture, or malformed). Trailer fields are dropped.
+// Decodes a whole chunked body with the engine's chunk reader, so an export shows what the browser
+// was sent. Returns nothing when `body` is not a complete, well-formed chunked encoding (cut short
+// by the capture, or malformed). Trailer fields are dropped.
 std::optional<std::string> DecodeChunkedBody(std::string_view body);
+
+// The request's URL, absolute: an origin-form target ("/path") completed from `origin` (an
+// exchange taken out of TLS, "https://host[:port]") or else from the Host field, a CONNECT's
+// authority as an https URL, any other target as sent. Nothing when an origin-form target has no
+// host to complete it.
+std::optional<std::string> RequestUrl(const CapturedMessage& request, const StartLineParts& line,
+                                      std::string_view origin);
 
 }  // namespace rw::capture

@@ -5,8 +5,8 @@
 #include <new>
 #include <nlohmann/json.hpp>
 
-#include "export/captured_message.h"
 #include "capture/text_steps.h"
+#include "export/captured_message.h"
 #include "platform/code_page.h"
 #include "platform/error_text.h"
 #include "platform/local_time.h"
@@ -86,10 +86,6 @@ std::string DecodeQueryComponent(std::string_view text) {
     }
   }
   return out;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
 Json NameValueList(const std::vector<std::pair<std::string, std::string>>& pairs) {
@@ -216,44 +212,6 @@ Json ResponseCookies(const CapturedMessage& response) {
   return list;
 }
 
-// The request's URL, absolute: absolute-form as sent, origin-form completed from the Host field,
-// a CONNECT's authority as an https URL. Fragments are dropped.
-std::string AbsoluteUrl(const StartLineParts& line, const CapturedMessage& request, bool tunnel,
-                        const std::string& origin) {
-  std::string url;
-  if (!origin.empty() && !line.second.empty() && line.second.front() == '/') {
-    url = origin + line.second;  // taken out of TLS: the server is the tunnel's
-  } else if (tunnel) {
-    url = "https://" + line.second;
-  } else if (StartsWithNoCase(line.second, "http://") ||
-             StartsWithNoCase(line.second, "https://")) {
-    url = line.second;
-  } else if (!line.second.empty() && line.second.front() == '/') {
-    const std::optional<std::string> host = request.Header("Host");
-    url = host ? "http://" + *host + line.second : line.second;
-  } else {
-    url = line.second;
-  }
-  if (const size_t hash = url.find('#'); hash != std::string::npos) {
-    url.resize(hash);
-  }
-  return url;
-}
-
-bool IsChunked(const CapturedMessage& message) {
-  for (const std::string& value : message.Headers("Transfer-Encoding")) {
-    // Chunked is the last coding when it is there at all.
-    std::string_view last = value;
-    if (const size_t comma = last.rfind(','); comma != std::string_view::npos) {
-      last.remove_prefix(comma + 1);
-    }
-    if (EqualsIgnoringCase(TrimBlanks(last), "chunked")) {
-      return true;
-    }
-  }
-  return false;
-}
-
 std::string NotCapturedNote(int64_t missing, int64_t total) {
   return std::to_string(missing) + " of " + std::to_string(total) +
          " body bytes were not captured (binary data or over the 60,000-byte capture limit)";
@@ -295,115 +253,152 @@ int64_t Milliseconds(uint32_t later, uint32_t earlier) {
   return std::max<int64_t>(0, platform::TickDifference(later, earlier));
 }
 
-Json BuildEntry(const ConversationRecord& record, const CapturedMessage& request,
-                const StartLineParts& requestLine) {
-  const bool tunnel = requestLine.first == "CONNECT";
-  const std::string url = AbsoluteUrl(requestLine, request, tunnel, record.origin);
-  const bool requestWhole = static_cast<int64_t>(record.request.size()) == record.requestTotal;
+constexpr std::string_view kTunnelledComment = "Tunnelled bytes, relayed without inspection";
 
-  Json req;
-  req["method"] = JsonText(requestLine.first);
-  req["url"] = JsonText(url);
-  req["httpVersion"] = JsonText(requestLine.rest);
-  req["cookies"] = RequestCookies(request);
-  req["headers"] = HeaderList(request);
-  req["queryString"] = tunnel ? Json::array() : QueryList(url);
-  // A tunnel's answer is the proxy's own reply, captured after the CONNECT request.
-  const bool tunnelReply = tunnel && request.headerComplete && request.body.rfind("HTTP/", 0) == 0;
-  const CapturedMessage reply =
-      tunnelReply ? ParseCapturedMessage(request.body) : CapturedMessage{};
-  const int64_t requestBodySize =
-      request.headerComplete ? record.requestTotal - static_cast<int64_t>(request.headerSize) -
-                                   static_cast<int64_t>(reply.headerSize)
-                             : -1;
-  if (!tunnel && requestBodySize > 0) {
-    Json post{{"mimeType", JsonText(request.Header("Content-Type").value_or(""))},
-              {"params", Json::array()}};
-    if (requestWhole) {
-      PutText(post, request.body);
-    } else {
-      post["text"] = "";
-      post["comment"] = NotCapturedNote(requestBodySize - static_cast<int64_t>(request.body.size()),
-                                        requestBodySize);
-    }
-    req["postData"] = std::move(post);
+// The request as an entry reads it. A tunnel's answer is the proxy's own reply, captured after
+// the CONNECT request.
+struct RequestParts {
+  CapturedMessage message;
+  StartLineParts line;
+  bool tunnel = false;
+  bool tunnelReply = false;
+  CapturedMessage reply;  // when tunnelReply
+};
+
+// Fragments are the page's own and never reach a server.
+std::string EntryUrl(const RequestParts& request, const std::string& origin) {
+  std::string url = RequestUrl(request.message, request.line, origin).value_or(request.line.second);
+  if (const size_t hash = url.find('#'); hash != std::string::npos) {
+    url.resize(hash);
   }
-  req["headersSize"] = request.headerComplete ? static_cast<int64_t>(request.headerSize) : -1;
-  req["bodySize"] = requestBodySize;
+  return url;
+}
 
-  Json rsp;
-  Json content;
-  if (tunnelReply) {
-    const StartLineParts statusLine = SplitStartLine(reply.startLine);
-    rsp["status"] = StatusNumber(statusLine.second);
-    rsp["statusText"] = JsonText(statusLine.rest);
-    rsp["httpVersion"] = JsonText(statusLine.first);
-    rsp["cookies"] = Json::array();
-    rsp["headers"] = HeaderList(reply);
-    // Every byte the server sent through the tunnel.
-    content["size"] = record.responseTotal;
-    content["mimeType"] = "";
-    content["comment"] = "Tunnelled bytes, relayed without inspection";
-    rsp["content"] = std::move(content);
-    rsp["redirectURL"] = "";
-    rsp["headersSize"] = reply.headerComplete ? static_cast<int64_t>(reply.headerSize) : -1;
-    rsp["bodySize"] = record.responseTotal;
-  } else if (record.responseTotal == 0) {
-    rsp["status"] = 0;
-    rsp["statusText"] = "";
-    rsp["httpVersion"] = "";
-    rsp["cookies"] = Json::array();
-    rsp["headers"] = Json::array();
-    content["size"] = 0;
-    content["mimeType"] = "";
-    rsp["content"] = std::move(content);
-    rsp["redirectURL"] = "";
-    rsp["headersSize"] = -1;
-    rsp["bodySize"] = -1;
-    rsp["comment"] = "No response was received";
+Json PostData(const ConversationRecord& record, const CapturedMessage& request, int64_t bodySize) {
+  Json post{{"mimeType", JsonText(request.Header("Content-Type").value_or(""))},
+            {"params", Json::array()}};
+  if (static_cast<int64_t>(record.request.size()) == record.requestTotal) {
+    PutText(post, request.body);
   } else {
-    // The header is read only from the bytes that follow one another as the server sent them.
-    const CapturedMessage response =
-        ParseFinalResponse(UnbrokenPart(record.response, record.responseCutAt));
-    const StartLineParts statusLine = SplitStartLine(response.startLine);
-    const int status = StatusNumber(statusLine.second);
-    // Everything before the final response's body, interim responses included.
-    const int64_t headerBytes =
-        response.headerComplete
-            ? static_cast<int64_t>(response.body.data() - record.response.data())
-            : -1;
-    const int64_t bodySize = headerBytes >= 0 ? record.responseTotal - headerBytes : -1;
-    const bool whole = static_cast<int64_t>(record.response.size()) == record.responseTotal;
-    rsp["status"] = status;
-    rsp["statusText"] = JsonText(statusLine.rest);
-    rsp["httpVersion"] = JsonText(statusLine.first);
-    rsp["cookies"] = ResponseCookies(response);
-    rsp["headers"] = HeaderList(response);
-    content["size"] = std::max<int64_t>(0, bodySize);
-    content["mimeType"] = JsonText(response.Header("Content-Type").value_or(""));
-    if (tunnel) {
-      content["comment"] = "Tunnelled bytes, relayed without inspection";
-    } else if (bodySize < 0) {
-      content["comment"] = "The response header was not captured whole";
-    } else if (!whole) {
-      content["comment"] =
-          NotCapturedNote(bodySize - static_cast<int64_t>(response.body.size()), bodySize);
-    } else if (IsChunked(response)) {
-      if (std::optional<std::string> decoded = DecodeChunkedBody(response.body)) {
-        content["size"] = static_cast<int64_t>(decoded->size());
-        PutText(content, *decoded);
-      } else {
-        content["comment"] = "The chunked body could not be decoded";
-      }
-    } else {
-      PutText(content, response.body);
-    }
-    rsp["content"] = std::move(content);
-    rsp["redirectURL"] = JsonText(response.Header("Location").value_or(""));
-    rsp["headersSize"] = headerBytes;
-    rsp["bodySize"] = bodySize;
+    post["text"] = "";
+    post["comment"] =
+        NotCapturedNote(bodySize - static_cast<int64_t>(request.body.size()), bodySize);
   }
+  return post;
+}
 
+Json RequestJson(const ConversationRecord& record, const RequestParts& request,
+                 const std::string& url) {
+  const CapturedMessage& message = request.message;
+  Json req;
+  req["method"] = JsonText(request.line.first);
+  req["url"] = JsonText(url);
+  req["httpVersion"] = JsonText(request.line.rest);
+  req["cookies"] = RequestCookies(message);
+  req["headers"] = HeaderList(message);
+  req["queryString"] = request.tunnel ? Json::array() : QueryList(url);
+  const int64_t bodySize = message.headerComplete
+                               ? record.requestTotal - static_cast<int64_t>(message.headerSize) -
+                                     static_cast<int64_t>(request.reply.headerSize)
+                               : -1;
+  if (!request.tunnel && bodySize > 0) {
+    req["postData"] = PostData(record, message, bodySize);
+  }
+  req["headersSize"] = message.headerComplete ? static_cast<int64_t>(message.headerSize) : -1;
+  req["bodySize"] = bodySize;
+  return req;
+}
+
+// The first fields of every response: status, its text and the HTTP version.
+Json StatusFields(const std::string& statusLine) {
+  const StartLineParts parts = SplitStartLine(statusLine);
+  Json rsp;
+  rsp["status"] = StatusNumber(parts.second);
+  rsp["statusText"] = JsonText(parts.rest);
+  rsp["httpVersion"] = JsonText(parts.first);
+  return rsp;
+}
+
+Json TunnelReplyJson(const ConversationRecord& record, const CapturedMessage& reply) {
+  Json rsp = StatusFields(reply.startLine);
+  rsp["cookies"] = Json::array();
+  rsp["headers"] = HeaderList(reply);
+  // Every byte the server sent through the tunnel.
+  rsp["content"] =
+      Json{{"size", record.responseTotal}, {"mimeType", ""}, {"comment", kTunnelledComment}};
+  rsp["redirectURL"] = "";
+  rsp["headersSize"] = reply.headerComplete ? static_cast<int64_t>(reply.headerSize) : -1;
+  rsp["bodySize"] = record.responseTotal;
+  return rsp;
+}
+
+Json NoResponseJson() {
+  Json rsp = StatusFields("");
+  rsp["cookies"] = Json::array();
+  rsp["headers"] = Json::array();
+  rsp["content"] = Json{{"size", 0}, {"mimeType", ""}};
+  rsp["redirectURL"] = "";
+  rsp["headersSize"] = -1;
+  rsp["bodySize"] = -1;
+  rsp["comment"] = "No response was received";
+  return rsp;
+}
+
+// The body as text when it was captured whole (decoded from its chunks), else why not.
+Json ContentJson(const ConversationRecord& record, const CapturedMessage& response,
+                 int64_t bodySize, bool tunnel) {
+  Json content;
+  content["size"] = std::max<int64_t>(0, bodySize);
+  content["mimeType"] = JsonText(response.Header("Content-Type").value_or(""));
+  if (tunnel) {
+    content["comment"] = kTunnelledComment;
+  } else if (bodySize < 0) {
+    content["comment"] = "The response header was not captured whole";
+  } else if (static_cast<int64_t>(record.response.size()) != record.responseTotal) {
+    content["comment"] =
+        NotCapturedNote(bodySize - static_cast<int64_t>(response.body.size()), bodySize);
+  } else if (!response.IsChunked()) {
+    PutText(content, response.body);
+  } else if (std::optional<std::string> decoded = DecodeChunkedBody(response.body)) {
+    content["size"] = static_cast<int64_t>(decoded->size());
+    PutText(content, *decoded);
+  } else {
+    content["comment"] = "The chunked body could not be decoded";
+  }
+  return content;
+}
+
+Json ServerResponseJson(const ConversationRecord& record, bool tunnel) {
+  // The header is read only from the bytes that follow one another as the server sent them.
+  const CapturedMessage response =
+      ParseFinalResponse(UnbrokenPart(record.response, record.responseCutAt));
+  // Everything before the final response's body, interim responses included.
+  const int64_t headerBytes =
+      response.headerComplete ? static_cast<int64_t>(response.body.data() - record.response.data())
+                              : -1;
+  const int64_t bodySize = headerBytes >= 0 ? record.responseTotal - headerBytes : -1;
+  Json rsp = StatusFields(response.startLine);
+  rsp["cookies"] = ResponseCookies(response);
+  rsp["headers"] = HeaderList(response);
+  rsp["content"] = ContentJson(record, response, bodySize, tunnel);
+  rsp["redirectURL"] = JsonText(response.Header("Location").value_or(""));
+  rsp["headersSize"] = headerBytes;
+  rsp["bodySize"] = bodySize;
+  return rsp;
+}
+
+Json ResponseJson(const ConversationRecord& record, const RequestParts& request) {
+  if (request.tunnelReply) {
+    return TunnelReplyJson(record, request.reply);
+  }
+  if (record.responseTotal == 0) {
+    return NoResponseJson();
+  }
+  return ServerResponseJson(record, request.tunnel);
+}
+
+// HAR timings in milliseconds; the phases it has no measure of are -1.
+Json TimingsJson(const ConversationRecord& record) {
   const int64_t connect = Milliseconds(record.connectedTick, record.connectStartTick);
   const uint32_t firstByte =
       record.responseStarted &&
@@ -413,15 +408,20 @@ Json BuildEntry(const ConversationRecord& record, const CapturedMessage& request
   const int64_t wait = record.responseStarted ? Milliseconds(firstByte, record.connectedTick)
                                               : Milliseconds(record.lastTick, record.connectedTick);
   const int64_t receive = record.responseStarted ? Milliseconds(record.lastTick, firstByte) : 0;
+  return Json{{"blocked", -1}, {"dns", -1},          {"connect", connect}, {"send", 0},
+              {"wait", wait},  {"receive", receive}, {"ssl", -1}};
+}
 
+Json BuildEntry(const ConversationRecord& record, const RequestParts& request) {
+  Json timings = TimingsJson(record);
   Json entry;
   entry["startedDateTime"] = platform::FormatIso8601Local(record.startMilliseconds);
-  entry["time"] = connect + wait + receive;
-  entry["request"] = std::move(req);
-  entry["response"] = std::move(rsp);
+  entry["time"] = timings["connect"].get<int64_t>() + timings["wait"].get<int64_t>() +
+                  timings["receive"].get<int64_t>();
+  entry["request"] = RequestJson(record, request, EntryUrl(request, record.origin));
+  entry["response"] = ResponseJson(record, request);
   entry["cache"] = Json::object();
-  entry["timings"] = Json{{"blocked", -1}, {"dns", -1},          {"connect", connect}, {"send", 0},
-                          {"wait", wait},  {"receive", receive}, {"ssl", -1}};
+  entry["timings"] = std::move(timings);
   entry["_relaywatchId"] = record.id;
   return entry;
 }
@@ -432,15 +432,20 @@ std::optional<std::string> HarEntryText(const ConversationRecord& record) {
   if (record.released || record.request.empty()) {
     return std::nullopt;
   }
-  const CapturedMessage request =
-      ParseCapturedMessage(UnbrokenPart(record.request, record.requestCutAt));
-  const StartLineParts requestLine = SplitStartLine(request.startLine);
-  if (!IsMethod(requestLine.first) || requestLine.second.empty()) {
+  RequestParts request;
+  request.message = ParseCapturedMessage(UnbrokenPart(record.request, record.requestCutAt));
+  request.line = SplitStartLine(request.message.startLine);
+  if (!IsMethod(request.line.first) || request.line.second.empty()) {
     return std::nullopt;
   }
+  request.tunnel = request.line.first == "CONNECT";
+  request.tunnelReply = request.tunnel && request.message.headerComplete &&
+                        request.message.body.rfind("HTTP/", 0) == 0;
+  if (request.tunnelReply) {
+    request.reply = ParseCapturedMessage(request.message.body);
+  }
   // Every string was made UTF-8 on the way in; replace rather than throw all the same.
-  return BuildEntry(record, request, requestLine)
-      .dump(-1, ' ', false, Json::error_handler_t::replace);
+  return BuildEntry(record, request).dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 std::string HarDocumentHead(const HarCreator& creator) {

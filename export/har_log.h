@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "export/har_builder.h"
 #include "capture/log_pass_sink.h"
+#include "export/har_builder.h"
 #include "platform/stamped_file.h"
 
 namespace rw::capture {
