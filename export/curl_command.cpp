@@ -1,31 +1,19 @@
 #include "export/curl_command.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "capture/text_steps.h"
+#include "export/captured_message.h"
 #include "platform/code_page.h"
-#include "proxy/chunk_decoder.h"
 
 namespace rw::app {
 namespace {
 
+using capture::CapturedMessage;
 using capture::EqualsIgnoringCase;
-using capture::TrimBlanks;
-
-struct Header {
-  std::string name;
-  std::string value;
-};
-
-bool ContainsIgnoringCase(std::string_view text, std::string_view word) {
-  for (size_t i = 0; i + word.size() <= text.size(); ++i) {
-    if (EqualsIgnoringCase(text.substr(i, word.size()), word)) {
-      return true;
-    }
-  }
-  return false;
-}
+using capture::HeaderField;
 
 // Headers curl writes itself from the command line, or that only concern the hop to the proxy.
 bool LeftToCurl(std::string_view name) {
@@ -37,238 +25,206 @@ bool LeftToCurl(std::string_view name) {
                      [&](std::string_view known) { return EqualsIgnoringCase(name, known); });
 }
 
-// Where the header ends: the offset of the body, or npos when the blank line was not captured.
-size_t BodyOffset(std::string_view bytes) {
-  size_t pos = 0;
-  while (pos < bytes.size()) {
-    const size_t end = bytes.find('\n', pos);
-    if (end == std::string_view::npos) {
-      return std::string_view::npos;
-    }
-    std::string_view line = bytes.substr(pos, end - pos);
-    if (!line.empty() && line.back() == '\r') {
-      line.remove_suffix(1);
-    }
-    if (line.empty() && pos > 0) {
-      return end + 1;
-    }
-    pos = end + 1;
-  }
-  return std::string_view::npos;
-}
-
-bool DecodeChunked(std::string_view raw, std::string& body) {
-  body.clear();
-  while (true) {
-    const proxy::ChunkStep step = proxy::NextChunk(raw);
-    switch (step.outcome) {
-      case proxy::ChunkOutcome::kData:
-        if (raw.size() - step.headerLength < step.size) {
-          return false;
-        }
-        body.append(raw.substr(step.headerLength, step.size));
-        raw.remove_prefix(step.headerLength + step.size);
-        break;
-      case proxy::ChunkOutcome::kLast:
-        return true;
-      case proxy::ChunkOutcome::kNeedMore:
-      case proxy::ChunkOutcome::kMalformed:
-        return false;
-    }
-  }
-}
-
 CurlCommand Problem(std::string text) {
   CurlCommand result;
   result.problem = std::move(text);
   return result;
 }
 
-}  // namespace
+// What the command repeats, read from the captured request.
+struct Repeat {
+  std::string method;
+  std::string url;
+  std::vector<HeaderField> headers;  // the well-formed ones, in order
+  std::string body;                  // decoded from its chunks
+  bool compressed = false;
+};
 
-std::string ShellQuote(std::string_view text) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  bool plain = true;
-  for (size_t i = 0; plain && i < text.size();) {
-    const unsigned char b = bytes[i];
-    if (b >= 0x80) {
-      const size_t n = platform::Utf8SequenceLength(bytes + i, text.size() - i);
-      plain = n > 0;
-      i += n;
-    } else {
-      plain = b >= 0x20 && b != 0x7F;
-      ++i;
-    }
-  }
-  std::string quoted;
-  if (plain) {
-    quoted = "'";
-    for (const char c : text) {
-      if (c == '\'') {
-        quoted += "'\\''";
-      } else {
-        quoted += c;
-      }
-    }
-    quoted += '\'';
-    return quoted;
-  }
-  // Control bytes and bytes that are not UTF-8 are written as escapes: the command stays one
-  // line of text that survives the clipboard, and the shell turns each escape back into its byte.
-  static constexpr char kHex[] = "0123456789abcdef";
-  quoted = "$'";
-  for (size_t i = 0; i < text.size();) {
-    const unsigned char b = bytes[i];
-    const size_t n = b >= 0x80 ? platform::Utf8SequenceLength(bytes + i, text.size() - i) : 0;
-    if (n > 0) {
-      quoted.append(text.substr(i, n));
-      i += n;
-      continue;
-    }
-    if (b == '\'' || b == '\\') {
-      quoted += '\\';
-      quoted += static_cast<char>(b);
-    } else if (b == '\n') {
-      quoted += "\\n";
-    } else if (b == '\r') {
-      quoted += "\\r";
-    } else if (b == '\t') {
-      quoted += "\\t";
-    } else if (b < 0x20 || b >= 0x7F) {
-      quoted += "\\x";
-      quoted += kHex[b >> 4];
-      quoted += kHex[b & 0xF];
-    } else {
-      quoted += static_cast<char>(b);
-    }
-    ++i;
-  }
-  quoted += '\'';
-  return quoted;
-}
-
-CurlCommand BuildCurlCommand(std::string_view captured, int64_t total, std::string_view proxy,
-                             std::string_view origin) {
-  const size_t bodyOffset = BodyOffset(captured);
-  if (bodyOffset == std::string_view::npos) {
-    return Problem("The request header was not captured whole.");
+// Why the captured bytes cannot make a command at all; nothing when they can.
+std::optional<std::string> CaptureProblem(std::string_view captured, int64_t total,
+                                          const CapturedMessage& message) {
+  if (!message.headerComplete) {
+    return "The request header was not captured whole.";
   }
   if (static_cast<int64_t>(captured.size()) < total) {
-    return Problem("The request body was not captured whole (" +
-                   std::to_string(total - static_cast<int64_t>(captured.size())) +
-                   " bytes not shown).");
+    return "The request body was not captured whole (" +
+           std::to_string(total - static_cast<int64_t>(captured.size())) + " bytes not shown).";
   }
   if (captured.find('\0') != std::string_view::npos) {
-    return Problem("The request holds a NUL byte, which a shell command cannot carry.");
+    return "The request holds a NUL byte, which a shell command cannot carry.";
   }
+  return std::nullopt;
+}
 
-  std::vector<std::string_view> lines;
-  for (size_t pos = 0; pos < bodyOffset;) {
-    const size_t end = captured.find('\n', pos);
-    std::string_view line = captured.substr(pos, end - pos);
-    if (!line.empty() && line.back() == '\r') {
-      line.remove_suffix(1);
-    }
-    lines.push_back(line);
-    pos = end + 1;
-  }
-  // The request line, then the headers, then the blank line.
-  const std::string_view requestLine = lines.front();
-  const size_t firstSpace = requestLine.find(' ');
-  const size_t lastSpace = requestLine.rfind(' ');
-  if (firstSpace == std::string_view::npos || lastSpace == firstSpace) {
-    return Problem("The request line is malformed.");
-  }
-  const std::string method(requestLine.substr(0, firstSpace));
-  const std::string target(TrimBlanks(requestLine.substr(firstSpace + 1, lastSpace - firstSpace)));
-  if (EqualsIgnoringCase(method, "CONNECT")) {
-    return Problem("A CONNECT request opens an encrypted tunnel; there is no request to repeat.");
-  }
-
-  std::vector<Header> headers;
-  for (size_t i = 1; i + 1 < lines.size(); ++i) {
-    const std::string_view line = lines[i];
-    if (line.empty()) {
+// The fields curl is given; a line without a colon or a name is no field and is left out.
+std::optional<std::string> TakeHeaders(const CapturedMessage& message, Repeat& repeat) {
+  for (const HeaderField& field : message.headers) {
+    if (!field.hasColon || field.name.empty()) {
       continue;
     }
-    if ((line.front() == ' ' || line.front() == '\t') && !headers.empty()) {
-      headers.back().value += ' ';
-      headers.back().value += TrimBlanks(line);
-      continue;
-    }
-    const size_t colon = line.find(':');
-    if (colon == std::string_view::npos || colon == 0) {
-      continue;
-    }
-    if (line.front() == '@') {
+    if (field.name.front() == '@') {
       // curl reads "--header @name" as a file of headers to send.
-      return Problem(
-          "The request holds a header name beginning with @, which curl would read "
-          "as a file name.");
+      return "The request holds a header name beginning with @, which curl would read as a file "
+             "name.";
     }
-    headers.push_back({std::string(TrimBlanks(line.substr(0, colon))),
-                       std::string(TrimBlanks(line.substr(colon + 1)))});
+    repeat.headers.push_back(field);
   }
+  return std::nullopt;
+}
 
-  std::string url = target;
-  if (!origin.empty() && !target.empty() && target.front() == '/') {
-    url = std::string(origin) + target;
-  } else if (url.rfind('/', 0) == 0 || url.find("://") == std::string::npos) {
-    // Origin form: the host comes from the Host header.
-    const auto host = std::find_if(headers.begin(), headers.end(), [](const Header& h) {
-      return EqualsIgnoringCase(h.name, "host");
-    });
-    if (host == headers.end() || host->value.empty()) {
-      return Problem("The request names no host.");
-    }
-    url = "http://" + host->value + target;
+// Reads what the command repeats; the problem, for the user, when the request cannot be repeated.
+std::optional<std::string> ReadRequest(const CapturedMessage& message, std::string_view origin,
+                                       Repeat& repeat) {
+  const capture::StartLineParts line = capture::SplitStartLine(message.startLine);
+  if (line.second.empty() || line.rest.empty()) {
+    return "The request line is malformed.";
   }
-
-  std::string body(captured.substr(bodyOffset));
-  bool compressed = false;
-  for (const Header& header : headers) {
-    if (EqualsIgnoringCase(header.name, "transfer-encoding") &&
-        ContainsIgnoringCase(header.value, "chunked")) {
-      std::string decoded;
-      if (!DecodeChunked(body, decoded)) {
-        return Problem("The chunked request body is malformed.");
-      }
-      body = std::move(decoded);
-    }
-    if (EqualsIgnoringCase(header.name, "accept-encoding")) {
-      compressed = true;
-    }
+  if (EqualsIgnoringCase(line.first, "CONNECT")) {
+    return "A CONNECT request opens an encrypted tunnel; there is no request to repeat.";
   }
+  repeat.method = line.first;
+  if (std::optional<std::string> problem = TakeHeaders(message, repeat)) {
+    return problem;
+  }
+  std::optional<std::string> url = capture::RequestUrl(message, line, origin);
+  if (!url) {
+    return "The request names no host.";
+  }
+  repeat.url = std::move(*url);
+  std::optional<std::string> body =
+      message.IsChunked() ? capture::DecodeChunkedBody(message.body) : std::string(message.body);
+  if (!body) {
+    return "The chunked request body is malformed.";
+  }
+  repeat.body = std::move(*body);
+  repeat.compressed = message.Header("Accept-Encoding").has_value();
+  return std::nullopt;
+}
 
+std::string CommandLine(const Repeat& repeat, std::string_view proxy) {
   std::string command = "curl";
   if (!proxy.empty()) {
     command += " --proxy " + ShellQuote("http://" + std::string(proxy));
   } else {
     command += " --noproxy '*'";
   }
-  if (EqualsIgnoringCase(method, "HEAD")) {
+  if (EqualsIgnoringCase(repeat.method, "HEAD")) {
     command += " --head";
-  } else if (method != "GET" || !body.empty()) {
-    command += " --request " + ShellQuote(method);
+  } else if (repeat.method != "GET" || !repeat.body.empty()) {
+    command += " --request " + ShellQuote(repeat.method);
   }
   // Brackets and braces in a URL are the page's own, not curl's ranges and lists.
-  command += " --globoff " + ShellQuote(url);
-  for (const Header& header : headers) {
+  command += " --globoff " + ShellQuote(repeat.url);
+  for (const HeaderField& header : repeat.headers) {
     if (!LeftToCurl(header.name)) {
       command += " --header " + ShellQuote(header.name + ": " + header.value);
     }
   }
-  if (!body.empty()) {
+  if (!repeat.body.empty()) {
     // Taken as the bytes themselves: "--data-binary @x" would upload the local file x.
-    command += " --data-raw " + ShellQuote(body);
+    command += " --data-raw " + ShellQuote(repeat.body);
   }
-  if (compressed) {
+  if (repeat.compressed) {
     // The browser's Accept-Encoding is repeated; curl then decodes what the server compresses.
     command += " --compressed";
   }
+  return command;
+}
+
+// Printable UTF-8: no control bytes, no bytes outside UTF-8 sequences.
+bool IsPlainText(std::string_view text) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char b = bytes[i];
+    if (b >= 0x80) {
+      const size_t n = platform::Utf8SequenceLength(bytes + i, text.size() - i);
+      if (n == 0) {
+        return false;
+      }
+      i += n;
+    } else if (b < 0x20 || b == 0x7F) {
+      return false;
+    } else {
+      ++i;
+    }
+  }
+  return true;
+}
+
+std::string SingleQuoted(std::string_view text) {
+  std::string quoted = "'";
+  for (const char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  quoted += '\'';
+  return quoted;
+}
+
+// One byte that is not part of a UTF-8 sequence, as $'...' reads it back.
+void AppendEscaped(std::string& quoted, unsigned char b) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  if (b == '\'' || b == '\\') {
+    quoted += '\\';
+    quoted += static_cast<char>(b);
+  } else if (b == '\n') {
+    quoted += "\\n";
+  } else if (b == '\r') {
+    quoted += "\\r";
+  } else if (b == '\t') {
+    quoted += "\\t";
+  } else if (b < 0x20 || b >= 0x7F) {
+    quoted += "\\x";
+    quoted += kHex[b >> 4];
+    quoted += kHex[b & 0xF];
+  } else {
+    quoted += static_cast<char>(b);
+  }
+}
+
+// Control bytes and bytes that are not UTF-8 are written as escapes: the command stays one line
+// of text that survives the clipboard, and the shell turns each escape back into its byte.
+std::string DollarQuoted(std::string_view text) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  std::string quoted = "$'";
+  for (size_t i = 0; i < text.size();) {
+    const size_t n =
+        bytes[i] >= 0x80 ? platform::Utf8SequenceLength(bytes + i, text.size() - i) : 0;
+    if (n > 0) {
+      quoted.append(text.substr(i, n));
+      i += n;
+    } else {
+      AppendEscaped(quoted, bytes[i]);
+      ++i;
+    }
+  }
+  quoted += '\'';
+  return quoted;
+}
+
+}  // namespace
+
+std::string ShellQuote(std::string_view text) {
+  return IsPlainText(text) ? SingleQuoted(text) : DollarQuoted(text);
+}
+
+CurlCommand BuildCurlCommand(std::string_view captured, int64_t total, std::string_view proxy,
+                             std::string_view origin) {
+  const CapturedMessage message = capture::ParseCapturedMessage(captured);
+  Repeat repeat;
+  std::optional<std::string> problem = CaptureProblem(captured, total, message);
+  if (!problem) {
+    problem = ReadRequest(message, origin, repeat);
+  }
+  if (problem) {
+    return Problem(std::move(*problem));
+  }
   CurlCommand result;
   result.ok = true;
-  result.command = std::move(command);
+  result.command = CommandLine(repeat, proxy);
   return result;
 }
 
