@@ -152,21 +152,43 @@ Json RequestCookies(const CapturedMessage& request) {
 }
 
 // An HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT") as ISO 8601 in UTC; empty when it is not one.
+// Cookies also carry the older form with dashes ("Sunday, 06-Nov-94 08:49:37 GMT"), whose year
+// servers write with two digits or four. Two are tried first: read as four, "94" is the year 94.
 std::string HttpDateToIso(std::string_view text) {
-  std::string copy(TrimBlanks(text));
-  std::tm parts{};
-  const char* end = strptime(copy.c_str(), "%a, %d %b %Y %H:%M:%S", &parts);
-  if (end == nullptr) {
-    // The older form with dashes, "Sunday, 06-Nov-94 08:49:37 GMT".
-    parts = std::tm{};
-    end = strptime(copy.c_str(), "%a, %d-%b-%y %H:%M:%S", &parts);
+  static constexpr const char* kForms[] = {"%a, %d %b %Y %H:%M:%S", "%a, %d-%b-%y %H:%M:%S",
+                                           "%a, %d-%b-%Y %H:%M:%S"};
+  const std::string copy(TrimBlanks(text));
+  for (const char* form : kForms) {
+    std::tm parts{};
+    if (strptime(copy.c_str(), form, &parts) != nullptr) {
+      char out[32];
+      const size_t n = std::strftime(out, sizeof out, "%Y-%m-%dT%H:%M:%S.000Z", &parts);
+      return std::string(out, n);
+    }
   }
-  if (end == nullptr) {
-    return {};
+  return {};
+}
+
+// One "name=value" attribute of a Set-Cookie field, into `cookie`; attributes HAR has no field
+// for are left out.
+void PutCookieAttribute(Json& cookie, std::string_view attribute) {
+  const size_t eq = attribute.find('=');
+  const std::string_view name = TrimBlanks(attribute.substr(0, eq));
+  const std::string_view value =
+      eq == std::string_view::npos ? std::string_view() : TrimBlanks(attribute.substr(eq + 1));
+  if (EqualsIgnoringCase(name, "Path")) {
+    cookie["path"] = JsonText(value);
+  } else if (EqualsIgnoringCase(name, "Domain")) {
+    cookie["domain"] = JsonText(value);
+  } else if (EqualsIgnoringCase(name, "Expires")) {
+    if (std::string iso = HttpDateToIso(value); !iso.empty()) {
+      cookie["expires"] = iso;
+    }
+  } else if (EqualsIgnoringCase(name, "HttpOnly")) {
+    cookie["httpOnly"] = true;
+  } else if (EqualsIgnoringCase(name, "Secure")) {
+    cookie["secure"] = true;
   }
-  char out[32];
-  const size_t n = std::strftime(out, sizeof out, "%Y-%m-%dT%H:%M:%S.000Z", &parts);
-  return std::string(out, n);
 }
 
 Json ResponseCookies(const CapturedMessage& response) {
@@ -183,25 +205,7 @@ Json ResponseCookies(const CapturedMessage& response) {
     rest = semi == std::string_view::npos ? std::string_view() : rest.substr(semi + 1);
     while (!rest.empty()) {
       const size_t next = rest.find(';');
-      const std::string_view attribute = TrimBlanks(rest.substr(0, next));
-      const size_t aeq = attribute.find('=');
-      const std::string_view name = TrimBlanks(attribute.substr(0, aeq));
-      const std::string_view value = aeq == std::string_view::npos
-                                         ? std::string_view()
-                                         : TrimBlanks(attribute.substr(aeq + 1));
-      if (EqualsIgnoringCase(name, "Path")) {
-        cookie["path"] = JsonText(value);
-      } else if (EqualsIgnoringCase(name, "Domain")) {
-        cookie["domain"] = JsonText(value);
-      } else if (EqualsIgnoringCase(name, "Expires")) {
-        if (std::string iso = HttpDateToIso(value); !iso.empty()) {
-          cookie["expires"] = iso;
-        }
-      } else if (EqualsIgnoringCase(name, "HttpOnly")) {
-        cookie["httpOnly"] = true;
-      } else if (EqualsIgnoringCase(name, "Secure")) {
-        cookie["secure"] = true;
-      }
+      PutCookieAttribute(cookie, TrimBlanks(rest.substr(0, next)));
       if (next == std::string_view::npos) {
         break;
       }

@@ -135,6 +135,24 @@ TEST(HarBuilder, ResponseFields) {
   EXPECT_EQ(response["headersSize"], header.size());
 }
 
+TEST(HarBuilder, CookieExpiryForms) {
+  const struct {
+    const char* expires;
+    const char* iso;  // empty: no "expires"
+  } rows[] = {
+      {"Sunday, 06-Nov-94 08:49:37 GMT", "1994-11-06T08:49:37.000Z"},  // the old dashed form
+      {"Wed, 09-Jun-2027 10:18:14 GMT", "2027-06-09T10:18:14.000Z"},   // ... with four digits
+      {"tomorrow", ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.expires);
+    const std::string response =
+        std::string("HTTP/1.1 200 OK\r\nSet-Cookie: a=1; Expires=") + row.expires + "\r\n\r\n";
+    const Json entry = Entry(Record("GET http://a.test/ HTTP/1.1\r\n\r\n", response));
+    EXPECT_EQ(entry["response"]["cookies"][0].value("expires", std::string()), row.iso);
+  }
+}
+
 // A byte 0-8 ends the captured text of its read, and the rest of that read is not captured:
 // what later reads add must not be taken for the rest of the header.
 TEST(HarBuilder, AHeaderCutByABinaryByteIsNotSplicedWithLaterReads) {
