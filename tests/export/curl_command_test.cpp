@@ -73,6 +73,26 @@ TEST(CurlCommand, BodiesAndMethods) {
   EXPECT_EQ(head.command, "curl --noproxy '*' --head --globoff 'http://h/'");
 }
 
+// An obsolete folded line continues the field above it: curl gets one header, its value joined.
+TEST(CurlCommand, FoldedHeaderLinesJoinTheirField) {
+  const struct {
+    std::string captured;
+    std::string command;
+  } rows[] = {
+      {"GET http://h/ HTTP/1.1\r\nX-Long: one\r\n two\r\n\r\n",
+       "curl --noproxy '*' --globoff 'http://h/' --header 'X-Long: one two'"},
+      {"GET http://h/ HTTP/1.1\r\nX-Long: one\r\n\t two\r\n  three\r\nAccept: */*\r\n\r\n",
+       "curl --noproxy '*' --globoff 'http://h/' --header 'X-Long: one two three' --header "
+       "'Accept: */*'"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.captured);
+    const CurlCommand result = Build(row.captured);
+    ASSERT_TRUE(result.ok) << result.problem;
+    EXPECT_EQ(result.command, row.command);
+  }
+}
+
 TEST(CurlCommand, RefusesWhatItCannotRepeat) {
   const struct {
     std::string captured;
