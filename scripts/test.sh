@@ -25,7 +25,7 @@ echo "== clang-tidy"
 # The naming rules of .clang-tidy over every source of the program (not tests, benchmarks or fuzz
 # targets), compiled as the plain build compiles them; it needs that build's generated Qt headers.
 # Any finding fails (WarningsAsErrors in .clang-tidy).
-run-clang-tidy -p "$root/build" -j "$jobs" -quiet "^$root/(app|capture|platform|proxy|tls|ui)/"
+run-clang-tidy -p "$root/build" -j "$jobs" -quiet "^$root/(app|capture|export|platform|proxy|tls|ui)/"
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 "$root/scripts/build.sh" address "$root/build-asan"
