@@ -31,27 +31,43 @@ void ChunkedBodyWalker::SkipData(uint64_t count) {
   }
 }
 
+bool ChunkedBodyWalker::TakeSizeDigit(char c) {
+  const int digit = HexDigitValue(c);
+  if (digit < 0) {
+    // Not a chunk size: from here nothing is known of the framing.
+    step = sizeDigits ? Step::kExtension : Step::kUnreadable;  // looked at again there
+    return false;
+  }
+  if (remaining > (std::numeric_limits<uint64_t>::max() >> 4)) {
+    step = Step::kUnreadable;  // a size no body could have
+    return false;
+  }
+  remaining = remaining * 16 + static_cast<uint64_t>(digit);
+  sizeDigits = true;
+  return true;
+}
+
+void ChunkedBodyWalker::TakeTrailerByte(char c) {
+  if (c == '\n') {
+    if (!trailerLineText) {
+      step = Step::kDone;
+    }
+    trailerLineText = false;
+  } else if (c != '\r') {
+    trailerLineText = true;
+  }
+}
+
 size_t ChunkedBodyWalker::Take(std::string_view bytes) {
   size_t i = 0;
   while (i < bytes.size() && step != Step::kDone) {
     const char c = bytes[i];
     switch (step) {
-      case Step::kSize: {
-        const int digit = HexDigitValue(c);
-        if (digit >= 0) {
-          if (remaining > (std::numeric_limits<uint64_t>::max() >> 4)) {
-            step = Step::kUnreadable;  // a size no body could have
-            break;
-          }
-          remaining = remaining * 16 + static_cast<uint64_t>(digit);
-          sizeDigits = true;
+      case Step::kSize:
+        if (TakeSizeDigit(c)) {
           ++i;
-          break;
         }
-        // Not a chunk size: from here nothing is known of the framing.
-        step = sizeDigits ? Step::kExtension : Step::kUnreadable;  // looked at again there
         break;
-      }
       case Step::kExtension:
         ++i;
         if (c == '\n') {
@@ -77,14 +93,7 @@ size_t ChunkedBodyWalker::Take(std::string_view bytes) {
         break;
       case Step::kTrailer:
         ++i;
-        if (c == '\n') {
-          if (!trailerLineText) {
-            step = Step::kDone;
-          }
-          trailerLineText = false;
-        } else if (c != '\r') {
-          trailerLineText = true;
-        }
+        TakeTrailerByte(c);
         break;
       case Step::kUnreadable:
         return bytes.size();

@@ -32,6 +32,10 @@ class ChunkedBodyWalker {
  private:
   enum class Step { kSize, kExtension, kData, kDataEnd, kTrailer, kDone, kUnreadable };
 
+  // One byte where a chunk size is expected; false when it was not taken (the step changed).
+  bool TakeSizeDigit(char c);
+  void TakeTrailerByte(char c);
+
   Step step = Step::kDone;
   uint64_t remaining = 0;        // kSize: the size read so far; kData: data bytes left
   bool sizeDigits = false;       // kSize: a hex digit has been seen

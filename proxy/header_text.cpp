@@ -1,5 +1,7 @@
 #include "proxy/header_text.h"
 
+#include <cstdio>
+
 #include "capture/text_steps.h"
 #include "proxy/header_end_scanner.h"
 
@@ -60,6 +62,11 @@ bool SplitHeader(ByteBuffer& buffer, bool dropGzipLines, LineList& lines,
   return true;
 }
 
+bool IsLineNamed(const std::string& line, std::string_view lowerName) {
+  std::string_view value;
+  return HeaderValueIfNamed(ToLower(line), lowerName, &value);
+}
+
 }  // namespace
 
 bool SplitRequestHeader(ByteBuffer& buffer, GzipOffers gzipOffers, LineList& lines) {
@@ -74,6 +81,24 @@ void RemoveLinesNamed(LineList& lines, std::string_view lowerName) {
   std::string_view value;
   for (auto line = lines.begin() + (lines.empty() ? 0 : 1); line != lines.end();) {
     if (HeaderValueIfNamed(ToLower(*line), lowerName, &value)) {
+      line = lines.erase(line);
+    } else {
+      ++line;
+    }
+  }
+}
+
+void LengthInsteadOfCoding(LineList& lines, size_t length) {
+  bool replaced = false;
+  for (auto line = lines.begin(); line != lines.end();) {
+    const bool coding = IsLineNamed(*line, "transfer-encoding");
+    if (coding && !replaced) {
+      char text[48];
+      std::snprintf(text, sizeof(text), "Content-Length: %zu\n", length);
+      *line = text;
+      replaced = true;
+      ++line;
+    } else if (coding || IsLineNamed(*line, "content-length")) {
       line = lines.erase(line);
     } else {
       ++line;

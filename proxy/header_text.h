@@ -32,6 +32,12 @@ enum class GzipOffers { kDrop, kKeep };
 // when the lines are joined and terminated, so removing the last line loses nothing.
 void RemoveLinesNamed(LineList& lines, std::string_view lowerName);
 
+// A decoded body is sent with its length: the first line named Transfer-Encoding becomes a
+// Content-Length line, and further codings and a Content-Length the server sent beside them
+// (which the coding overrides) go, so the browser sees one framing only. The header's end is
+// added when the lines are joined, so a replaced or removed last line loses nothing.
+void LengthInsteadOfCoding(LineList& lines, size_t length);
+
 std::string JoinLines(const LineList& lines);
 
 // Removes trailing CR/LF (never the first character) and appends CR LF CR LF; empty stays empty.

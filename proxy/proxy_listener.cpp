@@ -66,12 +66,19 @@ bool ProxyListener::Start(bool ephemeralPort) {
   upstream.address = settings.proxyAddress;
   upstream.port = settings.proxyPort;
   context.PublishUpstream(std::move(upstream));
+  platform::Socket socket = OpenListeningSocket(ephemeralPort);
+  if (!socket.Valid()) {
+    return false;
+  }
+  return StartAccepting(std::move(socket));
+}
 
+platform::Socket ProxyListener::OpenListeningSocket(bool ephemeralPort) {
   platform::SocketResult created = platform::CreateTcpSocket();
   if (!created.value.Valid()) {
     context.SetListenerRunning(false);
     errors.ShowError("Unable to create listen socket.\n\n" + ErrnoErrorText(created.errorNumber));
-    return false;
+    return {};
   }
   platform::Socket& socket = created.value;
   const platform::SysCallResult receiveSize = platform::ReceiveBufferSize(socket);
@@ -87,26 +94,23 @@ bool ProxyListener::Start(bool ephemeralPort) {
   int32_t port = ephemeralPort ? 0 : settings.listenPort;
   bool portInRange = ephemeralPort || (port >= 1 && port <= 65535);
   // A port out of range or a failed bind would let listen pick a random port unnoticed.
-  const platform::SysCallResult bound =
-      portInRange ? platform::BindLoopback(socket, static_cast<uint16_t>(port))
-                  : platform::SysCallResult{-1, EINVAL};
-  if (!bound.Ok()) {
-    context.SetListenerRunning(false);
-    errors.ListenFailed(port, bound.errorNumber);
-    errors.ShowError("Error creating listen socket.\n\n" +
-                     ListenErrorText(port, bound.errorNumber));
-    return false;
+  platform::SysCallResult done = portInRange
+                                     ? platform::BindLoopback(socket, static_cast<uint16_t>(port))
+                                     : platform::SysCallResult{-1, EINVAL};
+  if (done.Ok()) {
+    done = platform::Listen(socket);
   }
-  platform::SysCallResult listened = platform::Listen(socket);
-  if (!listened.Ok()) {
+  if (!done.Ok()) {
     context.SetListenerRunning(false);
-    errors.ListenFailed(port, listened.errorNumber);
-    errors.ShowError("Error creating listen socket.\n\n" +
-                     ListenErrorText(port, listened.errorNumber));
-    return false;
+    errors.ListenFailed(port, done.errorNumber);
+    errors.ShowError("Error creating listen socket.\n\n" + ListenErrorText(port, done.errorNumber));
+    return {};
   }
-  platform::SysCallResult localPort = platform::LocalPort(socket);
+  return std::move(socket);
+}
 
+bool ProxyListener::StartAccepting(platform::Socket socket) {
+  platform::SysCallResult localPort = platform::LocalPort(socket);
   auto started = std::make_shared<AcceptRun>();
   started->socket = std::move(socket);
   context.SetListenerRunning(true);

@@ -43,6 +43,11 @@ class ProxyListener {
   };
 
   bool Start(bool ephemeralPort);
+  // A bound, listening socket on the settings' port (or one the system picks); an invalid socket
+  // once the failure has been reported.
+  platform::Socket OpenListeningSocket(bool ephemeralPort);
+  // Hands the socket to a new accept thread; false once the failure has been reported.
+  bool StartAccepting(platform::Socket socket);
   // Closes the listening socket and joins the accept thread; the running flag is left alone.
   void StopAccepting();
   static void AcceptLoop(EngineContext& context, std::shared_ptr<AcceptRun> run);

@@ -23,33 +23,6 @@ bool IsInterim(int32_t status) {
   return status >= 100 && status < 200 && status != 101;
 }
 
-bool IsLineNamed(const std::string& line, std::string_view lowerName) {
-  std::string_view value;
-  return HeaderValueIfNamed(ToLower(line), lowerName, &value);
-}
-
-// A decoded body is sent with its length: the first line named Transfer-Encoding becomes a
-// Content-Length line, and further codings and a Content-Length the server sent beside them
-// (which the coding overrides) go, so the browser sees one framing only. The header's end is
-// added when the lines are joined, so a replaced or removed last line loses nothing.
-void LengthInsteadOfCoding(LineList& lines, size_t length) {
-  bool replaced = false;
-  for (auto line = lines.begin(); line != lines.end();) {
-    const bool coding = IsLineNamed(*line, "transfer-encoding");
-    if (coding && !replaced) {
-      char text[48];
-      std::snprintf(text, sizeof(text), "Content-Length: %zu\n", length);
-      *line = text;
-      replaced = true;
-      ++line;
-    } else if (coding || IsLineNamed(*line, "content-length")) {
-      line = lines.erase(line);
-    } else {
-      ++line;
-    }
-  }
-}
-
 }  // namespace
 
 bool ResponseOutput::MayHold(size_t bytes) {

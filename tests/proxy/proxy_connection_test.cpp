@@ -339,7 +339,7 @@ TEST(ProxyExchange, HeaderlessMarkupIsSentUnchangedWhenTheServerCloses) {
   EXPECT_EQ(ReadToClose(browser), "<html>no header</html>");
 }
 
-TEST(ProxyExchange, KeptAliveConnectionReusesTheServerUntilANewHost) {
+TEST(ProxyExchange, KeptAliveConnectionReusesTheServerUntilANewHostOrPort) {
   Gate firstClosed;
   ScriptedOrigin first(EchoPathOrigin(&firstClosed));
   ScriptedOrigin second(EchoPathOrigin());
@@ -350,12 +350,16 @@ TEST(ProxyExchange, KeptAliveConnectionReusesTheServerUntilANewHost) {
   EXPECT_EQ(Exchange(browser, Get(first.Port(), "/2"), "page /2"), TextResponse("page /2"));
   EXPECT_EQ(Exchange(browser, Get(second.Port(), "/3"), "page /3"), TextResponse("page /3"));
   EXPECT_TRUE(firstClosed.Wait());  // the new host closed the first server connection
+  // Another name on the same port is another server, even where it reaches the same address.
+  const std::string otherName =
+      "GET http://127.1:" + std::to_string(second.Port()) + "/4 HTTP/1.1\r\n\r\n";
+  EXPECT_EQ(Exchange(browser, otherName, "page /4"), TextResponse("page /4"));
   browser.Close();
   ASSERT_TRUE(engine.Drain());
   EXPECT_EQ(first.Accepted(), 1);
-  EXPECT_EQ(second.Accepted(), 1);
+  EXPECT_EQ(second.Accepted(), 2);
   auto conversations = Conversations(engine);
-  ASSERT_EQ(conversations.size(), 3u);
+  ASSERT_EQ(conversations.size(), 4u);
   for (size_t i = 0; i < conversations.size(); ++i) {
     EXPECT_EQ(conversations[i]->GetId(), static_cast<int32_t>(i) + 2);
     EXPECT_TRUE(conversations[i]->IsComplete());
