@@ -6,11 +6,11 @@
 
 #include "app/command_line.h"
 
-namespace rw::app {
+namespace rw::headless {
 
 class HeadlessRunner {
  public:
-  explicit HeadlessRunner(const CommandLine& options);
+  explicit HeadlessRunner(const app::CommandLine& options);
 
   // Blocks until a stop signal arrives. Returns the process exit code: 0 after an orderly stop
   // with everything due written; 1 when the proxy could not listen, a log pass at stop failed or
@@ -20,7 +20,7 @@ class HeadlessRunner {
   int Run();
 
  private:
-  const CommandLine& options;
+  const app::CommandLine& options;
 };
 
-}  // namespace rw::app
+}  // namespace rw::headless

@@ -1,4 +1,4 @@
-#include "app/headless_runner.h"
+#include "headless/headless_runner.h"
 
 #include <algorithm>
 #include <chrono>
@@ -6,19 +6,19 @@
 #include <string>
 
 #include "app/browser_launcher.h"
-#include "app/console_reporter.h"
-#include "app/exchange_printer.h"
 #include "app/inspection_choice.h"
 #include "app/own_address_upstream.h"
 #include "app/proxy_app.h"
-#include "app/run_report.h"
 #include "app/settings_schema.h"
+#include "headless/console_reporter.h"
+#include "headless/exchange_printer.h"
+#include "headless/run_report.h"
 #include "platform/directory_check.h"
 #include "platform/error_text.h"
 #include "platform/process_setup.h"
 #include "platform/signal_set.h"
 
-namespace rw::app {
+namespace rw::headless {
 namespace {
 
 constexpr std::chrono::milliseconds kUpkeepPeriod{4000};
@@ -40,7 +40,7 @@ void PrintError(const std::string& text) {
 
 }  // namespace
 
-HeadlessRunner::HeadlessRunner(const CommandLine& options) : options(options) {}
+HeadlessRunner::HeadlessRunner(const app::CommandLine& options) : options(options) {}
 
 int HeadlessRunner::Run() {
   // Block the signals before any thread starts, so every thread inherits the mask and the main
@@ -61,21 +61,22 @@ int HeadlessRunner::Run() {
   // Connection threads call the printer until the application has stopped them: it outlives them.
   ExchangePrinter printer(stdout, !options.quiet);
   const std::filesystem::path settingsDirectory = platform::SettingsBacking::DefaultKeyDirectory();
-  ProxyApp app(SettingsStore(platform::SettingsBacking(settingsDirectory)), reporter, reporter);
+  app::ProxyApp app(app::SettingsStore(platform::SettingsBacking(settingsDirectory)), reporter,
+                    reporter);
   app.Store().SetExchangeObserver(&printer);
   app.LoadSettings();
 
   // Start-up applies and saves the stored settings, exactly as the window does; options then
   // override them for this run without being saved. Listening waits until the log directory and
   // the HAR file are known to be usable.
-  SettingsForm& form = app.Form();
+  app::SettingsForm& form = app.Form();
   if (options.HasOverrides()) {
-    SettingsForm stored = form;
+    app::SettingsForm stored = form;
     app.ApplySettings(stored, {.save = true, .listen = false});
     options.ApplyOverrides(form);
   }
   // Refused before anything is put into force: the run would only relay to itself.
-  if (const std::string problem = OwnAddressUpstreamProblem(form.ProxySettingsAsApplied());
+  if (const std::string problem = app::OwnAddressUpstreamProblem(form.ProxySettingsAsApplied());
       !problem.empty()) {
     PrintError(problem);
     app.Store().SetAutoLog(false);
@@ -83,7 +84,7 @@ int HeadlessRunner::Run() {
     return 2;
   }
   std::string askedText = form.maxMB;
-  const int32_t askedMB = NumberField(askedText);
+  const int32_t askedMB = app::NumberField(askedText);
   app.ApplySettings(form, {.save = !options.HasOverrides(), .listen = false});
   const bool autoLog = app.Store().AutoLog();
 
@@ -100,7 +101,8 @@ int HeadlessRunner::Run() {
   // HTTPS inspection: the certificate authority, the server trust store and the no-inspect hosts
   // are ready before listening, so that a bad key or file stops the start. An --upstream-ca given
   // without inspection is still checked: the user named that file for this run.
-  const InspectionChoice inspection = ChooseInspection(options, app.Settings(), settingsDirectory);
+  const app::InspectionChoice inspection =
+      app::ChooseInspection(options, app.Settings(), settingsDirectory);
   std::string inspectionProblem;
   if (inspection.on) {
     tls::InspectionSetup prepared = tls::PrepareInspection(inspection.request);
@@ -134,10 +136,10 @@ int HeadlessRunner::Run() {
   if (!app.Listener().StartListening()) {
     const ConsoleReporter::ListenFailure failure = reporter.LastListenFailure();
     if (failure.seen) {
-      PrintError(
-          ListenFailureLine("127.0.0.1", failure.port, platform::ErrorText(failure.errorNumber),
-                            options.port ? std::string() : std::string(setting::kHttpPort.name),
-                            settingsDirectory.string()));
+      PrintError(ListenFailureLine(
+          "127.0.0.1", failure.port, platform::ErrorText(failure.errorNumber),
+          options.port ? std::string() : std::string(app::setting::kHttpPort.name),
+          settingsDirectory.string()));
     }
     app.Store().SetAutoLog(false);
     app.Shutdown(std::chrono::seconds(1));
@@ -162,8 +164,8 @@ int HeadlessRunner::Run() {
   Print(FormatBanner(banner), {});
   if (options.openBrowser) {
     // A browser that cannot start is reported and the run goes on: the proxy is still useful.
-    const BrowserLaunchResult opened = BrowserLauncher().Launch(
-        BrowserLauncher::RequestFor(app.Listener().BoundPort(), app.Inspection()));
+    const app::BrowserLaunchResult opened = app::BrowserLauncher().Launch(
+        app::BrowserLauncher::RequestFor(app.Listener().BoundPort(), app.Inspection()));
     if (opened.ok) {
       Print("Opened browser: " + opened.command + "\n", {});
     } else {
@@ -196,7 +198,7 @@ int HeadlessRunner::Run() {
     }
   };
 
-  auto upkeep = [&](ProxyApp::UpkeepKind kind) {
+  auto upkeep = [&](app::ProxyApp::UpkeepKind kind) {
     if (!app.Upkeep(kind)) {
       PrintError("Log File failed; auto-logging is off until the next start");
     }
@@ -210,18 +212,18 @@ int HeadlessRunner::Run() {
     const platform::SignalSet::WaitResult waited =
         signals.Wait(std::max(untilTick, std::chrono::milliseconds(0)));
     if (waited.outcome == platform::SignalSet::Outcome::kTimedOut) {
-      upkeep(ProxyApp::UpkeepKind::kTick);
+      upkeep(app::ProxyApp::UpkeepKind::kTick);
       nextTick = std::chrono::steady_clock::now() + kUpkeepPeriod;
       continue;
     }
     if (waited.outcome == platform::SignalSet::Outcome::kSignal &&
         waited.signal == platform::Signal::kUser2) {
-      upkeep(ProxyApp::UpkeepKind::kEarly);
+      upkeep(app::ProxyApp::UpkeepKind::kEarly);
       continue;
     }
     if (waited.outcome == platform::SignalSet::Outcome::kSignal &&
         waited.signal == platform::Signal::kUser1) {
-      const ProxyApp::LogNowResult logged = app.LogNow();
+      const app::ProxyApp::LogNowResult logged = app.LogNow();
       printHarNotice();
       const capture::HarLog* har = app.HarFile();
       const Report report = FormatLogNowResult(
@@ -251,7 +253,7 @@ int HeadlessRunner::Run() {
   app.Store().SetAutoLog(autoLog);
   const bool clean = app.Shutdown(std::chrono::seconds(5));
   printer.Stop();
-  const ProxyApp::FinalLogPass& pass = app.LastFinalLogPass();
+  const app::ProxyApp::FinalLogPass& pass = app.LastFinalLogPass();
   facts.logsWritten = pass.written;
   facts.unsaved = pass.unsaved;
   facts.exchanges = printer.Completed();
@@ -276,4 +278,4 @@ int HeadlessRunner::Run() {
   return status;
 }
 
-}  // namespace rw::app
+}  // namespace rw::headless
