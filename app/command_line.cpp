@@ -1,5 +1,8 @@
 #include "app/command_line.h"
 
+#include <string_view>
+#include <utility>
+
 #include "app/settings_form.h"
 #include "tls/host_pattern.h"
 
@@ -22,125 +25,158 @@ bool IsPortNumber(const std::string& text) {
   return IsDecimal(text) && std::stol(text) >= 1 && std::stol(text) <= 65535;
 }
 
+using Result = CommandLine::ParseResult;
+using Value = std::optional<std::string>;
+
+Result Fail(CommandLine& line, std::string text) {
+  line.error = std::move(text);
+  return Result::kError;
+}
+
+// What an option does with a value: none allowed, one needed (after '=' or as the next
+// argument, whatever it looks like), or any value after '=' ignored.
+enum class ValueRule { kNone, kRequired, kIgnored };
+
+// Records one option in the command line; the value is there only as its ValueRule allows. Any
+// result but kRun ends the parse.
+using Handler = Result (*)(CommandLine& line, const Value& value);
+
+struct Option {
+  std::string_view name;
+  std::string_view shortName;  // empty when there is none
+  ValueRule value;
+  Handler handle;
+};
+
+template <bool CommandLine::*Flag>
+Result SetFlag(CommandLine& line, const Value& /*value*/) {
+  line.*Flag = true;
+  return Result::kRun;
+}
+
+Result Help(CommandLine& /*line*/, const Value& /*value*/) {
+  return Result::kHelp;
+}
+
+Result Version(CommandLine& /*line*/, const Value& /*value*/) {
+  return Result::kVersion;
+}
+
+Result SetHarFile(CommandLine& line, const Value& value) {
+  if (!value || value->empty()) {
+    return Fail(line, "--har needs a file name");
+  }
+  line.harFile = *value;
+  return Result::kRun;
+}
+
+Result SetPort(CommandLine& line, const Value& value) {
+  if (!value || !IsPortNumber(*value)) {
+    return Fail(line, "--port needs a port number from 1 to 65535");
+  }
+  line.port = *value;
+  return Result::kRun;
+}
+
+Result SetProxy(CommandLine& line, const Value& value) {
+  const auto colon = value ? value->rfind(':') : std::string::npos;
+  if (!value || colon == std::string::npos || colon == 0 ||
+      !IsPortNumber(value->substr(colon + 1))) {
+    return Fail(line, "--proxy needs HOST:PORT");
+  }
+  line.proxyHost = value->substr(0, colon);
+  line.proxyPort = value->substr(colon + 1);
+  return Result::kRun;
+}
+
+Result SetLogDir(CommandLine& line, const Value& value) {
+  if (!value || value->empty()) {
+    return Fail(line, "--log-dir needs a directory");
+  }
+  line.logDir = *value;
+  return Result::kRun;
+}
+
+Result SetMaxMB(CommandLine& line, const Value& value) {
+  if (!value || !IsDecimal(*value)) {
+    return Fail(line, "--max-mb needs a number of megabytes");
+  }
+  line.maxMB = *value;
+  return Result::kRun;
+}
+
+Result SetUpstreamCa(CommandLine& line, const Value& value) {
+  if (!value || value->empty()) {
+    return Fail(line, "--upstream-ca needs a file of PEM certificates");
+  }
+  line.upstreamCaFile = *value;
+  return Result::kRun;
+}
+
+Result SetNoInspect(CommandLine& line, const Value& value) {
+  if (!value) {
+    return Fail(line, "--no-inspect needs HOST[,HOST...]");
+  }
+  if (const tls::HostPatternList::ParseResult hosts = tls::HostPatternList::Parse(*value);
+      !hosts.Ok()) {
+    return Fail(line, "--no-inspect: " + hosts.error);
+  }
+  line.noInspectHosts = *value;
+  return Result::kRun;
+}
+
+// Help and version end the parse at once, before any later argument is looked at.
+constexpr Option kOptions[] = {
+    {"--help", "-h", ValueRule::kIgnored, &Help},
+    {"--version", "-V", ValueRule::kIgnored, &Version},
+    {"--headless", "", ValueRule::kNone, &SetFlag<&CommandLine::headless>},
+    {"--quiet", "-q", ValueRule::kNone, &SetFlag<&CommandLine::quiet>},
+    {"--har", "", ValueRule::kRequired, &SetHarFile},
+    {"--auto-log", "", ValueRule::kNone, &SetFlag<&CommandLine::autoLog>},
+    {"--port", "", ValueRule::kRequired, &SetPort},
+    {"--proxy", "", ValueRule::kRequired, &SetProxy},
+    {"--log-dir", "", ValueRule::kRequired, &SetLogDir},
+    {"--max-mb", "", ValueRule::kRequired, &SetMaxMB},
+    {"--inspect-https", "", ValueRule::kNone, &SetFlag<&CommandLine::inspectHttps>},
+    {"--open-browser", "", ValueRule::kNone, &SetFlag<&CommandLine::openBrowser>},
+    {"--upstream-ca", "", ValueRule::kRequired, &SetUpstreamCa},
+    {"--no-inspect", "", ValueRule::kRequired, &SetNoInspect},
+};
+
+const Option* FindOption(const std::string& name) {
+  for (const Option& option : kOptions) {
+    if (name == option.name || (!option.shortName.empty() && name == option.shortName)) {
+      return &option;
+    }
+  }
+  return nullptr;
+}
+
 }  // namespace
 
+// Long options may carry their value after '=' (--port=8080); short ones never do.
 CommandLine::ParseResult CommandLine::Parse(const std::vector<std::string>& args) {
   for (size_t i = 0; i < args.size(); ++i) {
-    std::string arg = args[i];
-    std::optional<std::string> inlineValue;
-    if (arg.rfind("--", 0) == 0) {
-      if (const auto eq = arg.find('='); eq != std::string::npos) {
-        inlineValue = arg.substr(eq + 1);
-        arg.resize(eq);
+    std::string name = args[i];
+    Value value;
+    if (name.rfind("--", 0) == 0) {
+      if (const auto eq = name.find('='); eq != std::string::npos) {
+        value = name.substr(eq + 1);
+        name.resize(eq);
       }
     }
-    auto value = [&]() -> std::optional<std::string> {
-      if (inlineValue) {
-        return inlineValue;
-      }
-      if (i + 1 < args.size()) {
-        return args[++i];
-      }
-      return std::nullopt;
-    };
-    auto takesNoValue = [&]() {
-      if (inlineValue) {
-        error = "option " + arg + " takes no value";
-        return false;
-      }
-      return true;
-    };
-
-    if (arg == "--help" || arg == "-h") {
-      return ParseResult::kHelp;
+    const Option* option = FindOption(name);
+    if (option == nullptr) {
+      return Fail(*this, "unknown option: " + name);
     }
-    if (arg == "--version" || arg == "-V") {
-      return ParseResult::kVersion;
+    if (option->value == ValueRule::kNone && value) {
+      return Fail(*this, "option " + name + " takes no value");
     }
-    if (arg == "--headless") {
-      if (!takesNoValue()) {
-        return ParseResult::kError;
-      }
-      headless = true;
-    } else if (arg == "--quiet" || arg == "-q") {
-      if (!takesNoValue()) {
-        return ParseResult::kError;
-      }
-      quiet = true;
-    } else if (arg == "--har") {
-      auto v = value();
-      if (!v || v->empty()) {
-        error = "--har needs a file name";
-        return ParseResult::kError;
-      }
-      harFile = *v;
-    } else if (arg == "--auto-log") {
-      if (!takesNoValue()) {
-        return ParseResult::kError;
-      }
-      autoLog = true;
-    } else if (arg == "--port") {
-      auto v = value();
-      if (!v || !IsPortNumber(*v)) {
-        error = "--port needs a port number from 1 to 65535";
-        return ParseResult::kError;
-      }
-      port = *v;
-    } else if (arg == "--proxy") {
-      auto v = value();
-      const auto colon = v ? v->rfind(':') : std::string::npos;
-      if (!v || colon == std::string::npos || colon == 0 || !IsPortNumber(v->substr(colon + 1))) {
-        error = "--proxy needs HOST:PORT";
-        return ParseResult::kError;
-      }
-      proxyHost = v->substr(0, colon);
-      proxyPort = v->substr(colon + 1);
-    } else if (arg == "--log-dir") {
-      auto v = value();
-      if (!v || v->empty()) {
-        error = "--log-dir needs a directory";
-        return ParseResult::kError;
-      }
-      logDir = *v;
-    } else if (arg == "--max-mb") {
-      auto v = value();
-      if (!v || !IsDecimal(*v)) {
-        error = "--max-mb needs a number of megabytes";
-        return ParseResult::kError;
-      }
-      maxMB = *v;
-    } else if (arg == "--inspect-https") {
-      if (!takesNoValue()) {
-        return ParseResult::kError;
-      }
-      inspectHttps = true;
-    } else if (arg == "--open-browser") {
-      if (!takesNoValue()) {
-        return ParseResult::kError;
-      }
-      openBrowser = true;
-    } else if (arg == "--upstream-ca") {
-      auto v = value();
-      if (!v || v->empty()) {
-        error = "--upstream-ca needs a file of PEM certificates";
-        return ParseResult::kError;
-      }
-      upstreamCaFile = *v;
-    } else if (arg == "--no-inspect") {
-      auto v = value();
-      if (!v) {
-        error = "--no-inspect needs HOST[,HOST...]";
-        return ParseResult::kError;
-      }
-      if (const tls::HostPatternList::ParseResult hosts = tls::HostPatternList::Parse(*v);
-          !hosts.Ok()) {
-        error = "--no-inspect: " + hosts.error;
-        return ParseResult::kError;
-      }
-      noInspectHosts = *v;
-    } else {
-      error = "unknown option: " + arg;
-      return ParseResult::kError;
+    if (option->value == ValueRule::kRequired && !value && i + 1 < args.size()) {
+      value = args[++i];
+    }
+    if (const ParseResult result = option->handle(*this, value); result != ParseResult::kRun) {
+      return result;
     }
   }
   return ParseResult::kRun;

@@ -9,7 +9,7 @@
 #include "capture/capture_notifier.h"
 #include "proxy/listener_error_sink.h"
 
-namespace rw::app {
+namespace rw::headless {
 
 class ConsoleReporter : public proxy::ListenerErrorSink, public capture::CaptureNotifier {
  public:
@@ -42,4 +42,4 @@ class ConsoleReporter : public proxy::ListenerErrorSink, public capture::Capture
   ListenFailure listenFailure;         // main thread only
 };
 
-}  // namespace rw::app
+}  // namespace rw::headless

@@ -17,7 +17,7 @@
 #include "capture/exchange_observer.h"
 #include "platform/thread_handle.h"
 
-namespace rw::app {
+namespace rw::headless {
 
 class ExchangePrinter : public capture::ExchangeObserver {
  public:
@@ -64,4 +64,4 @@ class ExchangePrinter : public capture::ExchangeObserver {
   int64_t dropped = 0;                           // guarded by lock
 };
 
-}  // namespace rw::app
+}  // namespace rw::headless

@@ -1,11 +1,11 @@
-#include "app/run_report.h"
+#include "headless/run_report.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <string>
 
-namespace rw::app {
+namespace rw::headless {
 namespace {
 
 BannerFacts Banner() {
@@ -151,4 +151,4 @@ TEST(RunReport, DirectoryProblemsAndListenFailure) {
 }
 
 }  // namespace
-}  // namespace rw::app
+}  // namespace rw::headless

@@ -7,7 +7,7 @@
 
 #include "capture/conversation.h"
 
-namespace rw::app {
+namespace rw::headless {
 
 // The line without its line end, or the empty text for a connection that sent nothing (a browser
 // opening a connection ahead of need): that is no exchange. Method and URL come from the request
@@ -15,4 +15,4 @@ namespace rw::app {
 // no response came). Control characters and malformed UTF-8 show as "?"; a very long URL is cut.
 std::string FormatExchangeLine(const capture::ExchangeSummary& summary);
 
-}  // namespace rw::app
+}  // namespace rw::headless

@@ -1,4 +1,4 @@
-#include "app/exchange_line.h"
+#include "headless/exchange_line.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -8,7 +8,7 @@
 #include "platform/code_page.h"
 #include "platform/local_time.h"
 
-namespace rw::app {
+namespace rw::headless {
 namespace {
 
 constexpr size_t kMaxUrlLength = 2000;
@@ -81,4 +81,4 @@ std::string FormatExchangeLine(const capture::ExchangeSummary& summary) {
   return line;
 }
 
-}  // namespace rw::app
+}  // namespace rw::headless

@@ -1,4 +1,4 @@
-#include "app/exchange_line.h"
+#include "headless/exchange_line.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 
 #include "platform/local_time.h"
 
-namespace rw::app {
+namespace rw::headless {
 namespace {
 
 capture::ExchangeSummary Summary(std::string requestLine, std::string statusLine) {
@@ -84,4 +84,4 @@ TEST(ExchangeLine, LongUrlIsCutAndEmptyConnectionsMakeNoLine) {
 }
 
 }  // namespace
-}  // namespace rw::app
+}  // namespace rw::headless

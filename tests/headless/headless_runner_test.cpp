@@ -1,4 +1,4 @@
-#include "app/headless_runner.h"
+#include "headless/headless_runner.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -14,7 +14,7 @@
 #include "tests/support/busy_port.h"
 #include "tests/support/temp_dir.h"
 
-namespace rw::app {
+namespace rw::headless {
 namespace {
 
 // The run blocks the stop signals on the calling thread; the test gives the mask back.
@@ -36,10 +36,10 @@ TEST(HeadlessRunner, RefusesAnUpstreamProxyThatIsItsOwnAddressWithStatusTwo) {
   ASSERT_NE(busy.port, 0);
   for (const std::string host : {"127.0.0.1", "localhost"}) {
     SCOPED_TRACE(host);
-    CommandLine options;
+    app::CommandLine options;
     ASSERT_EQ(options.Parse({"--headless", "-q", "--port", std::to_string(busy.port), "--proxy",
                              host + ":" + std::to_string(busy.port)}),
-              CommandLine::ParseResult::kRun);
+              app::CommandLine::ParseResult::kRun);
     SavedSignalMask mask;
     HeadlessRunner runner(options);
     EXPECT_EQ(runner.Run(), 2);
@@ -48,4 +48,4 @@ TEST(HeadlessRunner, RefusesAnUpstreamProxyThatIsItsOwnAddressWithStatusTwo) {
 }
 
 }  // namespace
-}  // namespace rw::app
+}  // namespace rw::headless

@@ -7,7 +7,7 @@
 
 #include "platform/directory_check.h"
 
-namespace rw::app {
+namespace rw::headless {
 
 struct BannerFacts {
   std::string version;
@@ -66,4 +66,4 @@ std::string ListenFailureLine(const std::string& address, int port, const std::s
                               const std::string& storedSettingName,
                               const std::string& settingsDirectory);
 
-}  // namespace rw::app
+}  // namespace rw::headless

@@ -1,8 +1,8 @@
-#include "app/console_reporter.h"
+#include "headless/console_reporter.h"
 
 #include "platform/signal_set.h"
 
-namespace rw::app {
+namespace rw::headless {
 
 ConsoleReporter::ConsoleReporter(std::FILE* out) : out(out) {}
 
@@ -41,4 +41,4 @@ void ConsoleReporter::FatalError(const std::string& text) {
   }
 }
 
-}  // namespace rw::app
+}  // namespace rw::headless

@@ -1,12 +1,12 @@
-#include "app/exchange_printer.h"
+#include "headless/exchange_printer.h"
 
 #include <new>
 #include <string>
 
-#include "app/exchange_line.h"
+#include "headless/exchange_line.h"
 #include "platform/threads.h"
 
-namespace rw::app {
+namespace rw::headless {
 
 ExchangePrinter::ExchangePrinter(std::FILE* out, bool printLines)
     : out(out), printLines(printLines) {}
@@ -124,4 +124,4 @@ int64_t ExchangePrinter::Dropped() const {
   return dropped;
 }
 
-}  // namespace rw::app
+}  // namespace rw::headless

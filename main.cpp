@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/headless_runner.h"
+#include "headless/headless_runner.h"
 #include "ui/desktop_runner.h"
 
 int main(int argc, char** argv) {
@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
       break;
   }
   if (options.headless) {
-    return rw::app::HeadlessRunner(options).Run();
+    return rw::headless::HeadlessRunner(options).Run();
   }
   if (options.HasHeadlessOnlyOptions()) {
     std::fprintf(stderr,

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/proxy_app.h"
@@ -96,6 +97,98 @@ void AddSampleTraffic(rw::app::ProxyApp& app) {
   }
 }
 
+struct Arguments {
+  QString scene;  // a tab's text or a scene of kScenes
+  QString out;
+  QSize size{900, 560};
+};
+
+std::optional<Arguments> ParseArguments(int argc, char** argv) {
+  if (argc != 3 && argc != 5) {
+    std::fprintf(stderr, "usage: %s PAGE OUT.png [WIDTH HEIGHT]\n", argv[0]);
+    return std::nullopt;
+  }
+  Arguments arguments{QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2])};
+  if (argc == 5) {
+    arguments.size = QSize(std::atoi(argv[3]), std::atoi(argv[4]));
+  }
+  return arguments;
+}
+
+// Settings of a user past the first runs, in a key of their own under `config`.
+rw::platform::SettingsBacking SampleSettings(const QTemporaryDir& config) {
+  rw::platform::SettingsBacking backing(QDir(config.path()).filePath("key").toStdString());
+  backing.CreateKey();
+  backing.WriteValue("RunCount", "3");  // no help launch
+  backing.WriteValue("LogDir", "/home/user/relaywatch-logs");
+  return backing;
+}
+
+// The window on the tab whose text is `name`, refreshed as its timer would; nothing when no tab
+// has that text.
+std::optional<QPixmap> GrabTab(rw::ui::MainWindow& window, const QString& name) {
+  int tab = -1;
+  for (int i = 0; i < window.TabBar()->count(); ++i) {
+    if (window.TabBar()->tabText(i).compare(name, Qt::CaseInsensitive) == 0) {
+      tab = i;
+    }
+  }
+  if (tab < 0) {
+    return std::nullopt;
+  }
+  window.TabBar()->setCurrentIndex(tab);
+  window.PageAt(tab)->TimerTick();  // the refresh the timer would do
+  window.Settings()->RefreshStatistics();
+  QApplication::processEvents();
+  return window.grab();
+}
+
+QPixmap GrabSplash(rw::ui::MainWindow& /*window*/) {
+  rw::ui::SplashWindow splash(nullptr);
+  splash.ShowCentred();
+  QApplication::processEvents();
+  return splash.grab();
+}
+
+// Pictures other than the window's tabs, by name (in any case). Each gets the shown window with
+// its sample traffic; a new scene is one function and one row here.
+struct Scene {
+  const char* name;
+  QPixmap (*grab)(rw::ui::MainWindow& window);
+};
+const Scene kScenes[] = {
+    {"Splash", &GrabSplash},
+};
+
+std::optional<QPixmap> Grab(rw::ui::MainWindow& window, const QString& name) {
+  for (const Scene& scene : kScenes) {
+    if (name.compare(QLatin1String(scene.name), Qt::CaseInsensitive) == 0) {
+      return scene.grab(window);
+    }
+  }
+  return GrabTab(window, name);
+}
+
+// Shows the main window with the sample traffic and saves the picture. Returns the exit status.
+int RenderScene(rw::ui::UiContext& context, rw::ui::WindowReporter& reporter,
+                const Arguments& arguments) {
+  rw::ui::MainWindow window(context);
+  reporter.SetWindow(&window);
+  AddSampleTraffic(context.app);
+  window.resize(arguments.size);
+  window.show();
+  int status = 0;
+  if (const std::optional<QPixmap> picture = Grab(window, arguments.scene); !picture) {
+    std::fprintf(stderr, "rw_screenshot: no page called %s\n", qPrintable(arguments.scene));
+    status = 2;
+  } else if (!picture->save(arguments.out)) {
+    std::fprintf(stderr, "rw_screenshot: cannot write %s\n", qPrintable(arguments.out));
+    status = 1;
+  }
+  reporter.SetWindow(nullptr);
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -103,62 +196,17 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   }
   QApplication application(argc, argv);
-  if (argc != 3 && argc != 5) {
-    std::fprintf(stderr, "usage: %s PAGE OUT.png [WIDTH HEIGHT]\n", argv[0]);
+  const std::optional<Arguments> arguments = ParseArguments(argc, argv);
+  if (!arguments) {
     return 2;
   }
-  const QString pageName = QString::fromLocal8Bit(argv[1]);
-  const QString out = QString::fromLocal8Bit(argv[2]);
-  const QSize size = argc == 5 ? QSize(std::atoi(argv[3]), std::atoi(argv[4])) : QSize(900, 560);
-
   QTemporaryDir config;
-  rw::platform::SettingsBacking backing(QDir(config.path()).filePath("key").toStdString());
-  backing.CreateKey();
-  backing.WriteValue("RunCount", "3");  // no help launch
-  backing.WriteValue("LogDir", "/home/user/relaywatch-logs");
-
   PrintingPresenter boxes;
   NoHelp help;
   rw::ui::WindowReporter reporter(boxes);
-  rw::app::ProxyApp app(rw::app::SettingsStore(std::move(backing)), reporter, reporter);
+  rw::app::ProxyApp app(rw::app::SettingsStore(SampleSettings(config)), reporter, reporter);
   rw::ui::UiContext context{app, boxes, help};
-  int status = 0;
-  {
-    rw::ui::MainWindow window(context);
-    reporter.SetWindow(&window);
-    AddSampleTraffic(app);
-    window.resize(size);
-    window.show();
-
-    QPixmap picture;
-    if (pageName.compare(QStringLiteral("Splash"), Qt::CaseInsensitive) == 0) {
-      rw::ui::SplashWindow splash(nullptr);
-      splash.ShowCentred();
-      QApplication::processEvents();
-      picture = splash.grab();
-    } else {
-      int tab = -1;
-      for (int i = 0; i < window.TabBar()->count(); ++i) {
-        if (window.TabBar()->tabText(i).compare(pageName, Qt::CaseInsensitive) == 0) {
-          tab = i;
-        }
-      }
-      if (tab < 0) {
-        std::fprintf(stderr, "rw_screenshot: no page called %s\n", argv[1]);
-        return 2;
-      }
-      window.TabBar()->setCurrentIndex(tab);
-      window.PageAt(tab)->TimerTick();  // the refresh the timer would do
-      window.Settings()->RefreshStatistics();
-      QApplication::processEvents();
-      picture = window.grab();
-    }
-    if (!picture.save(out)) {
-      std::fprintf(stderr, "rw_screenshot: cannot write %s\n", argv[2]);
-      status = 1;
-    }
-    reporter.SetWindow(nullptr);
-  }
+  const int status = RenderScene(context, reporter, *arguments);
   app.Shutdown(std::chrono::seconds(2));
   return status;
 }

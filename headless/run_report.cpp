@@ -1,8 +1,8 @@
-#include "app/run_report.h"
+#include "headless/run_report.h"
 
 #include "platform/error_text.h"
 
-namespace rw::app {
+namespace rw::headless {
 namespace {
 
 std::string Exchanges(int64_t count) {
@@ -138,4 +138,4 @@ std::string ListenFailureLine(const std::string& address, int port, const std::s
   return line;
 }
 
-}  // namespace rw::app
+}  // namespace rw::headless

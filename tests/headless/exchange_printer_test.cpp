@@ -1,4 +1,4 @@
-#include "app/exchange_printer.h"
+#include "headless/exchange_printer.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -14,7 +14,7 @@
 
 #include "capture/conversation_store.h"
 
-namespace rw::app {
+namespace rw::headless {
 namespace {
 
 std::shared_ptr<capture::Conversation> Exchange(capture::ConversationStore& store, int32_t id) {
@@ -171,4 +171,4 @@ TEST(ExchangePrinter, AStuckOutputNeverHoldsUpTheRelay) {
 }
 
 }  // namespace
-}  // namespace rw::app
+}  // namespace rw::headless
