@@ -11,7 +11,6 @@
 #include <memory>
 #include <string>
 
-#include "app/detail_row.h"
 #include "app/proxy_app.h"
 #include "capture/conversation.h"
 #include "proxy/listener_error_sink.h"
@@ -24,6 +23,7 @@
 #include "ui/qt_text.h"
 #include "ui/text_stream_page.h"
 #include "ui/ui_context.h"
+#include "viewer/detail_row.h"
 
 namespace rw::ui {
 namespace {
@@ -198,7 +198,7 @@ void BM_ListModelView20000Rows(benchmark::State& state) {
   view.show();
   for (auto _ : state) {
     model.Reset({});
-    model.Reset(app::BuildDetailRows(Shared().app.Store()));
+    model.Reset(viewer::BuildDetailRows(Shared().app.Store()));
     view.repaint();
   }
 }
@@ -214,10 +214,10 @@ void BM_ListItemWidget20000Rows(benchmark::State& state) {
   const QIcon responseIcon = DetailListModel::ResponseIcon();
   for (auto _ : state) {
     view.clear();
-    const std::vector<app::DetailRow> rows = app::BuildDetailRows(Shared().app.Store());
+    const std::vector<viewer::DetailRow> rows = viewer::BuildDetailRows(Shared().app.Store());
     QList<QTreeWidgetItem*> items;
     items.reserve(static_cast<qsizetype>(rows.size()));
-    for (const app::DetailRow& row : rows) {
+    for (const viewer::DetailRow& row : rows) {
       auto* item = new QTreeWidgetItem(
           QStringList{ToQString(row.firstLine), row.IsRequest() ? QString::number(row.id) : "",
                       QString::number(row.bytes), ToQString(row.connectTime),

@@ -69,7 +69,7 @@ QString DetailListModel::WidestValue(int column) {
                                               : QString();
 }
 
-void DetailListModel::Reset(std::vector<app::DetailRow> newRows) {
+void DetailListModel::Reset(std::vector<viewer::DetailRow> newRows) {
   beginResetModel();
   rows = std::move(newRows);
   endResetModel();
@@ -87,7 +87,7 @@ QVariant DetailListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount()) {
     return {};
   }
-  const app::DetailRow& row = Row(index.row());
+  const viewer::DetailRow& row = Row(index.row());
   const int column = index.column();
   if (role == Qt::TextAlignmentRole) {
     return QVariant::fromValue(AlignmentOf(column));

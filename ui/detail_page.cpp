@@ -19,16 +19,16 @@
 #include <new>
 #include <set>
 
-#include "app/case_folding.h"
 #include "app/curl_command.h"
-#include "app/detail_column_widths.h"
-#include "app/detail_row.h"
 #include "capture/har_builder.h"
 #include "ui/captured_text_view.h"
 #include "ui/detail_list_model.h"
 #include "ui/qt_text.h"
 #include "ui/search_dialog.h"
 #include "ui/wait_cursor.h"
+#include "viewer/case_folding.h"
+#include "viewer/detail_column_widths.h"
+#include "viewer/detail_row.h"
 
 namespace rw::ui {
 namespace {
@@ -111,7 +111,7 @@ DetailPage::DetailPage(UiContext& context, QWidget* parent)
   setTabOrder(fixCarriageReturns, list);
   setTabOrder(list, text);
 
-  const app::DividerPane pane{kMinimumPaneWidth, 0, 0};
+  const viewer::DividerPane pane{kMinimumPaneWidth, 0, 0};
   SetupDivider(list, pane, text, pane, kDividerPercent);
 
   connect(refreshButton, &QPushButton::clicked, this, &DetailPage::Refresh);
@@ -133,9 +133,9 @@ void DetailPage::FitColumns() {
   // The item view's text margin on each side, as the style draws it.
   const int margins =
       2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1);
-  std::vector<app::ColumnNeed> needs;
+  std::vector<viewer::ColumnNeed> needs;
   for (int column = 0; column < DetailListModel::kColumnCount; ++column) {
-    app::ColumnNeed need;
+    viewer::ColumnNeed need;
     need.designWidth = DetailListModel::ColumnWidth(column);
     need.heading = list->header()->sectionSizeHint(column);
     need.widestValue = metrics.horizontalAdvance(DetailListModel::WidestValue(column)) + margins;
@@ -145,7 +145,7 @@ void DetailPage::FitColumns() {
     needs.push_back(need);
   }
   const std::vector<int> widths =
-      app::DetailColumnWidths(needs, list->logicalDpiX(), list->viewport()->width());
+      viewer::DetailColumnWidths(needs, list->logicalDpiX(), list->viewport()->width());
   fittingColumns = true;
   for (int column = 0; column < DetailListModel::kColumnCount; ++column) {
     list->header()->resizeSection(column, widths[static_cast<size_t>(column)]);
@@ -173,7 +173,7 @@ void DetailPage::Refresh() {
   WaitCursor wait;
   text->Blank();
   model->Reset({});
-  model->Reset(app::BuildDetailRows(context.app.Store()));
+  model->Reset(viewer::BuildDetailRows(context.app.Store()));
 }
 
 void DetailPage::Activate() {
@@ -229,7 +229,7 @@ void DetailPage::Search() {
   int count = 0;
   {
     WaitCursor wait;
-    app::TextMatcher matcher(ToStdString(typed));
+    viewer::TextMatcher matcher(ToStdString(typed));
     const int rowCount = model->rowCount();
     const int lastColumn = DetailListModel::kColumnCount - 1;
     // Matches go into one selection of row ranges, applied at once: selecting row by row costs

@@ -372,7 +372,7 @@ TEST_F(DetailPageTest, CopyAndClearOfTheTextPane) {
 // The divider's rules through real mouse events on the page: a press in the 4-pixel gap, moves
 // (also beyond the page's edge, held by the mouse grab) and the release.
 TEST_F(DetailPageTest, DividerDragsWithTheMouse) {
-  const app::DividerGeometry& geometry = page.Geometry();
+  const viewer::DividerGeometry& geometry = page.Geometry();
   ASSERT_TRUE(geometry.IsSetUp());
   EXPECT_EQ(geometry.Position(), 640);  // 80 % of 800
   EXPECT_EQ(page.List()->geometry().width(), 638);
