@@ -22,6 +22,7 @@ class DetailListModel : public QAbstractTableModel {
   // Replaces every row at once (an empty vector removes them all with their handles).
   void Reset(std::vector<viewer::DetailRow> newRows);
   const viewer::DetailRow& Row(int row) const { return rows.at(static_cast<size_t>(row)); }
+  const std::vector<viewer::DetailRow>& Rows() const { return rows; }
   // The column's width in pixels at 96 dots per inch: a minimum.
   static int ColumnWidth(int column);
   // The widest value the column is expected to show, to size it by: a request line for a site's
