@@ -31,8 +31,14 @@ QIcon Triangle(const QColor& colour, bool pointsRight) {
   return QIcon(pixmap);
 }
 
+// Translated where they are shown (headerData).
 const char* const kHeadings[DetailListModel::kColumnCount] = {
-    "Verb / Response", "ID", "Bytes", "Time/Connect", "Time/Data", "Time/Total"};
+    QT_TRANSLATE_NOOP("rw::ui::DetailListModel", "Verb / Response"),
+    QT_TRANSLATE_NOOP("rw::ui::DetailListModel", "ID"),
+    QT_TRANSLATE_NOOP("rw::ui::DetailListModel", "Bytes"),
+    QT_TRANSLATE_NOOP("rw::ui::DetailListModel", "Time/Connect"),
+    QT_TRANSLATE_NOOP("rw::ui::DetailListModel", "Time/Data"),
+    QT_TRANSLATE_NOOP("rw::ui::DetailListModel", "Time/Total")};
 constexpr int kWidths[DetailListModel::kColumnCount] = {110, 50, 50, 80, 80, 80};
 const char* const kWidestValues[DetailListModel::kColumnCount] = {
     "GET http://www.example.com/ HTTP/1.1",
