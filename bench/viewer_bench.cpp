@@ -11,7 +11,6 @@
 #include <memory>
 #include <string>
 
-#include "app/detail_row.h"
 #include "app/proxy_app.h"
 #include "capture/conversation.h"
 #include "proxy/listener_error_sink.h"
@@ -24,6 +23,7 @@
 #include "ui/qt_text.h"
 #include "ui/text_stream_page.h"
 #include "ui/ui_context.h"
+#include "viewer/detail_row.h"
 
 namespace rw::ui {
 namespace {
@@ -99,6 +99,18 @@ Viewer& Shared() {
   return viewer;
 }
 
+// A page's child by its object name.
+template <typename T>
+T* Child(const QWidget& page, const char* name) {
+  return page.findChild<T*>(QLatin1String(name));
+}
+DetailListModel* Model(const QWidget& page) {
+  return Child<DetailListModel>(page, "model");
+}
+CapturedTextView* Text(const QWidget& page) {
+  return Child<CapturedTextView>(page, "text");
+}
+
 std::unique_ptr<DetailPage> ShownDetailPage() {
   auto page = std::make_unique<DetailPage>(Shared().context);
   page->resize(1000, 700);
@@ -114,16 +126,17 @@ void BM_DetailRefresh20000Rows(benchmark::State& state) {
     page->Refresh();
     page->repaint();
   }
-  state.counters["rows"] = page->Model()->rowCount();
+  state.counters["rows"] = Model(*page)->rowCount();
 }
 
 void SelectRows(DetailPage& page, int count, int step) {
   QItemSelection selection;
   for (int row = 0; row < count * step; row += step) {
-    selection.select(page.Model()->index(row, 0), page.Model()->index(row, 5));
+    selection.select(Model(page)->index(row, 0), Model(page)->index(row, 5));
   }
-  page.List()->selectionModel()->select(
-      selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  Child<QTreeView>(page, "list")
+      ->selectionModel()
+      ->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 // Show of 1,000 selected rows (every 20th: requests and responses alike), then painted.
@@ -133,12 +146,12 @@ void BM_DetailShow1000Rows(benchmark::State& state) {
   SelectRows(*page, 1000, 19);
   for (auto _ : state) {
     state.PauseTiming();
-    page->Text()->Blank();
+    Text(*page)->Blank();
     state.ResumeTiming();
     page->Show();
     page->repaint();
   }
-  state.counters["chars"] = static_cast<double>(page->Text()->document()->characterCount());
+  state.counters["chars"] = static_cast<double>(Text(*page)->document()->characterCount());
 }
 
 // Search over every row's full text, then Show of the 1,111 matching request rows.
@@ -148,12 +161,13 @@ void BM_DetailSearch20000Rows(benchmark::State& state) {
   page->SetSearchPrompt([](QWidget*) { return QStringLiteral("ITEM/4"); });
   for (auto _ : state) {
     state.PauseTiming();
-    page->Text()->Blank();  // so the matches' texts are shown anew, as at a first search
+    Text(*page)->Blank();  // so the matches' texts are shown anew, as at a first search
     state.ResumeTiming();
     page->Search();
     page->repaint();
   }
-  state.counters["selected"] = page->List()->selectionModel()->selectedRows().size();
+  state.counters["selected"] =
+      Child<QTreeView>(*page, "list")->selectionModel()->selectedRows().size();
 }
 
 std::unique_ptr<TextStreamPage> ShownRequestsPage() {
@@ -174,7 +188,7 @@ void BM_RequestsRefreshFullPage(benchmark::State& state) {
     page->Refresh();
     page->repaint();
   }
-  state.counters["lines"] = page->Text()->blockCount();
+  state.counters["lines"] = Text(*page)->blockCount();
 }
 
 // The 4-second refresh with no new traffic: the store's text is built and compared, the control
@@ -198,7 +212,7 @@ void BM_ListModelView20000Rows(benchmark::State& state) {
   view.show();
   for (auto _ : state) {
     model.Reset({});
-    model.Reset(app::BuildDetailRows(Shared().app.Store()));
+    model.Reset(viewer::BuildDetailRows(Shared().app.Store()));
     view.repaint();
   }
 }
@@ -214,10 +228,10 @@ void BM_ListItemWidget20000Rows(benchmark::State& state) {
   const QIcon responseIcon = DetailListModel::ResponseIcon();
   for (auto _ : state) {
     view.clear();
-    const std::vector<app::DetailRow> rows = app::BuildDetailRows(Shared().app.Store());
+    const std::vector<viewer::DetailRow> rows = viewer::BuildDetailRows(Shared().app.Store());
     QList<QTreeWidgetItem*> items;
     items.reserve(static_cast<qsizetype>(rows.size()));
-    for (const app::DetailRow& row : rows) {
+    for (const viewer::DetailRow& row : rows) {
       auto* item = new QTreeWidgetItem(
           QStringList{ToQString(row.firstLine), row.IsRequest() ? QString::number(row.id) : "",
                       QString::number(row.bytes), ToQString(row.connectTime),

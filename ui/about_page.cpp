@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPixmap>
 
+#include "ui/named.h"
 #include "ui/program_picture.h"
 
 namespace rw::ui {
@@ -13,6 +14,7 @@ AboutPage::AboutPage(QWidget* parent) : Page(parent) {
   picture->setPixmap(QPixmap::fromImage(ProgramPicture::Render(160)));
   picture->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   picture->setAlignment(Qt::AlignCenter);
+  // The program's name is not translated.
   picture->setAccessibleName(QStringLiteral("Relaywatch"));
 
   auto* name = new QLabel(QStringLiteral("Relaywatch"), this);
@@ -20,10 +22,10 @@ AboutPage::AboutPage(QWidget* parent) : Page(parent) {
   nameFont.setPointSizeF(nameFont.pointSizeF() * 1.6);
   nameFont.setBold(true);
   name->setFont(nameFont);
-  auto* purpose = new QLabel(QStringLiteral("HTTP tracing proxy"), this);
+  auto* purpose = new QLabel(tr("HTTP tracing proxy"), this);
 
-  auto* versionLabel = new QLabel(QStringLiteral("Version:"), this);
-  versionText = new QLabel(QStringLiteral(RELAYWATCH_VERSION), this);
+  auto* versionLabel = new QLabel(tr("Version:"), this);
+  auto* versionText = Named(new QLabel(QStringLiteral(RELAYWATCH_VERSION), this), "versionText");
   versionText->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   versionLabel->setBuddy(versionText);
 

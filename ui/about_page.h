@@ -4,8 +4,6 @@
 
 #include "ui/page.h"
 
-class QLabel;
-
 namespace rw::ui {
 
 class AboutPage : public Page {
@@ -13,12 +11,6 @@ class AboutPage : public Page {
 
  public:
   explicit AboutPage(QWidget* parent = nullptr);
-
-  // The "Version:" label's field, for tests and the accessibility tree.
-  QLabel* VersionText() const { return versionText; }
-
- private:
-  QLabel* versionText = nullptr;
 };
 
 }  // namespace rw::ui

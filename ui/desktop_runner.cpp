@@ -97,8 +97,9 @@ int DesktopRunner::Run(int& argc, char** argv) {
     }
     window.show();
     if (!inspectionProblem.empty()) {
-      boxes.Error(&window,
-                  QString::fromStdString("HTTPS inspection cannot start: " + inspectionProblem));
+      boxes.Error(&window, QCoreApplication::translate("rw::ui::DesktopRunner",
+                                                       "HTTPS inspection cannot start: %1")
+                               .arg(QString::fromStdString(inspectionProblem)));
     }
     QApplication::exec();
     reporter->SetWindow(nullptr);

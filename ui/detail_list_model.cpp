@@ -31,8 +31,14 @@ QIcon Triangle(const QColor& colour, bool pointsRight) {
   return QIcon(pixmap);
 }
 
+// Translated where they are shown (headerData).
 const char* const kHeadings[DetailListModel::kColumnCount] = {
-    "Verb / Response", "ID", "Bytes", "Time/Connect", "Time/Data", "Time/Total"};
+    QT_TRANSLATE_NOOP("rw::ui::DetailListModel", "Verb / Response"),
+    QT_TRANSLATE_NOOP("rw::ui::DetailListModel", "ID"),
+    QT_TRANSLATE_NOOP("rw::ui::DetailListModel", "Bytes"),
+    QT_TRANSLATE_NOOP("rw::ui::DetailListModel", "Time/Connect"),
+    QT_TRANSLATE_NOOP("rw::ui::DetailListModel", "Time/Data"),
+    QT_TRANSLATE_NOOP("rw::ui::DetailListModel", "Time/Total")};
 constexpr int kWidths[DetailListModel::kColumnCount] = {110, 50, 50, 80, 80, 80};
 const char* const kWidestValues[DetailListModel::kColumnCount] = {
     "GET http://www.example.com/ HTTP/1.1",
@@ -69,7 +75,7 @@ QString DetailListModel::WidestValue(int column) {
                                               : QString();
 }
 
-void DetailListModel::Reset(std::vector<app::DetailRow> newRows) {
+void DetailListModel::Reset(std::vector<viewer::DetailRow> newRows) {
   beginResetModel();
   rows = std::move(newRows);
   endResetModel();
@@ -87,7 +93,7 @@ QVariant DetailListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount()) {
     return {};
   }
-  const app::DetailRow& row = Row(index.row());
+  const viewer::DetailRow& row = Row(index.row());
   const int column = index.column();
   if (role == Qt::TextAlignmentRole) {
     return QVariant::fromValue(AlignmentOf(column));

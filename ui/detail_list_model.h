@@ -7,7 +7,7 @@
 #include <QIcon>
 #include <vector>
 
-#include "app/detail_row.h"
+#include "viewer/detail_row.h"
 
 namespace rw::ui {
 
@@ -20,8 +20,9 @@ class DetailListModel : public QAbstractTableModel {
   explicit DetailListModel(QObject* parent = nullptr);
 
   // Replaces every row at once (an empty vector removes them all with their handles).
-  void Reset(std::vector<app::DetailRow> newRows);
-  const app::DetailRow& Row(int row) const { return rows.at(static_cast<size_t>(row)); }
+  void Reset(std::vector<viewer::DetailRow> newRows);
+  const viewer::DetailRow& Row(int row) const { return rows.at(static_cast<size_t>(row)); }
+  const std::vector<viewer::DetailRow>& Rows() const { return rows; }
   // The column's width in pixels at 96 dots per inch: a minimum.
   static int ColumnWidth(int column);
   // The widest value the column is expected to show, to size it by: a request line for a site's
@@ -40,7 +41,7 @@ class DetailListModel : public QAbstractTableModel {
                       int role = Qt::DisplayRole) const override;
 
  private:
-  std::vector<app::DetailRow> rows;
+  std::vector<viewer::DetailRow> rows;
   QIcon requestIcon;
   QIcon responseIcon;
 };

@@ -15,20 +15,20 @@
 #include <QStyle>
 #include <QTreeView>
 #include <QVBoxLayout>
-#include <algorithm>
 #include <new>
-#include <set>
 
-#include "app/case_folding.h"
 #include "export/curl_command.h"
-#include "app/detail_column_widths.h"
-#include "app/detail_row.h"
 #include "export/har_builder.h"
 #include "ui/captured_text_view.h"
 #include "ui/detail_list_model.h"
+#include "ui/named.h"
 #include "ui/qt_text.h"
 #include "ui/search_dialog.h"
 #include "ui/wait_cursor.h"
+#include "viewer/detail_column_widths.h"
+#include "viewer/detail_row.h"
+#include "viewer/detail_search.h"
+#include "viewer/detail_selection.h"
 
 namespace rw::ui {
 namespace {
@@ -40,9 +40,9 @@ constexpr int kMinimumPaneWidth = 50;
 constexpr int kDividerPercent = 80;
 
 QString AskSavePath(QWidget* parent) {
-  return QFileDialog::getSaveFileName(parent, QObject::tr("Export as HAR"),
+  return QFileDialog::getSaveFileName(parent, DetailPage::tr("Export as HAR"),
                                       QStringLiteral("relaywatch.har"),
-                                      QObject::tr("HTTP Archive (*.har);;All files (*)"));
+                                      DetailPage::tr("HTTP Archive (*.har);;All files (*)"));
 }
 
 }  // namespace
@@ -52,17 +52,28 @@ DetailPage::DetailPage(UiContext& context, QWidget* parent)
       context(context),
       searchPrompt(&SearchDialog::Ask),
       savePathPrompt(&AskSavePath) {
-  refreshButton = new QPushButton(tr("&Refresh"), this);
-  showButton = new QPushButton(tr("&Show"), this);
-  clearButton = new QPushButton(tr("Cl&ear"), this);
-  copyButton = new QPushButton(tr("&Copy"), this);
-  searchButton = new QPushButton(tr("&Search"), this);
-  fixCarriageReturns = new QCheckBox(tr("Fix Carriage Returns"), this);
+  BuildControls();
+  SetUpList();
+  LayOut();
+  ConnectActions();
+}
 
-  model = new DetailListModel(this);
-  list = new QTreeView(this);
+void DetailPage::BuildControls() {
+  refreshButton = Named(new QPushButton(tr("&Refresh"), this), "refreshButton");
+  showButton = Named(new QPushButton(tr("&Show"), this), "showButton");
+  clearButton = Named(new QPushButton(tr("Cl&ear"), this), "clearButton");
+  copyButton = Named(new QPushButton(tr("&Copy"), this), "copyButton");
+  searchButton = Named(new QPushButton(tr("&Search"), this), "searchButton");
+  fixCarriageReturns = Named(new QCheckBox(tr("Fix Carriage Returns"), this), "fixCarriageReturns");
+  model = Named(new DetailListModel(this), "model");
+  list = Named(new QTreeView(this), "list");
   list->setModel(model);
   list->setAccessibleName(tr("Captured requests and responses"));
+  text = Named(new CapturedTextView(this), "text");
+  text->setAccessibleName(tr("Selected request and response text"));
+}
+
+void DetailPage::SetUpList() {
   list->setRootIsDecorated(false);
   list->setItemsExpandable(false);
   list->setUniformRowHeights(true);  // lets the view skip measuring every row
@@ -91,10 +102,9 @@ DetailPage::DetailPage(UiContext& context, QWidget* parent)
   }
   list->setPalette(palette);
   list->setContextMenuPolicy(Qt::CustomContextMenu);
+}
 
-  text = new CapturedTextView(this);
-  text->setAccessibleName(tr("Selected request and response text"));
-
+void DetailPage::LayOut() {
   auto* strip = new QHBoxLayout;
   strip->setContentsMargins(kMargin, kMargin, kMargin, 0);
   for (QPushButton* button : {refreshButton, showButton, clearButton, copyButton, searchButton}) {
@@ -111,9 +121,11 @@ DetailPage::DetailPage(UiContext& context, QWidget* parent)
   setTabOrder(fixCarriageReturns, list);
   setTabOrder(list, text);
 
-  const app::DividerPane pane{kMinimumPaneWidth, 0, 0};
+  const viewer::DividerPane pane{kMinimumPaneWidth, 0, 0};
   SetupDivider(list, pane, text, pane, kDividerPercent);
+}
 
+void DetailPage::ConnectActions() {
   connect(refreshButton, &QPushButton::clicked, this, &DetailPage::Refresh);
   connect(showButton, &QPushButton::clicked, this, &DetailPage::Show);
   connect(clearButton, &QPushButton::clicked, this, &DetailPage::Clear);
@@ -133,9 +145,9 @@ void DetailPage::FitColumns() {
   // The item view's text margin on each side, as the style draws it.
   const int margins =
       2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1);
-  std::vector<app::ColumnNeed> needs;
+  std::vector<viewer::ColumnNeed> needs;
   for (int column = 0; column < DetailListModel::kColumnCount; ++column) {
-    app::ColumnNeed need;
+    viewer::ColumnNeed need;
     need.designWidth = DetailListModel::ColumnWidth(column);
     need.heading = list->header()->sectionSizeHint(column);
     need.widestValue = metrics.horizontalAdvance(DetailListModel::WidestValue(column)) + margins;
@@ -145,7 +157,7 @@ void DetailPage::FitColumns() {
     needs.push_back(need);
   }
   const std::vector<int> widths =
-      app::DetailColumnWidths(needs, list->logicalDpiX(), list->viewport()->width());
+      viewer::DetailColumnWidths(needs, list->logicalDpiX(), list->viewport()->width());
   fittingColumns = true;
   for (int column = 0; column < DetailListModel::kColumnCount; ++column) {
     list->header()->resizeSection(column, widths[static_cast<size_t>(column)]);
@@ -173,7 +185,7 @@ void DetailPage::Refresh() {
   WaitCursor wait;
   text->Blank();
   model->Reset({});
-  model->Reset(app::BuildDetailRows(context.app.Store()));
+  model->Reset(viewer::BuildDetailRows(context.app.Store()));
 }
 
 void DetailPage::Activate() {
@@ -185,31 +197,17 @@ void DetailPage::Activate() {
 std::vector<int> DetailPage::SelectedRows() const {
   // Read from the selection's ranges: asking the selection model row by row costs a walk of every
   // range per row.
-  std::vector<int> rows;
+  std::vector<viewer::RowRun> runs;
   for (const QItemSelectionRange& range : list->selectionModel()->selection()) {
-    for (int row = range.top(); row <= range.bottom(); ++row) {
-      rows.push_back(row);
-    }
+    runs.push_back({range.top(), range.bottom()});
   }
-  std::sort(rows.begin(), rows.end());
-  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-  return rows;
+  return viewer::RowsOfRuns(runs);
 }
 
 void DetailPage::Show() {
   WaitCursor wait;
-  const bool repair = fixCarriageReturns->isChecked();
-  std::string shown;
-  for (const int row : SelectedRows()) {
-    try {
-      std::string rowText = model->Row(row).side.FullText(repair);
-      rowText += "\r\n";
-      shown += rowText;
-    } catch (const std::bad_alloc&) {
-      // This row's text could not be built: the others are still shown.
-    }
-  }
-  text->ShowText(std::move(shown));
+  text->ShowText(
+      viewer::SelectionText(model->Rows(), SelectedRows(), fixCarriageReturns->isChecked()));
 }
 
 void DetailPage::Clear() {
@@ -229,40 +227,25 @@ void DetailPage::Search() {
   int count = 0;
   {
     WaitCursor wait;
-    app::TextMatcher matcher(ToStdString(typed));
-    const int rowCount = model->rowCount();
-    const int lastColumn = DetailListModel::kColumnCount - 1;
+    const viewer::DetailSearchResult found =
+        viewer::SearchDetailRows(model->Rows(), ToStdString(typed));
+    count = found.count;
     // Matches go into one selection of row ranges, applied at once: selecting row by row costs
     // a signal and a merge per row.
+    const int lastColumn = DetailListModel::kColumnCount - 1;
     QItemSelection matches;
-    int runStart = -1;
-    int lastMatch = -1;
-    for (int row = 0; row < rowCount; ++row) {
-      const bool hit = matcher.Matches(model->Row(row).side.FullText(false));
-      if (hit) {
-        ++count;
-        lastMatch = row;
-        if (runStart < 0) {
-          runStart = row;
-        }
-      } else if (runStart >= 0) {
-        matches.select(model->index(runStart, 0), model->index(row - 1, lastColumn));
-        runStart = -1;
-      }
-    }
-    if (runStart >= 0) {
-      matches.select(model->index(runStart, 0), model->index(rowCount - 1, lastColumn));
+    for (const viewer::RowRun& run : found.runs) {
+      matches.select(model->index(run.first, 0), model->index(run.last, lastColumn));
     }
     QItemSelectionModel* selection = list->selectionModel();
     selection->select(matches, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     // Each match takes the focus mark in turn, so it ends on the last; with none it stays.
-    if (lastMatch >= 0) {
-      selection->setCurrentIndex(model->index(lastMatch, 0), QItemSelectionModel::NoUpdate);
+    if (found.lastMatch >= 0) {
+      selection->setCurrentIndex(model->index(found.lastMatch, 0), QItemSelectionModel::NoUpdate);
     }
     Show();
   }
-  context.boxes.Information(
-      this, QStringLiteral("%1 Items Found matching: %2").arg(QString::number(count), typed));
+  context.boxes.Information(this, tr("%n Items Found matching: %1", nullptr, count).arg(typed));
 }
 
 void DetailPage::ResetView() {
@@ -273,7 +256,7 @@ void DetailPage::ResetView() {
 void DetailPage::ShowContextMenu(const QPoint& position) {
   const QModelIndex index = list->indexAt(position);
   const int row = index.isValid() ? index.row() : -1;
-  const bool requestRow = row >= 0 && model->Row(row).IsRequest();
+  const bool requestRow = viewer::CanCopyAsCurl(model->Rows(), row);
   QMenu menu(this);
   QAction* curl = menu.addAction(tr("Copy as curl"));
   QAction* curlProxied = menu.addAction(tr("Copy as curl through Relaywatch"));
@@ -290,7 +273,7 @@ void DetailPage::ShowContextMenu(const QPoint& position) {
 }
 
 void DetailPage::CopyAsCurl(int row, bool throughProxy) {
-  if (row < 0 || row >= model->rowCount() || !model->Row(row).IsRequest()) {
+  if (!viewer::CanCopyAsCurl(model->Rows(), row)) {
     return;
   }
   const std::shared_ptr<capture::Conversation> conversation = model->Row(row).side.Get();
@@ -316,7 +299,8 @@ void DetailPage::CopyAsCurl(int row, bool throughProxy) {
         app::BuildCurlCommand(std::string_view(request).substr(0, static_cast<size_t>(captured)),
                               conversation->RequestTotal(), proxy, conversation->Origin());
   } catch (const std::bad_alloc&) {
-    command.problem = "Not enough memory for the command.";
+    context.boxes.Message(this, tr("Not enough memory for the command."));
+    return;
   }
   if (!command.ok) {
     context.boxes.Message(this, ToQString(command.problem));
@@ -326,20 +310,8 @@ void DetailPage::CopyAsCurl(int row, bool throughProxy) {
 }
 
 void DetailPage::ExportHar() {
-  std::vector<std::shared_ptr<capture::Conversation>> conversations;
-  const std::vector<int> rows = SelectedRows();
-  if (rows.empty()) {
-    conversations = context.app.Store().Snapshot();
-  } else {
-    // A conversation's request and response rows give one entry.
-    std::set<const capture::Conversation*> seen;
-    for (const int row : rows) {
-      std::shared_ptr<capture::Conversation> conversation = model->Row(row).side.Get();
-      if (conversation != nullptr && seen.insert(conversation.get()).second) {
-        conversations.push_back(std::move(conversation));
-      }
-    }
-  }
+  const std::vector<std::shared_ptr<capture::Conversation>> conversations =
+      viewer::SelectionConversations(model->Rows(), SelectedRows(), context.app.Store());
   const QString path = savePathPrompt(this);
   if (path.isEmpty()) {
     return;
@@ -357,10 +329,9 @@ void DetailPage::ExportHar() {
   }
   const QString where = QDir::toNativeSeparators(path);
   context.boxes.Information(
-      this,
-      result.entries == 1
-          ? tr("1 conversation exported to %1").arg(where)
-          : tr("%1 conversations exported to %2").arg(QString::number(result.entries), where));
+      this, result.entries == 1
+                ? tr("1 conversation exported to %1").arg(where)
+                : tr("%n conversations exported to %1", nullptr, result.entries).arg(where));
 }
 
 }  // namespace rw::ui

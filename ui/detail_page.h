@@ -1,6 +1,8 @@
 // The Detail tab: every captured request and response as a row of a list (a snapshot taken at
 // Refresh), the full text of the selected rows beside it, text search, Copy as curl and HAR
-// export. GUI thread only; owned by the main window.
+// export. Which rows a store gives, what a selection shows or exports and what a search selects
+// are rules in viewer/; this page turns them into widgets. Tests find the controls by their
+// object names. GUI thread only; owned by the main window.
 #pragma once
 
 #include <QString>
@@ -55,21 +57,16 @@ class DetailPage : public DividerPage {
   void SetSearchPrompt(Prompt prompt) { searchPrompt = std::move(prompt); }
   void SetSavePathPrompt(Prompt prompt) { savePathPrompt = std::move(prompt); }
 
-  QTreeView* List() const { return list; }
-  DetailListModel* Model() const { return model; }
-  CapturedTextView* Text() const { return text; }
-  QCheckBox* FixCarriageReturnsBox() const { return fixCarriageReturns; }
-  QPushButton* RefreshButton() const { return refreshButton; }
-  QPushButton* ShowButton() const { return showButton; }
-  QPushButton* ClearButton() const { return clearButton; }
-  QPushButton* CopyButton() const { return copyButton; }
-  QPushButton* SearchButton() const { return searchButton; }
-
  protected:
   int PaneTop() const override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // The construction steps: the controls, the list's behaviour, the layout, the connections.
+  void BuildControls();
+  void SetUpList();
+  void LayOut();
+  void ConnectActions();
   void ShowContextMenu(const QPoint& position);
   // Sizes the columns to the current font and list width, until the user sizes one.
   void FitColumns();

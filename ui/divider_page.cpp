@@ -7,7 +7,7 @@
 namespace rw::ui {
 namespace {
 
-QRect ToRect(const app::PaneRect& area) {
+QRect ToRect(const viewer::PaneRect& area) {
   return {area.x, area.y, area.width, area.height};
 }
 
@@ -18,8 +18,8 @@ DividerPage::DividerPage(QWidget* parent) : Page(parent) {
   setMouseTracking(true);
 }
 
-void DividerPage::SetupDivider(QWidget* left, const app::DividerPane& leftValues, QWidget* right,
-                               const app::DividerPane& rightValues, int percent) {
+void DividerPage::SetupDivider(QWidget* left, const viewer::DividerPane& leftValues, QWidget* right,
+                               const viewer::DividerPane& rightValues, int percent) {
   leftWindow = left;
   rightWindow = right;
   leftPane = leftValues;

@@ -1,10 +1,10 @@
 // A page with two panes side by side under a strip of controls and a gap between them that the
 // user drags to share the width. Knows nothing of what the panes show; the placing rules live in
-// app::DividerGeometry. GUI thread only; owned by the main window.
+// viewer::DividerGeometry. GUI thread only; owned by the main window.
 #pragma once
 
-#include "app/divider_geometry.h"
 #include "ui/page.h"
+#include "viewer/divider_geometry.h"
 
 namespace rw::ui {
 
@@ -14,14 +14,14 @@ class DividerPage : public Page {
  public:
   explicit DividerPage(QWidget* parent = nullptr);
 
-  const app::DividerGeometry& Geometry() const { return geometry; }
+  const viewer::DividerGeometry& Geometry() const { return geometry; }
   bool Dragging() const { return dragging; }
 
  protected:
   // Hands over the two panes (children of this page). The first layout happens at the first
   // resize, when the page has its real size: the divider then starts at `percent` of the width.
-  void SetupDivider(QWidget* left, const app::DividerPane& leftPane, QWidget* right,
-                    const app::DividerPane& rightPane, int percent);
+  void SetupDivider(QWidget* left, const viewer::DividerPane& leftPane, QWidget* right,
+                    const viewer::DividerPane& rightPane, int percent);
   // The y of the panes' top, asked for when the first layout happens (the strip is laid out then).
   virtual int PaneTop() const = 0;
 
@@ -36,10 +36,10 @@ class DividerPage : public Page {
 
   QWidget* leftWindow = nullptr;
   QWidget* rightWindow = nullptr;
-  app::DividerPane leftPane;
-  app::DividerPane rightPane;
+  viewer::DividerPane leftPane;
+  viewer::DividerPane rightPane;
   int setupPercent = 0;
-  app::DividerGeometry geometry;
+  viewer::DividerGeometry geometry;
   bool dragging = false;
 };
 

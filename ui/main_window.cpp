@@ -39,10 +39,11 @@ MainWindow::MainWindow(UiContext& context, const ViewerPageMakers& makers, QWidg
   tabs = new QTabBar(this);
   tabs->setExpanding(false);
   tabs->setDrawBase(true);
-  for (const char* text : {"Settings", "Requests", "Responses", "Detail", "About"}) {
-    tabs->addTab(QString::fromLatin1(text));
+  for (const QString& text :
+       {tr("Settings"), tr("Requests"), tr("Responses"), tr("Detail"), tr("About")}) {
+    tabs->addTab(text);
   }
-  tabs->setAccessibleName(QStringLiteral("Pages"));
+  tabs->setAccessibleName(tr("Pages"));
 
   // Settings first: its start-up loads and applies the settings and starts listening.
   settingsPage = new SettingsPage(context, this);
@@ -127,7 +128,7 @@ void MainWindow::EarlyUpkeep() {
 
 void MainWindow::ReportFailedLogPass() {
   settingsPage->AutoLogStopped();
-  context.boxes.Message(this, QStringLiteral("Log File failed"));
+  context.boxes.Message(this, tr("Log File failed"));
 }
 
 void MainWindow::SplashCheck() {

@@ -6,12 +6,19 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/named.h"
+
 namespace rw::ui {
+namespace {
+
+constexpr int kWidthInCharacters = 66;
+
+}  // namespace
 
 SearchDialog::SearchDialog(QWidget* parent) : QDialog(parent) {
   setWindowTitle(tr("Search for Text"));
   setModal(true);
-  textBox = new QLineEdit(this);
+  textBox = Named(new QLineEdit(this), "textBox");
   auto* hint = new QLabel(tr("Searches for request/response that contain the specified Text "
                              "String, and displays all request/response strings containing the "
                              "text."),
@@ -20,10 +27,10 @@ SearchDialog::SearchDialog(QWidget* parent) : QDialog(parent) {
   // The hint names the box for screen readers.
   hint->setBuddy(textBox);
   textBox->setAccessibleName(tr("Text to search for"));
-  findButton = new QPushButton(tr("&Find"), this);
+  findButton = Named(new QPushButton(tr("&Find"), this), "findButton");
   findButton->setDefault(true);
   findButton->setAutoDefault(true);
-  cancelButton = new QPushButton(tr("Cancel"), this);
+  cancelButton = Named(new QPushButton(tr("Cancel"), this), "cancelButton");
   cancelButton->setAutoDefault(false);
 
   auto* buttons = new QHBoxLayout;
@@ -35,7 +42,8 @@ SearchDialog::SearchDialog(QWidget* parent) : QDialog(parent) {
   column->addWidget(textBox);
   column->addWidget(hint);
   column->addLayout(buttons);
-  setMinimumWidth(440);
+  // Wide enough for the hint to wrap onto a few lines at any font: 66 average characters.
+  setMinimumWidth(fontMetrics().averageCharWidth() * kWidthInCharacters);
 
   connect(findButton, &QPushButton::clicked, this, [this] {
     searchText = textBox->text();

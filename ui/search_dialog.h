@@ -22,10 +22,6 @@ class SearchDialog : public QDialog {
   // Runs a new dialog modally over `parent` and returns its search text.
   static QString Ask(QWidget* parent);
 
-  QLineEdit* TextBox() const { return textBox; }
-  QPushButton* FindButton() const { return findButton; }
-  QPushButton* CancelButton() const { return cancelButton; }
-
  private:
   QString searchText;
   QLineEdit* textBox = nullptr;

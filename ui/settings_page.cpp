@@ -22,8 +22,8 @@ namespace rw::ui {
 namespace {
 
 // A sunken value label with its initial text.
-QLabel* ValueLabel(const char* text, QWidget* parent) {
-  auto* label = new QLabel(QString::fromLatin1(text), parent);
+QLabel* ValueLabel(const QString& text, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
   label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   label->setMinimumWidth(90);
   label->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -42,8 +42,8 @@ QLabel* BuddyLabel(const QString& text, QWidget* field, QWidget* parent) {
 // The caption of a value label. The value keeps its own text as its accessible name, so a screen
 // reader hears the value; the caption is tied to it as its label (the buddy relation), not put in
 // its place.
-QLabel* CaptionLabel(const char* text, QLabel* value, QWidget* parent) {
-  auto* label = new QLabel(QString::fromLatin1(text), parent);
+QLabel* CaptionLabel(const QString& text, QLabel* value, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
   label->setBuddy(value);
   return label;
 }
@@ -56,10 +56,45 @@ void SetTextIfChanged(QLabel* label, const std::string& text) {
   }
 }
 
+// Each control is named after its field, so tests and tools find it by name.
+void NameControls(const SettingsPage::Controls& c) {
+  const std::pair<QWidget*, const char*> names[] = {
+      {c.listenAddress, "listenAddress"},
+      {c.port, "port"},
+      {c.proxyHost, "proxyHost"},
+      {c.proxyPort, "proxyPort"},
+      {c.listening, "listening"},
+      {c.proxy, "proxy"},
+      {c.logDir, "logDir"},
+      {c.maxMB, "maxMB"},
+      {c.autoLog, "autoLog"},
+      {c.logNow, "logNow"},
+      {c.inspectHttps, "inspectHttps"},
+      {c.caFingerprint, "caFingerprint"},
+      {c.exportCa, "exportCa"},
+      {c.noInspectHosts, "noInspectHosts"},
+      {c.upstreamCaFile, "upstreamCaFile"},
+      {c.openBrowser, "openBrowser"},
+      {c.sent, "sent"},
+      {c.received, "received"},
+      {c.sockets, "sockets"},
+      {c.held, "held"},
+      {c.apply, "apply"},
+      {c.defaults, "defaults"},
+      {c.clearData, "clearData"},
+      {c.exit, "exit"},
+      {c.help, "help"},
+  };
+  for (const auto& [widget, name] : names) {
+    widget->setObjectName(QLatin1String(name));
+  }
+}
+
 }  // namespace
 
 SettingsPage::SettingsPage(UiContext& context, QWidget* parent) : Page(parent), context(context) {
   BuildControls();
+  NameControls(controls);
   context.app.LoadSettings();
   inspection.Load(context.app.Settings());
   ShowForm();
@@ -70,43 +105,41 @@ SettingsPage::SettingsPage(UiContext& context, QWidget* parent) : Page(parent), 
 void SettingsPage::BuildControls() {
   Controls& c = controls;
 
-  auto* network = new QGroupBox(QStringLiteral("Network Setup"), this);
+  auto* network = new QGroupBox(tr("Network Setup"), this);
   c.listenAddress = new QLineEdit(network);
   c.listenAddress->setReadOnly(true);
   c.listenAddress->setFocusPolicy(Qt::ClickFocus);  // shown, not edited: no tab stop
   c.port = new QLineEdit(network);
   c.proxyHost = new QLineEdit(network);
   c.proxyPort = new QLineEdit(network);
-  c.listening = ValueLabel("None", network);
-  c.proxy = ValueLabel("None", network);
+  c.listening = ValueLabel(tr("None"), network);
+  c.proxy = ValueLabel(tr("None"), network);
   auto* networkGrid = new QGridLayout(network);
-  networkGrid->addWidget(
-      BuddyLabel(QStringLiteral("Relaywatch IP/Name:"), c.listenAddress, network), 0, 0);
+  networkGrid->addWidget(BuddyLabel(tr("Relaywatch IP/Name:"), c.listenAddress, network), 0, 0);
   networkGrid->addWidget(c.listenAddress, 0, 1);
-  networkGrid->addWidget(BuddyLabel(QStringLiteral("Relaywatch &Port:"), c.port, network), 0, 2);
+  networkGrid->addWidget(BuddyLabel(tr("Relaywatch &Port:"), c.port, network), 0, 2);
   networkGrid->addWidget(c.port, 0, 3);
-  networkGrid->addWidget(BuddyLabel(QStringLiteral("Proxy &IP/Name:"), c.proxyHost, network), 1, 0);
+  networkGrid->addWidget(BuddyLabel(tr("Proxy &IP/Name:"), c.proxyHost, network), 1, 0);
   networkGrid->addWidget(c.proxyHost, 1, 1);
-  networkGrid->addWidget(BuddyLabel(QStringLiteral("Proxy Po&rt:"), c.proxyPort, network), 1, 2);
+  networkGrid->addWidget(BuddyLabel(tr("Proxy Po&rt:"), c.proxyPort, network), 1, 2);
   networkGrid->addWidget(c.proxyPort, 1, 3);
-  networkGrid->addWidget(CaptionLabel("Listening on:", c.listening, network), 2, 0);
+  networkGrid->addWidget(CaptionLabel(tr("Listening on:"), c.listening, network), 2, 0);
   networkGrid->addWidget(c.listening, 2, 1);
-  networkGrid->addWidget(CaptionLabel("Using Proxy at:", c.proxy, network), 2, 2);
+  networkGrid->addWidget(CaptionLabel(tr("Using Proxy at:"), c.proxy, network), 2, 2);
   networkGrid->addWidget(c.proxy, 2, 3);
   networkGrid->setColumnStretch(1, 3);
   networkGrid->setColumnStretch(3, 1);
 
-  auto* trace = new QGroupBox(QStringLiteral("Trace Options"), this);
+  auto* trace = new QGroupBox(tr("Trace Options"), this);
   c.logDir = new QLineEdit(trace);
   c.maxMB = new QLineEdit(trace);
-  c.autoLog = new QCheckBox(QStringLiteral("Auto-&Logging"), trace);
-  c.logNow = new QPushButton(QStringLiteral("&Log  and Clear"), trace);
+  c.autoLog = new QCheckBox(tr("Auto-&Logging"), trace);
+  c.logNow = new QPushButton(tr("&Log  and Clear"), trace);
   auto* traceGrid = new QGridLayout(trace);
-  traceGrid->addWidget(
-      BuddyLabel(QStringLiteral("Log Dir&ectory:    (file is time stamped)"), c.logDir, trace), 0,
-      0, 1, 5);
+  traceGrid->addWidget(BuddyLabel(tr("Log Dir&ectory:    (file is time stamped)"), c.logDir, trace),
+                       0, 0, 1, 5);
   traceGrid->addWidget(c.logDir, 1, 0, 1, 5);
-  traceGrid->addWidget(BuddyLabel(QStringLiteral("&Max Data Retain (MB):"), c.maxMB, trace), 2, 0);
+  traceGrid->addWidget(BuddyLabel(tr("&Max Data Retain (MB):"), c.maxMB, trace), 2, 0);
   traceGrid->addWidget(c.maxMB, 2, 1);
   traceGrid->addWidget(c.autoLog, 2, 2);
   traceGrid->setColumnStretch(3, 1);
@@ -116,25 +149,25 @@ void SettingsPage::BuildControls() {
   QWidget* https = BuildInspectionGroup();
 
   auto* counters = new QHBoxLayout;
-  c.sent = ValueLabel("0 KB", this);
-  c.received = ValueLabel("0 KB", this);
-  c.sockets = ValueLabel("0", this);
-  c.held = ValueLabel("0 KB", this);
-  const std::pair<const char*, QLabel*> counterRow[] = {{"Sent:", c.sent},
-                                                        {"Rcv'd:", c.received},
-                                                        {"Socket Count:", c.sockets},
-                                                        {"In Buffer:", c.held}};
+  c.sent = ValueLabel(tr("0 KB"), this);
+  c.received = ValueLabel(tr("0 KB"), this);
+  c.sockets = ValueLabel(QStringLiteral("0"), this);
+  c.held = ValueLabel(tr("0 KB"), this);
+  const std::pair<QString, QLabel*> counterRow[] = {{tr("Sent:"), c.sent},
+                                                    {tr("Rcv'd:"), c.received},
+                                                    {tr("Socket Count:"), c.sockets},
+                                                    {tr("In Buffer:"), c.held}};
   for (const auto& [text, value] : counterRow) {
     counters->addWidget(CaptionLabel(text, value, this));
     counters->addWidget(value, 1);
   }
 
   auto* buttons = new QHBoxLayout;
-  c.apply = new QPushButton(QStringLiteral("&Apply"), this);
-  c.defaults = new QPushButton(QStringLiteral("&Defaults"), this);
-  c.clearData = new QPushButton(QStringLiteral("&Clear Data"), this);
-  c.exit = new QPushButton(QStringLiteral("E&xit"), this);
-  c.help = new QPushButton(QStringLiteral("&Help"), this);
+  c.apply = new QPushButton(tr("&Apply"), this);
+  c.defaults = new QPushButton(tr("&Defaults"), this);
+  c.clearData = new QPushButton(tr("&Clear Data"), this);
+  c.exit = new QPushButton(tr("E&xit"), this);
+  c.help = new QPushButton(tr("&Help"), this);
   for (QPushButton* button : {c.apply, c.defaults, c.clearData, c.exit, c.help}) {
     buttons->addWidget(button);
   }
@@ -170,49 +203,46 @@ void SettingsPage::BuildControls() {
 
 QWidget* SettingsPage::BuildInspectionGroup() {
   Controls& c = controls;
-  auto* group = new QGroupBox(QStringLiteral("HTTPS"), this);
-  c.inspectHttps = new QCheckBox(QStringLiteral("Inspect H&TTPS"), group);
-  c.inspectHttps->setAccessibleName(QStringLiteral("Inspect HTTPS"));
-  c.openBrowser = new QPushButton(QStringLiteral("Open &Browser"), group);
-  c.openBrowser->setAccessibleName(QStringLiteral("Open Browser"));
+  auto* group = new QGroupBox(tr("HTTPS"), this);
+  c.inspectHttps = new QCheckBox(tr("Inspect H&TTPS"), group);
+  c.inspectHttps->setAccessibleName(tr("Inspect HTTPS"));
+  c.openBrowser = new QPushButton(tr("Open &Browser"), group);
+  c.openBrowser->setAccessibleName(tr("Open Browser"));
   c.openBrowser->setToolTip(
-      QStringLiteral("Start Chromium, Google Chrome or Firefox with a temporary profile that uses "
-                     "Relaywatch as its proxy and trusts its CA"));
-  c.caFingerprint = ValueLabel("None", group);
+      tr("Start Chromium, Google Chrome or Firefox with a temporary profile that uses "
+         "Relaywatch as its proxy and trusts its CA"));
+  c.caFingerprint = ValueLabel(tr("None"), group);
   c.caFingerprint->setWordWrap(true);
-  c.exportCa = new QPushButton(QStringLiteral("Export CA Certi&ficate..."), group);
-  c.exportCa->setAccessibleName(QStringLiteral("Export CA Certificate"));
+  c.exportCa = new QPushButton(tr("Export CA Certi&ficate..."), group);
+  c.exportCa->setAccessibleName(tr("Export CA Certificate"));
   auto* trustHint =
-      new QLabel(QStringLiteral("To trust the CA, import the exported certificate in the browser's "
-                                "certificate manager, or use Open Browser."),
+      new QLabel(tr("To trust the CA, import the exported certificate in the browser's "
+                    "certificate manager, or use Open Browser."),
                  group);
   trustHint->setWordWrap(true);
   c.noInspectHosts = new QLineEdit(group);
-  c.noInspectHosts->setPlaceholderText(QStringLiteral("pinned.example.com, *.bank.example"));
+  c.noInspectHosts->setPlaceholderText(tr("pinned.example.com, *.bank.example"));
   c.upstreamCaFile = new QLineEdit(group);
-  c.upstreamCaFile->setPlaceholderText(QStringLiteral("PEM file (optional)"));
+  c.upstreamCaFile->setPlaceholderText(tr("PEM file (optional)"));
 
   auto* grid = new QGridLayout(group);
   grid->addWidget(c.inspectHttps, 0, 0);
   grid->addWidget(c.openBrowser, 0, 2);
-  grid->addWidget(CaptionLabel("CA SHA-256:", c.caFingerprint, group), 1, 0);
+  grid->addWidget(CaptionLabel(tr("CA SHA-256:"), c.caFingerprint, group), 1, 0);
   grid->addWidget(c.caFingerprint, 1, 1);
   grid->addWidget(c.exportCa, 1, 2);
   grid->addWidget(trustHint, 2, 0, 1, 3);
-  grid->addWidget(
-      BuddyLabel(QStringLiteral("&No-inspect hosts (kept as tunnels):"), c.noInspectHosts, group),
-      3, 0);
+  grid->addWidget(BuddyLabel(tr("&No-inspect hosts (kept as tunnels):"), c.noInspectHosts, group),
+                  3, 0);
   grid->addWidget(c.noInspectHosts, 3, 1, 1, 2);
-  grid->addWidget(
-      BuddyLabel(QStringLiteral("Trusted CA file for &servers:"), c.upstreamCaFile, group), 4, 0);
+  grid->addWidget(BuddyLabel(tr("Trusted CA file for &servers:"), c.upstreamCaFile, group), 4, 0);
   grid->addWidget(c.upstreamCaFile, 4, 1, 1, 2);
   grid->setColumnStretch(1, 1);
 
   chooseExportPath = [](QWidget* parent) {
-    return QFileDialog::getSaveFileName(
-        parent, QStringLiteral("Export CA Certificate"),
-        QDir::home().filePath(QStringLiteral("relaywatch-ca.pem")),
-        QStringLiteral("PEM certificates (*.pem *.crt);;All files (*)"));
+    return QFileDialog::getSaveFileName(parent, tr("Export CA Certificate"),
+                                        QDir::home().filePath(QStringLiteral("relaywatch-ca.pem")),
+                                        tr("PEM certificates (*.pem *.crt);;All files (*)"));
   };
   return group;
 }
@@ -223,7 +253,7 @@ void SettingsPage::ShowAuthority() {
     controls.caFingerprint->setText(
         ToQString(tls::CertificateSha256Fingerprint(inForce.authority->Certificate())));
   } else {
-    controls.caFingerprint->setText(QStringLiteral("None: HTTPS inspection is off"));
+    controls.caFingerprint->setText(tr("None: HTTPS inspection is off"));
   }
   controls.exportCa->setEnabled(inForce.On());
 }
@@ -324,17 +354,17 @@ void SettingsPage::ExportCaCertificate() {
   }
   const std::string problem = app::ExportCaCertificate(*inForce.authority, ToStdString(path));
   if (problem.empty()) {
-    context.boxes.Information(window(), QStringLiteral("CA certificate saved as %1").arg(path));
+    context.boxes.Information(window(), tr("CA certificate saved as %1").arg(path));
   } else {
-    context.boxes.Message(window(), ToQString("Cannot export the CA certificate: " + problem));
+    context.boxes.Message(window(),
+                          tr("Cannot export the CA certificate: %1").arg(ToQString(problem)));
   }
 }
 
 void SettingsPage::OpenBrowser() {
   const uint16_t port = context.app.Listener().BoundPort();
   if (port == 0) {
-    context.boxes.Message(
-        window(), QStringLiteral("Relaywatch is not listening: set a port and Apply first."));
+    context.boxes.Message(window(), tr("Relaywatch is not listening: set a port and Apply first."));
     return;
   }
   app::BrowserLaunchResult result;

@@ -52,7 +52,7 @@ class SettingsPage : public Page {
   using PathChooser = std::function<QString(QWidget* parent)>;
   void SetExportPathChooser(PathChooser chooser) { chooseExportPath = std::move(chooser); }
 
-  // The controls, for tests and screenshots.
+  // The controls, each with its field's name as its object name (tests find them by it).
   struct Controls {
     QLineEdit* listenAddress = nullptr;
     QLineEdit* port = nullptr;
@@ -80,7 +80,6 @@ class SettingsPage : public Page {
     QPushButton* exit = nullptr;
     QPushButton* help = nullptr;
   };
-  const Controls& Widgets() const { return controls; }
 
  signals:
   // Exit was clicked: the window ends the run.

@@ -31,7 +31,7 @@ SplashWindow::SplashWindow(QWidget* owner)
 
   auto* versionRow = new QHBoxLayout;
   versionRow->addStretch();
-  versionRow->addWidget(new QLabel(QStringLiteral("Version:"), this));
+  versionRow->addWidget(new QLabel(tr("Version:"), this));
   versionRow->addWidget(new QLabel(QStringLiteral(RELAYWATCH_VERSION), this));
   versionRow->addStretch();
 

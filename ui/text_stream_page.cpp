@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "ui/captured_text_view.h"
+#include "ui/named.h"
 
 namespace rw::ui {
 namespace {
@@ -21,12 +22,12 @@ constexpr int kMargin = 7;
 
 TextStreamPage::TextStreamPage(Stream stream, UiContext& context, QWidget* parent)
     : Page(parent), stream(stream), context(context) {
-  refreshButton = new QPushButton(tr("&Refresh"), this);
-  clearButton = new QPushButton(tr("Cle&ar"), this);
-  copyButton = new QPushButton(tr("&Copy"), this);
-  autoRefresh = new QCheckBox(tr("Auto-Refresh (every 4 seconds)"), this);
+  refreshButton = Named(new QPushButton(tr("&Refresh"), this), "refreshButton");
+  clearButton = Named(new QPushButton(tr("Cle&ar"), this), "clearButton");
+  copyButton = Named(new QPushButton(tr("&Copy"), this), "copyButton");
+  autoRefresh = Named(new QCheckBox(tr("Auto-Refresh (every 4 seconds)"), this), "autoRefresh");
   autoRefresh->setChecked(true);
-  text = new CapturedTextView(this);
+  text = Named(new CapturedTextView(this), "text");
   text->setAccessibleName(stream == Stream::kRequests ? tr("Requests") : tr("Responses"));
 
   auto* strip = new QHBoxLayout;

@@ -1,6 +1,7 @@
 // The Requests and Responses tabs: the running text of the most recent requests or responses as
 // the store builds it, with Refresh, Clear, Copy and the Auto-Refresh box. One class for both
-// twins; they differ only in the stream asked for. GUI thread only; owned by the main window.
+// twins; they differ only in the stream asked for. Tests find the controls by their object names.
+// GUI thread only; owned by the main window.
 #pragma once
 
 #include "ui/page.h"
@@ -35,12 +36,6 @@ class TextStreamPage : public Page {
   void Selected() override { AutoRefreshIfEnabled(); }
   void TimerTick() override { AutoRefreshIfEnabled(); }
   void ShowClearedState() override { Blank(); }
-
-  CapturedTextView* Text() const { return text; }
-  QCheckBox* AutoRefreshBox() const { return autoRefresh; }
-  QPushButton* RefreshButton() const { return refreshButton; }
-  QPushButton* ClearButton() const { return clearButton; }
-  QPushButton* CopyButton() const { return copyButton; }
 
  private:
   const Stream stream;

@@ -162,7 +162,7 @@ TEST_F(ViewerEndToEnd, BrowsedSiteShowsOnAllThreeViewerPages) {
   window->TabBar()->setCurrentIndex(MainWindow::kRequests);
   auto* requests = dynamic_cast<TextStreamPage*>(window->PageAt(MainWindow::kRequests));
   ASSERT_NE(requests, nullptr);
-  const QString requestText = requests->Text()->toPlainText();
+  const QString requestText = requests->findChild<CapturedTextView*>("text")->toPlainText();
   for (const char* path : {"/index.html", "/style.css", "/dot.svg", "/app.js"}) {
     SCOPED_TRACE(path);
     EXPECT_TRUE(requestText.contains("GET " + site + path + " HTTP/1.1"))
@@ -173,7 +173,7 @@ TEST_F(ViewerEndToEnd, BrowsedSiteShowsOnAllThreeViewerPages) {
   window->TabBar()->setCurrentIndex(MainWindow::kResponses);
   auto* responses = dynamic_cast<TextStreamPage*>(window->PageAt(MainWindow::kResponses));
   ASSERT_NE(responses, nullptr);
-  const QString responseText = responses->Text()->toPlainText();
+  const QString responseText = responses->findChild<CapturedTextView*>("text")->toPlainText();
   EXPECT_TRUE(responseText.contains("HTTP/1.1 200 OK")) << responseText.toStdString();
   EXPECT_TRUE(responseText.contains(QString::fromUtf8(kHeading)));  // UTF-8 shown whole
   EXPECT_TRUE(responseText.contains("color: #123456"));
@@ -181,7 +181,7 @@ TEST_F(ViewerEndToEnd, BrowsedSiteShowsOnAllThreeViewerPages) {
   window->TabBar()->setCurrentIndex(MainWindow::kDetail);
   auto* detail = dynamic_cast<DetailPage*>(window->PageAt(MainWindow::kDetail));
   ASSERT_NE(detail, nullptr);
-  DetailListModel* model = detail->Model();
+  DetailListModel* model = detail->findChild<DetailListModel*>("model");
   int indexRow = -1;
   for (int row = 0; row < model->rowCount(); ++row) {
     if (model->index(row, 0).data().toString() == "GET " + site + "/index.html HTTP/1.1") {
@@ -199,10 +199,11 @@ TEST_F(ViewerEndToEnd, BrowsedSiteShowsOnAllThreeViewerPages) {
   ASSERT_LT(indexRow + 1, model->rowCount());
   EXPECT_EQ(model->index(indexRow + 1, 0).data().toString(), "HTTP/1.1 200 OK");
   EXPECT_GE(model->rowCount(), 8);  // four requests and their four responses at least
-  detail->List()->selectionModel()->select(model->index(indexRow + 1, 0),
-                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  detail->findChild<QTreeView*>("list")->selectionModel()->select(
+      model->index(indexRow + 1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
   detail->Show();
-  EXPECT_TRUE(detail->Text()->toPlainText().contains(QString::fromUtf8(kHeading)));
+  EXPECT_TRUE(detail->findChild<CapturedTextView*>("text")->toPlainText().contains(
+      QString::fromUtf8(kHeading)));
   SaveScreenshot("detail");
 }
 

@@ -30,12 +30,16 @@ struct DetailPageTest : ::testing::Test {
     page.show();
     fixture.notifier.pages = {&page};
   }
-  QString Cell(int row, int column) { return page.Model()->index(row, column).data().toString(); }
+  QTreeView* List() { return testing::Named<QTreeView>(page, "list"); }
+  DetailListModel* Model() { return testing::Named<DetailListModel>(page, "model"); }
+  CapturedTextView* Text() { return testing::Named<CapturedTextView>(page, "text"); }
+  QPushButton* Button(const char* name) { return testing::Named<QPushButton>(page, name); }
+  QString Cell(int row, int column) { return Model()->index(row, column).data().toString(); }
   void Select(std::initializer_list<int> rows) {
-    page.List()->clearSelection();
+    List()->clearSelection();
     for (const int row : rows) {
-      page.List()->selectionModel()->select(
-          page.Model()->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+      List()->selectionModel()->select(Model()->index(row, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
   }
   // Answers the search dialog with `text`; counts how often it was asked.
@@ -54,7 +58,7 @@ TEST_F(DetailPageTest, RowsForRequestOnlyAndCompleteExchanges) {
   fixture.Add(kRequest, kResponse);
   fixture.Add("POST http://b.test/ HTTP/1.1\r\nContent-Length: 2\r\n\r\nhi");
   page.Selected();  // the first visit fills the list
-  DetailListModel* model = page.Model();
+  DetailListModel* model = Model();
   ASSERT_EQ(model->rowCount(), 3);
   EXPECT_EQ(Cell(0, 0), "GET http://a.test/x HTTP/1.1");
   EXPECT_EQ(Cell(0, 1), "1");
@@ -74,7 +78,7 @@ TEST_F(DetailPageTest, RowsForRequestOnlyAndCompleteExchanges) {
     const auto alignment =
         model->index(0, column).data(Qt::TextAlignmentRole).value<Qt::Alignment>();
     EXPECT_EQ(alignment & Qt::AlignHorizontal_Mask, column < 2 ? Qt::AlignLeft : Qt::AlignRight);
-    EXPECT_GE(page.List()->header()->sectionSize(column), DetailListModel::ColumnWidth(column));
+    EXPECT_GE(List()->header()->sectionSize(column), DetailListModel::ColumnWidth(column));
   }
   // Request rows and response rows carry different small images.
   const QImage request =
@@ -88,7 +92,7 @@ TEST_F(DetailPageTest, RowsForRequestOnlyAndCompleteExchanges) {
   fixture.Add("GET http://c.test/ HTTP/1.1\r\n\r\n");
   page.Selected();
   EXPECT_EQ(model->rowCount(), 3);
-  page.RefreshButton()->click();
+  Button("refreshButton")->click();
   EXPECT_EQ(model->rowCount(), 4);
 }
 
@@ -100,7 +104,7 @@ TEST_F(DetailPageTest, DecryptedExchangeAndFailedHandshakeRows) {
   const std::string note = "TLS handshake with the browser failed: tlsv1 alert unknown ca";
   fixture.Add("", note, "https://bad.test");
   page.Refresh();
-  ASSERT_EQ(page.Model()->rowCount(), 4);
+  ASSERT_EQ(Model()->rowCount(), 4);
   const QStringList firstColumn = {"GET https://h.test:8443/p?q=1 HTTP/1.1", "HTTP/1.1 200 OK",
                                    "TLS https://bad.test", QString::fromStdString(note)};
   const QStringList idColumn = {"1", "", "2", ""};
@@ -112,15 +116,15 @@ TEST_F(DetailPageTest, DecryptedExchangeAndFailedHandshakeRows) {
   EXPECT_EQ(Cell(2, 2), "0");
 
   Select({0});
-  page.ShowButton()->click();
-  EXPECT_TRUE(page.Text()->toPlainText().startsWith("GET /p?q=1 HTTP/1.1\n"));
+  Button("showButton")->click();
+  EXPECT_TRUE(Text()->toPlainText().startsWith("GET /p?q=1 HTTP/1.1\n"));
   AnswerSearch("https://h.test");  // not in the captured bytes
-  page.SearchButton()->click();
+  Button("searchButton")->click();
   EXPECT_EQ(fixture.Messages().back(), "0 Items Found matching: https://h.test");
   AnswerSearch("unknown ca");
-  page.SearchButton()->click();
+  Button("searchButton")->click();
   EXPECT_EQ(fixture.Messages().back(), "1 Items Found matching: unknown ca");
-  EXPECT_TRUE(page.List()->selectionModel()->isRowSelected(3, {}));
+  EXPECT_TRUE(List()->selectionModel()->isRowSelected(3, {}));
 
   // The handshake row has no request to repeat: a message says so rather than nothing.
   QGuiApplication::clipboard()->setText("before");
@@ -132,7 +136,7 @@ TEST_F(DetailPageTest, DecryptedExchangeAndFailedHandshakeRows) {
 // Each column is wide enough for its heading and its widest expected value at the list's font, the
 // first takes the width the others leave, and a column the user sizes keeps its size.
 TEST_F(DetailPageTest, ColumnsFitTheirTextAndTheFirstTakesTheSpareWidth) {
-  QTreeView* list = page.List();
+  QTreeView* list = List();
   QHeaderView* header = list->header();
   const auto sum = [header] {
     int total = 0;
@@ -146,7 +150,7 @@ TEST_F(DetailPageTest, ColumnsFitTheirTextAndTheFirstTakesTheSpareWidth) {
     const QFontMetrics metrics(list->font());
     for (int column = 0; column < DetailListModel::kColumnCount; ++column) {
       SCOPED_TRACE(column);
-      const QString heading = page.Model()->headerData(column, Qt::Horizontal).toString();
+      const QString heading = Model()->headerData(column, Qt::Horizontal).toString();
       int value = metrics.horizontalAdvance(DetailListModel::WidestValue(column));
       if (column == DetailListModel::kFirstLine) {
         value += list->iconSize().width();
@@ -184,34 +188,34 @@ TEST_F(DetailPageTest, ShowFollowsSelectionAndFixCarriageReturns) {
   fixture.Add(kRequest, kResponse);
   page.Refresh();
   Select({0, 1});
-  page.ShowButton()->click();
+  Button("showButton")->click();
   const std::string unrepaired = std::string(kRequest) + "\r\n\r\n" + kResponse + "\r\n\r\n";
-  EXPECT_EQ(page.Text()->toPlainText(), QString::fromStdString(unrepaired).replace("\r\n", "\n"));
-  const int linesBefore = page.Text()->blockCount();
+  EXPECT_EQ(Text()->toPlainText(), QString::fromStdString(unrepaired).replace("\r\n", "\n"));
+  const int linesBefore = Text()->blockCount();
 
   // Checking the box re-shows at once; bare LF lines become CR LF lines, which the control shows
   // as the same lines (so the count stays), and the copied text now has CR before each LF.
-  page.FixCarriageReturnsBox()->click();
-  EXPECT_EQ(page.Text()->blockCount(), linesBefore);
-  page.Text()->clear();
-  page.FixCarriageReturnsBox()->click();  // unchecking re-shows too
-  EXPECT_EQ(page.Text()->blockCount(), linesBefore);
+  testing::Named<QCheckBox>(page, "fixCarriageReturns")->click();
+  EXPECT_EQ(Text()->blockCount(), linesBefore);
+  Text()->clear();
+  testing::Named<QCheckBox>(page, "fixCarriageReturns")->click();  // unchecking re-shows too
+  EXPECT_EQ(Text()->blockCount(), linesBefore);
 
   Select({});
   page.Show();
-  EXPECT_TRUE(page.Text()->toPlainText().isEmpty());
+  EXPECT_TRUE(Text()->toPlainText().isEmpty());
 }
 
 TEST_F(DetailPageTest, ShowMarksRowsWhoseConversationIsGone) {
   fixture.Add("GET http://first.test/ HTTP/1.1\r\n\r\n", "HTTP/1.1 200 OK\r\n\r\n");
   fixture.Add("GET http://second.test/ HTTP/1.1\r\n\r\n");  // open: survives the trim
   page.Refresh();
-  ASSERT_EQ(page.Model()->rowCount(), 3);
+  ASSERT_EQ(Model()->rowCount(), 3);
   fixture.Store().SetMaxMB(0);
   fixture.Store().TrimToLimit();  // drops the complete conversation only
-  page.List()->selectAll();
+  List()->selectAll();
   page.Show();
-  EXPECT_EQ(page.Text()->toPlainText(),
+  EXPECT_EQ(Text()->toPlainText(),
             "\nData no longer in Relaywatch Buffers.\n\n"
             "\nData no longer in Relaywatch Buffers.\n\n"
             "GET http://second.test/ HTTP/1.1\n\n\n\n");
@@ -227,8 +231,8 @@ TEST_F(DetailPageTest, ShowsUtf8AndMarksInvalidBytes) {
   EXPECT_EQ(Cell(0, 0), QString::fromUtf8(u8"GET http://a.test/café HTTP/1.1"));
   Select({1});
   page.Show();
-  EXPECT_TRUE(page.Text()->toPlainText().contains(QString::fromUtf8(u8"Grüße € \uFFFD\uFFFD( end")))
-      << page.Text()->toPlainText().toStdString();
+  EXPECT_TRUE(Text()->toPlainText().contains(QString::fromUtf8(u8"Grüße € \uFFFD\uFFFD( end")))
+      << Text()->toPlainText().toStdString();
 }
 
 TEST_F(DetailPageTest, SearchSelectsExactlyTheMatchingRows) {
@@ -239,24 +243,24 @@ TEST_F(DetailPageTest, SearchSelectsExactlyTheMatchingRows) {
   page.Refresh();
   Select({1, 2});  // rows selected before and not matching are deselected
   AnswerSearch("USER-agent");
-  page.SearchButton()->click();
+  Button("searchButton")->click();
   EXPECT_EQ(prompts, 1);
-  EXPECT_EQ(page.List()->selectionModel()->selectedRows().size(), 2);
-  EXPECT_TRUE(page.List()->selectionModel()->isRowSelected(0, {}));
-  EXPECT_TRUE(page.List()->selectionModel()->isRowSelected(4, {}));
-  EXPECT_EQ(page.List()->currentIndex().row(), 4);  // the focus mark on the last match
-  EXPECT_TRUE(page.Text()->toPlainText().startsWith("GET http://a.test/x"));
-  EXPECT_TRUE(page.Text()->toPlainText().contains("GET http://c.test/"));
-  EXPECT_FALSE(page.Text()->toPlainText().contains("b.test"));
+  EXPECT_EQ(List()->selectionModel()->selectedRows().size(), 2);
+  EXPECT_TRUE(List()->selectionModel()->isRowSelected(0, {}));
+  EXPECT_TRUE(List()->selectionModel()->isRowSelected(4, {}));
+  EXPECT_EQ(List()->currentIndex().row(), 4);  // the focus mark on the last match
+  EXPECT_TRUE(Text()->toPlainText().startsWith("GET http://a.test/x"));
+  EXPECT_TRUE(Text()->toPlainText().contains("GET http://c.test/"));
+  EXPECT_FALSE(Text()->toPlainText().contains("b.test"));
   EXPECT_EQ(fixture.Messages().last(), "2 Items Found matching: USER-agent");
   EXPECT_EQ(fixture.LastKind(), testing::Box::kInformation);
 
   // No match: everything deselected, the text emptied, the focus mark left where it was.
   AnswerSearch("nowhere");
   page.Search();
-  EXPECT_TRUE(page.List()->selectionModel()->selectedRows().isEmpty());
-  EXPECT_EQ(page.List()->currentIndex().row(), 4);
-  EXPECT_TRUE(page.Text()->toPlainText().isEmpty());
+  EXPECT_TRUE(List()->selectionModel()->selectedRows().isEmpty());
+  EXPECT_EQ(List()->currentIndex().row(), 4);
+  EXPECT_TRUE(Text()->toPlainText().isEmpty());
   EXPECT_EQ(fixture.Messages().last(), "0 Items Found matching: nowhere");
   EXPECT_EQ(fixture.LastKind(), testing::Box::kInformation);
 }
@@ -266,20 +270,20 @@ TEST_F(DetailPageTest, SearchDoesNothingWhenCancelledOrEmpty) {
   page.Refresh();
   Select({1});
   page.Show();
-  const QString shown = page.Text()->toPlainText();
+  const QString shown = Text()->toPlainText();
   AnswerSearch("");  // Cancel, or Find with an empty box
   page.Search();
   EXPECT_EQ(prompts, 1);
   EXPECT_TRUE(fixture.Messages().isEmpty());
-  EXPECT_EQ(page.Text()->toPlainText(), shown);
-  EXPECT_TRUE(page.List()->selectionModel()->isRowSelected(1, {}));
+  EXPECT_EQ(Text()->toPlainText(), shown);
+  EXPECT_TRUE(List()->selectionModel()->isRowSelected(1, {}));
 }
 
 TEST_F(DetailPageTest, SearchOnEmptyListReportsZero) {
   AnswerSearch("x");
   page.Search();
   EXPECT_EQ(fixture.Messages(), QStringList{"0 Items Found matching: x"});
-  EXPECT_TRUE(page.Text()->toPlainText().isEmpty());
+  EXPECT_TRUE(Text()->toPlainText().isEmpty());
 }
 
 TEST_F(DetailPageTest, CopyAsCurlForRequestRows) {
@@ -357,13 +361,13 @@ TEST_F(DetailPageTest, ExportAsHarWritesSelectedOrAllConversations) {
 TEST_F(DetailPageTest, CopyAndClearOfTheTextPane) {
   QClipboard* clipboard = QGuiApplication::clipboard();
   clipboard->setText("before");
-  page.CopyButton()->click();
+  Button("copyButton")->click();
   EXPECT_EQ(clipboard->text(), "before");
   fixture.Add(kRequest, kResponse);
   page.Refresh();
   Select({0});
   page.Show();
-  page.CopyButton()->click();
+  Button("copyButton")->click();
   EXPECT_TRUE(clipboard->text().startsWith("GET http://a.test/x HTTP/1.1\nHost: a.test\n"));
   EXPECT_EQ(fixture.Messages(), QStringList{"Text in display window has been copied to clipboard"});
   EXPECT_EQ(fixture.LastKind(), testing::Box::kInformation);
@@ -372,13 +376,13 @@ TEST_F(DetailPageTest, CopyAndClearOfTheTextPane) {
 // The divider's rules through real mouse events on the page: a press in the 4-pixel gap, moves
 // (also beyond the page's edge, held by the mouse grab) and the release.
 TEST_F(DetailPageTest, DividerDragsWithTheMouse) {
-  const app::DividerGeometry& geometry = page.Geometry();
+  const viewer::DividerGeometry& geometry = page.Geometry();
   ASSERT_TRUE(geometry.IsSetUp());
   EXPECT_EQ(geometry.Position(), 640);  // 80 % of 800
-  EXPECT_EQ(page.List()->geometry().width(), 638);
-  EXPECT_EQ(page.Text()->geometry().x(), 642);
-  const int top = page.List()->geometry().y();
-  EXPECT_GT(top, page.RefreshButton()->geometry().bottom());
+  EXPECT_EQ(List()->geometry().width(), 638);
+  EXPECT_EQ(Text()->geometry().x(), 642);
+  const int top = List()->geometry().y();
+  EXPECT_GT(top, Button("refreshButton")->geometry().bottom());
 
   // A release without a press in the gap does nothing.
   QTest::mouseRelease(&page, Qt::LeftButton, {}, QPoint(300, 200));
@@ -387,22 +391,22 @@ TEST_F(DetailPageTest, DividerDragsWithTheMouse) {
   QTest::mousePress(&page, Qt::LeftButton, {}, QPoint(639, 200));
   EXPECT_TRUE(page.Dragging());
   QTest::mouseMove(&page, QPoint(400, 210));
-  EXPECT_EQ(page.List()->geometry().width(), 398);  // the panes follow every move
-  EXPECT_EQ(page.Text()->geometry(), QRect(402, top, 398, 400 - top));
+  EXPECT_EQ(List()->geometry().width(), 398);  // the panes follow every move
+  EXPECT_EQ(Text()->geometry(), QRect(402, top, 398, 400 - top));
   QTest::mouseMove(&page, QPoint(-300, 210));  // outside the page: clamped to the minimum
-  EXPECT_EQ(page.List()->geometry().width(), 48);
+  EXPECT_EQ(List()->geometry().width(), 48);
   QTest::mouseRelease(&page, Qt::LeftButton, {}, QPoint(2000, 210));
   EXPECT_FALSE(page.Dragging());
   EXPECT_EQ(geometry.Position(), 750);  // the far right stops 50 pixels from the edge
-  EXPECT_EQ(page.Text()->geometry().width(), 48);
+  EXPECT_EQ(Text()->geometry().width(), 48);
 
   // Resizing keeps the list's width; the text pane takes the change.
   page.resize(1000, 500);
-  EXPECT_EQ(page.List()->geometry(), QRect(0, top, 748, 500 - top));
-  EXPECT_EQ(page.Text()->geometry(), QRect(752, top, 248, 500 - top));
+  EXPECT_EQ(List()->geometry(), QRect(0, top, 748, 500 - top));
+  EXPECT_EQ(Text()->geometry(), QRect(752, top, 248, 500 - top));
   page.resize(600, 500);
-  EXPECT_EQ(page.List()->geometry().width(), 748);
-  EXPECT_EQ(page.Text()->geometry().width(), 0);
+  EXPECT_EQ(List()->geometry().width(), 748);
+  EXPECT_EQ(Text()->geometry().width(), 0);
 }
 
 }  // namespace

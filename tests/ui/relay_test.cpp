@@ -88,7 +88,7 @@ TEST_F(RelayTest, ApplyRestartsTheListenerAndARequestGoesThrough) {
   });
 
   const uint16_t newPort = testing::FreePort();
-  const auto& c = window->Settings()->Widgets();
+  const auto& c = testing::SettingsControls(*window->Settings());
   c.port->setText(QString::number(newPort));
   QTest::mouseClick(c.apply, Qt::LeftButton);
   EXPECT_EQ(app->Listener().BoundPort(), newPort);
@@ -128,8 +128,8 @@ TEST_F(RelayTest, ABusyPortIsReportedAndTheWindowStillOpens) {
   EXPECT_TRUE(window->isVisible());
   EXPECT_EQ(app->Listener().BoundPort(), 0);
   // Nothing listens, and the label says so; the port field keeps the choice for the next Apply.
-  EXPECT_EQ(window->Settings()->Widgets().listening->text(), "None");
-  EXPECT_EQ(window->Settings()->Widgets().port->text(), QString::number(busy));
+  EXPECT_EQ(testing::SettingsControls(*window->Settings()).listening->text(), "None");
+  EXPECT_EQ(testing::SettingsControls(*window->Settings()).port->text(), QString::number(busy));
 }
 
 }  // namespace

@@ -16,21 +16,25 @@ TEST(SearchDialog, FindTakesTheTextCancelLeavesItEmpty) {
     SCOPED_TRACE(static_cast<int>(close));
     SearchDialog dialog;
     dialog.show();
+    auto* textBox = dialog.findChild<QLineEdit*>("textBox");
+    auto* find = dialog.findChild<QPushButton*>("findButton");
+    auto* cancel = dialog.findChild<QPushButton*>("cancelButton");
+    ASSERT_TRUE(textBox != nullptr && find != nullptr && cancel != nullptr);
     EXPECT_EQ(dialog.windowTitle(), "Search for Text");
-    EXPECT_TRUE(dialog.TextBox()->text().isEmpty());
-    EXPECT_TRUE(dialog.FindButton()->isDefault());
-    EXPECT_EQ(dialog.FindButton()->text(), "&Find");
-    EXPECT_EQ(dialog.CancelButton()->text(), "Cancel");
-    QTest::keyClicks(dialog.TextBox(), "Accept-Language");
+    EXPECT_TRUE(textBox->text().isEmpty());
+    EXPECT_TRUE(find->isDefault());
+    EXPECT_EQ(find->text(), "&Find");
+    EXPECT_EQ(cancel->text(), "Cancel");
+    QTest::keyClicks(textBox, "Accept-Language");
     switch (close) {
       case Close::kFind:
-        dialog.FindButton()->click();
+        find->click();
         break;
       case Close::kEnter:
-        QTest::keyClick(dialog.TextBox(), Qt::Key_Return);
+        QTest::keyClick(textBox, Qt::Key_Return);
         break;
       case Close::kCancel:
-        dialog.CancelButton()->click();
+        cancel->click();
         break;
       case Close::kEscape:
         QTest::keyClick(&dialog, Qt::Key_Escape);
@@ -49,7 +53,7 @@ TEST(SearchDialog, HintNamesWhatIsSearched) {
   EXPECT_EQ(labels[0]->text(),
             "Searches for request/response that contain the specified Text String, and displays "
             "all request/response strings containing the text.");
-  EXPECT_EQ(labels[0]->buddy(), dialog.TextBox());
+  EXPECT_EQ(labels[0]->buddy(), dialog.findChild<QLineEdit*>("textBox"));
 }
 
 }  // namespace

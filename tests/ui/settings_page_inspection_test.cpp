@@ -24,7 +24,7 @@ using ::testing::Not;
 
 class SettingsInspectionTest : public testing::UiFixture {
  protected:
-  const SettingsPage::Controls& Page() { return window->Settings()->Widgets(); }
+  SettingsPage::Controls Page() { return testing::SettingsControls(*window->Settings()); }
   std::string Stored(const char* name) { return app->Settings().ReadSetting(name); }
   void TurnOn() {
     QTest::mouseClick(Page().inspectHttps, Qt::LeftButton);

@@ -40,7 +40,7 @@ size_t Count(const std::string& text, const std::string& what) {
 
 class SettingsPageTest : public UiFixture {
  protected:
-  const SettingsPage::Controls& Page() { return window->Settings()->Widgets(); }
+  SettingsPage::Controls Page() { return testing::SettingsControls(*window->Settings()); }
   std::string Stored(const char* name) { return app->Settings().ReadSetting(name); }
 };
 
@@ -506,7 +506,7 @@ TEST_F(KeyboardTest, MnemonicsReachTheFieldsAndCtrlTabTheTabs) {
   if (!QTest::qWaitForWindowActive(window.get())) {
     GTEST_SKIP() << "this platform cannot activate a window";
   }
-  const auto& c = window->Settings()->Widgets();
+  const auto& c = testing::SettingsControls(*window->Settings());
   const std::pair<Qt::Key, QWidget*> rows[] = {
       {Qt::Key_I, c.proxyHost}, {Qt::Key_R, c.proxyPort}, {Qt::Key_E, c.logDir},
       {Qt::Key_M, c.maxMB},     {Qt::Key_P, c.port},

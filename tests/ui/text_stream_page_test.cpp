@@ -33,6 +33,9 @@ struct StreamPageTest : ::testing::Test {
     page.resize(500, 300);
     page.show();
   }
+  CapturedTextView* Text() { return testing::Named<CapturedTextView>(page, "text"); }
+  QPushButton* Button(const char* name) { return testing::Named<QPushButton>(page, name); }
+  QCheckBox* AutoRefreshBox() { return testing::Named<QCheckBox>(page, "autoRefresh"); }
   testing::ViewerFixture fixture;
   TextStreamPage page{Stream::kRequests, fixture.context};
 };
@@ -42,7 +45,7 @@ struct StreamPageTest : ::testing::Test {
 TEST_F(StreamPageTest, UnchangedRefreshKeepsScrollAndSelection) {
   fixture.Add(CrLfRequest(80), "HTTP/1.1 200 OK\r\n\r\n");
   page.Refresh();
-  CapturedTextView* text = page.Text();
+  CapturedTextView* text = Text();
   ASSERT_NE(text->toPlainText().toStdString(), fixture.Store().GetNewRequestData());
 
   text->verticalScrollBar()->setValue(10);
@@ -59,7 +62,7 @@ TEST_F(StreamPageTest, UnchangedRefreshKeepsScrollAndSelection) {
 }
 
 TEST_F(StreamPageTest, NewTextOfMoreThanFiveLinesShowsItsEnd) {
-  CapturedTextView* text = page.Text();
+  CapturedTextView* text = Text();
   fixture.Add(CrLfRequest(60));
   page.Refresh();
   QScrollBar* bar = text->verticalScrollBar();
@@ -76,64 +79,64 @@ TEST_F(StreamPageTest, NewTextOfMoreThanFiveLinesShowsItsEnd) {
 TEST_F(StreamPageTest, TypedTextIsReplacedUnlessEqual) {
   fixture.Add("GET http://a.test/ HTTP/1.1\r\n\r\n")->MarkComplete();
   page.Refresh();
-  const QString shown = page.Text()->toPlainText();
-  page.Text()->setFocus();
-  QTest::keyClicks(page.Text(), "typed");
-  ASSERT_NE(page.Text()->toPlainText(), shown);
+  const QString shown = Text()->toPlainText();
+  Text()->setFocus();
+  QTest::keyClicks(Text(), "typed");
+  ASSERT_NE(Text()->toPlainText(), shown);
   page.Refresh();
-  EXPECT_EQ(page.Text()->toPlainText(), shown);
+  EXPECT_EQ(Text()->toPlainText(), shown);
 
   // Typing that leaves exactly the store's text is kept as it is, cursor included.
-  QTextCursor cursor = page.Text()->textCursor();
+  QTextCursor cursor = Text()->textCursor();
   cursor.movePosition(QTextCursor::End);
-  page.Text()->setTextCursor(cursor);
-  QTest::keyClicks(page.Text(), "x");
-  QTest::keyClick(page.Text(), Qt::Key_Backspace);
-  const int position = page.Text()->textCursor().position();
+  Text()->setTextCursor(cursor);
+  QTest::keyClicks(Text(), "x");
+  QTest::keyClick(Text(), Qt::Key_Backspace);
+  const int position = Text()->textCursor().position();
   page.Refresh();
-  EXPECT_EQ(page.Text()->textCursor().position(), position);
+  EXPECT_EQ(Text()->textCursor().position(), position);
 
   // Nothing captured: Refresh empties a control the user typed into.
   fixture.Store().Clear();
-  QTest::keyClicks(page.Text(), "more");
+  QTest::keyClicks(Text(), "more");
   page.Refresh();
-  EXPECT_TRUE(page.Text()->toPlainText().isEmpty());
+  EXPECT_TRUE(Text()->toPlainText().isEmpty());
 }
 
 TEST_F(StreamPageTest, CopyTakesAllTextOrNothing) {
   QClipboard* clipboard = QGuiApplication::clipboard();
   clipboard->setText("before");
-  page.CopyButton()->click();
+  Button("copyButton")->click();
   EXPECT_EQ(clipboard->text(), "before");
   EXPECT_TRUE(fixture.Messages().isEmpty());
 
   fixture.Add("GET http://a.test/ HTTP/1.1\r\nHost: a.test\r\n\r\n");
   page.Refresh();
-  QTextCursor cursor = page.Text()->textCursor();
+  QTextCursor cursor = Text()->textCursor();
   cursor.setPosition(2);
   cursor.setPosition(5, QTextCursor::KeepAnchor);  // a partial selection of the user's
-  page.Text()->setTextCursor(cursor);
-  page.CopyButton()->click();
-  EXPECT_EQ(clipboard->text(), page.Text()->toPlainText());
+  Text()->setTextCursor(cursor);
+  Button("copyButton")->click();
+  EXPECT_EQ(clipboard->text(), Text()->toPlainText());
   EXPECT_TRUE(clipboard->text().startsWith("GET http://a.test/ HTTP/1.1\nHost: a.test\n"));
-  EXPECT_EQ(page.Text()->textCursor().selectedText().size(), page.Text()->toPlainText().size());
+  EXPECT_EQ(Text()->textCursor().selectedText().size(), Text()->toPlainText().size());
   EXPECT_EQ(fixture.Messages(), QStringList{"Text in display window has been copied to clipboard"});
 }
 
 TEST_F(StreamPageTest, AutoRefreshBoxGatesTimerAndTab) {
-  EXPECT_TRUE(page.AutoRefreshBox()->isChecked());
-  EXPECT_EQ(page.AutoRefreshBox()->text(), "Auto-Refresh (every 4 seconds)");
+  EXPECT_TRUE(AutoRefreshBox()->isChecked());
+  EXPECT_EQ(AutoRefreshBox()->text(), "Auto-Refresh (every 4 seconds)");
   fixture.Add("GET http://a.test/ HTTP/1.1\r\n\r\n");
   page.TimerTick();
-  EXPECT_FALSE(page.Text()->toPlainText().isEmpty());
+  EXPECT_FALSE(Text()->toPlainText().isEmpty());
 
   page.Blank();
-  page.AutoRefreshBox()->click();
+  AutoRefreshBox()->click();
   page.TimerTick();
   page.Selected();
-  EXPECT_TRUE(page.Text()->toPlainText().isEmpty());
-  page.RefreshButton()->click();
-  EXPECT_FALSE(page.Text()->toPlainText().isEmpty());
+  EXPECT_TRUE(Text()->toPlainText().isEmpty());
+  Button("refreshButton")->click();
+  EXPECT_FALSE(Text()->toPlainText().isEmpty());
 }
 
 TEST(ViewerPages, ClearFromAnyPageBlanksAllThree) {
@@ -149,17 +152,19 @@ TEST(ViewerPages, ClearFromAnyPageBlanksAllThree) {
     requests.Refresh();
     responses.Refresh();
     detail.Refresh();
-    detail.List()->selectAll();
+    using testing::Named;
+    Named<QTreeView>(detail, "list")->selectAll();
     detail.Show();
-    ASSERT_EQ(detail.Model()->rowCount(), 2);
-    ASSERT_TRUE(responses.Text()->toPlainText().startsWith("HTTP/1.1 200 OK"));
+    ASSERT_EQ(Named<DetailListModel>(detail, "model")->rowCount(), 2);
+    ASSERT_TRUE(
+        Named<CapturedTextView>(responses, "text")->toPlainText().startsWith("HTTP/1.1 200 OK"));
 
-    QPushButton* clear[] = {requests.ClearButton(), responses.ClearButton(), detail.ClearButton()};
-    clear[clearing]->click();
-    EXPECT_TRUE(requests.Text()->toPlainText().isEmpty());
-    EXPECT_TRUE(responses.Text()->toPlainText().isEmpty());
-    EXPECT_TRUE(detail.Text()->toPlainText().isEmpty());
-    EXPECT_EQ(detail.Model()->rowCount(), 0);
+    QWidget* pages[] = {&requests, &responses, &detail};
+    Named<QPushButton>(*pages[clearing], "clearButton")->click();
+    for (const QWidget* page : pages) {
+      EXPECT_TRUE(Named<CapturedTextView>(*page, "text")->toPlainText().isEmpty());
+    }
+    EXPECT_EQ(Named<DetailListModel>(detail, "model")->rowCount(), 0);
     EXPECT_EQ(fixture.Store().ConversationCount(), 0);
   }
 }

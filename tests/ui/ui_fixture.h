@@ -9,6 +9,10 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -23,9 +27,49 @@
 #include "ui/main_window.h"
 #include "ui/message_presenter.h"
 #include "ui/qt_text.h"
+#include "ui/settings_page.h"
 #include "ui/window_reporter.h"
 
 namespace rw::ui::testing {
+
+// The child of `parent` with the object name `name`; the test fails when there is none.
+template <typename T>
+T* Named(const QObject& parent, const char* name) {
+  T* child = parent.findChild<T*>(QLatin1String(name));
+  EXPECT_NE(child, nullptr) << "no child named " << name;
+  return child;
+}
+
+// The Settings page's controls, found by their object names.
+inline SettingsPage::Controls SettingsControls(const SettingsPage& page) {
+  SettingsPage::Controls c;
+  c.listenAddress = Named<QLineEdit>(page, "listenAddress");
+  c.port = Named<QLineEdit>(page, "port");
+  c.proxyHost = Named<QLineEdit>(page, "proxyHost");
+  c.proxyPort = Named<QLineEdit>(page, "proxyPort");
+  c.listening = Named<QLabel>(page, "listening");
+  c.proxy = Named<QLabel>(page, "proxy");
+  c.logDir = Named<QLineEdit>(page, "logDir");
+  c.maxMB = Named<QLineEdit>(page, "maxMB");
+  c.autoLog = Named<QCheckBox>(page, "autoLog");
+  c.logNow = Named<QPushButton>(page, "logNow");
+  c.inspectHttps = Named<QCheckBox>(page, "inspectHttps");
+  c.caFingerprint = Named<QLabel>(page, "caFingerprint");
+  c.exportCa = Named<QPushButton>(page, "exportCa");
+  c.noInspectHosts = Named<QLineEdit>(page, "noInspectHosts");
+  c.upstreamCaFile = Named<QLineEdit>(page, "upstreamCaFile");
+  c.openBrowser = Named<QPushButton>(page, "openBrowser");
+  c.sent = Named<QLabel>(page, "sent");
+  c.received = Named<QLabel>(page, "received");
+  c.sockets = Named<QLabel>(page, "sockets");
+  c.held = Named<QLabel>(page, "held");
+  c.apply = Named<QPushButton>(page, "apply");
+  c.defaults = Named<QPushButton>(page, "defaults");
+  c.clearData = Named<QPushButton>(page, "clearData");
+  c.exit = Named<QPushButton>(page, "exit");
+  c.help = Named<QPushButton>(page, "help");
+  return c;
+}
 
 struct Box {
   enum Kind { kMessage, kInformation, kError, kFatal, kExitAnyway } kind;

@@ -1,8 +1,8 @@
-#include "app/detail_row.h"
+#include "viewer/detail_row.h"
 
 #include <new>
 
-namespace rw::app {
+namespace rw::viewer {
 
 std::string RequestLineWithOrigin(std::string_view origin, std::string_view line) {
   const size_t space = line.find(' ');
@@ -58,4 +58,4 @@ std::vector<DetailRow> BuildDetailRows(const capture::ConversationStore& store) 
   return rows;
 }
 
-}  // namespace rw::app
+}  // namespace rw::viewer

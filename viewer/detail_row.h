@@ -12,7 +12,7 @@
 #include "capture/conversation_side.h"
 #include "capture/conversation_store.h"
 
-namespace rw::app {
+namespace rw::viewer {
 
 struct DetailRow {
   explicit DetailRow(capture::ConversationSide side) : side(std::move(side)) {}
@@ -42,4 +42,4 @@ std::string RequestLineWithOrigin(std::string_view origin, std::string_view line
 // returned.
 std::vector<DetailRow> BuildDetailRows(const capture::ConversationStore& store);
 
-}  // namespace rw::app
+}  // namespace rw::viewer

@@ -1,9 +1,9 @@
-#include "app/detail_column_widths.h"
+#include "viewer/detail_column_widths.h"
 
 #include <algorithm>
 #include <numeric>
 
-namespace rw::app {
+namespace rw::viewer {
 namespace {
 
 constexpr int kDesignDotsPerInch = 96;
@@ -29,4 +29,4 @@ std::vector<int> DetailColumnWidths(const std::vector<ColumnNeed>& needs, int do
   return widths;
 }
 
-}  // namespace rw::app
+}  // namespace rw::viewer

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-namespace rw::app {
+namespace rw::viewer {
 
 // What one column needs, in pixels at the current font and screen.
 struct ColumnNeed {
@@ -18,4 +18,4 @@ struct ColumnNeed {
 std::vector<int> DetailColumnWidths(const std::vector<ColumnNeed>& needs, int dotsPerInch,
                                     int available);
 
-}  // namespace rw::app
+}  // namespace rw::viewer

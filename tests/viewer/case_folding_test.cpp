@@ -1,10 +1,10 @@
-#include "app/case_folding.h"
+#include "viewer/case_folding.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace rw::app {
+namespace rw::viewer {
 namespace {
 
 TEST(CaseFolding, FoldsUtf8OneCharacterToOne) {
@@ -92,4 +92,4 @@ TEST(TextMatcher, PlainSubstringIgnoringCase) {
 }
 
 }  // namespace
-}  // namespace rw::app
+}  // namespace rw::viewer

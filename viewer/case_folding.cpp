@@ -1,10 +1,10 @@
-#include "app/case_folding.h"
+#include "viewer/case_folding.h"
 
 #include <algorithm>
 #include <array>
 #include <iterator>
 
-namespace rw::app {
+namespace rw::viewer {
 namespace {
 
 struct FoldPair {
@@ -13,7 +13,7 @@ struct FoldPair {
 };
 
 constexpr FoldPair kFoldTable[] = {
-#include "app/case_fold_table.inc"
+#include "viewer/case_fold_table.inc"
 };
 
 static_assert(std::is_sorted(std::begin(kFoldTable), std::end(kFoldTable),
@@ -155,4 +155,4 @@ bool TextMatcher::Matches(std::string_view text) {
   return folded.find(pattern) != std::string::npos;
 }
 
-}  // namespace rw::app
+}  // namespace rw::viewer

@@ -1,8 +1,8 @@
-#include "app/divider_geometry.h"
+#include "viewer/divider_geometry.h"
 
 #include <gtest/gtest.h>
 
-namespace rw::app {
+namespace rw::viewer {
 namespace {
 
 constexpr DividerPane kPane{50, 0, 30};  // the Detail page's panes: minimum 50, no margin
@@ -83,4 +83,4 @@ TEST(DividerGeometry, ResizeKeepsLeftWidth) {
 }
 
 }  // namespace
-}  // namespace rw::app
+}  // namespace rw::viewer

@@ -1,10 +1,10 @@
-#include "app/detail_column_widths.h"
+#include "viewer/detail_column_widths.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-namespace rw::app {
+namespace rw::viewer {
 namespace {
 
 TEST(DetailColumnWidths, EachColumnFitsItsHeadingAndValueAndTheFirstTakesTheRest) {
@@ -51,4 +51,4 @@ TEST(DetailColumnWidths, EachColumnFitsItsHeadingAndValueAndTheFirstTakesTheRest
 }
 
 }  // namespace
-}  // namespace rw::app
+}  // namespace rw::viewer

@@ -1,8 +1,8 @@
-#include "app/divider_geometry.h"
+#include "viewer/divider_geometry.h"
 
 #include <algorithm>
 
-namespace rw::app {
+namespace rw::viewer {
 namespace {
 
 int32_t NotNegative(int32_t value) {
@@ -67,4 +67,4 @@ bool DividerGeometry::InZone(int32_t x, int32_t y) const {
   return setUp && x >= zoneLeft && x < zoneRight && y >= zoneTop && y < zoneBottom;
 }
 
-}  // namespace rw::app
+}  // namespace rw::viewer

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace rw::app {
+namespace rw::viewer {
 
 struct PaneRect {
   int32_t x = 0;
@@ -68,4 +68,4 @@ class DividerGeometry {
   bool setUp = false;
 };
 
-}  // namespace rw::app
+}  // namespace rw::viewer

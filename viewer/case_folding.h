@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace rw::app {
+namespace rw::viewer {
 
 // The one-to-one case folding of one code point (U+00C4 -> U+00E4, U+1E9E -> U+00DF); code points
 // without one come back unchanged. Never maps one character to several, so "STRASSE" and
@@ -33,4 +33,4 @@ class TextMatcher {
   std::string folded;   // scratch, reused between calls
 };
 
-}  // namespace rw::app
+}  // namespace rw::viewer

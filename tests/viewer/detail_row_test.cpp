@@ -1,11 +1,11 @@
-#include "app/detail_row.h"
+#include "viewer/detail_row.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
-namespace rw::app {
+namespace rw::viewer {
 namespace {
 
 using capture::Conversation;
@@ -113,4 +113,4 @@ TEST(DetailRows, RowsOutliveCleared) {
 }
 
 }  // namespace
-}  // namespace rw::app
+}  // namespace rw::viewer
