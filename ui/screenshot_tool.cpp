@@ -1,12 +1,19 @@
 // Renders the real main window offscreen and saves one page (or the splash) as a PNG, for the
 // README. Settings live in a temporary directory; a few sample exchanges fill the store so the
-// counters and pages have something to show. Usage: rw_screenshot PAGE OUT.png [WIDTH HEIGHT]
-// where PAGE is a tab's text (Settings, Requests, Responses, Detail, About) or "Splash".
+// counters and pages have something to show. Usage:
+//   rw_screenshot [--setting NAME=VALUE]... [--traffic COMMAND] PAGE OUT.png [WIDTH HEIGHT]
+// where PAGE is a tab's text (Settings, Requests, Responses, Detail, About) or "Splash". With
+// --traffic the pages show what COMMAND, run by sh with RELAYWATCH_PORT and RELAYWATCH_CA (the
+// CA certificate when HTTPS inspection is on) in its environment, sent through the window.
 #include <QApplication>
 #include <QDir>
+#include <QItemSelectionModel>
 #include <QPixmap>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QTreeView>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
@@ -16,6 +23,8 @@
 #include "app/proxy_app.h"
 #include "capture/conversation.h"
 #include "platform/settings_backing.h"
+#include "ui/detail_list_model.h"
+#include "ui/detail_page.h"
 #include "ui/help_launcher.h"
 #include "ui/main_window.h"
 #include "ui/message_presenter.h"
@@ -96,6 +105,96 @@ void AddSampleTraffic(rw::app::ProxyApp& app) {
   }
 }
 
+// Runs the traffic command to its end (at most a minute); false when it failed.
+bool RunTraffic(rw::app::ProxyApp& app, const QString& command) {
+  QProcess traffic;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("RELAYWATCH_PORT", QString::number(app.Listener().BoundPort()));
+  if (app.Inspection().On()) {
+    environment.insert("RELAYWATCH_CA",
+                       QString::fromStdString(app.Inspection().authority->CertificatePath()));
+  }
+  traffic.setProcessEnvironment(environment);
+  traffic.setProcessChannelMode(QProcess::ForwardedChannels);
+  traffic.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command});
+  // The proxy relays on its own threads, so the window may wait here.
+  const bool done = traffic.waitForFinished(60000);
+  if (!done || traffic.exitStatus() != QProcess::NormalExit || traffic.exitCode() != 0) {
+    std::fprintf(stderr, "rw_screenshot: the traffic command failed\n");
+    return false;
+  }
+  return true;
+}
+
+// On Detail, the first successful response is selected, so the text pane shows its body.
+void SelectFirstResponse(rw::ui::Page* page) {
+  auto* detail = dynamic_cast<rw::ui::DetailPage*>(page);
+  if (detail == nullptr) {
+    return;
+  }
+  rw::ui::DetailListModel* model = detail->Model();
+  for (int row = 0; row < model->rowCount(); ++row) {
+    if (!model->Row(row).IsRequest() && model->index(row, 0).data().toString().contains(" 200 ")) {
+      detail->List()->selectionModel()->select(
+          model->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+      detail->Show();
+      return;
+    }
+  }
+}
+
+struct Options {
+  bool ok = false;
+  QStringList settings;  // NAME=VALUE
+  QString traffic;
+  QString page;
+  QString out;
+  QSize size{900, 560};
+};
+
+Options ParseOptions(QStringList args) {
+  Options options;
+  for (; args.size() >= 2 && args[0].startsWith(QStringLiteral("--")); args = args.mid(2)) {
+    if (args[0] == QStringLiteral("--traffic")) {
+      options.traffic = args[1];
+    } else if (args[0] == QStringLiteral("--setting")) {
+      options.settings << args[1];
+    } else {
+      return options;
+    }
+  }
+  options.ok = args.size() == 2 || args.size() == 4;
+  if (options.ok) {
+    options.page = args[0];
+    options.out = args[1];
+  }
+  if (args.size() == 4) {
+    options.size = QSize(args[2].toInt(), args[3].toInt());
+  }
+  return options;
+}
+
+// The page called `pageName` (or the splash) as it shows now; null when there is none.
+QPixmap Grab(rw::ui::MainWindow& window, const QString& pageName) {
+  if (pageName.compare(QStringLiteral("Splash"), Qt::CaseInsensitive) == 0) {
+    rw::ui::SplashWindow splash(nullptr);
+    splash.ShowCentred();
+    QApplication::processEvents();
+    return splash.grab();
+  }
+  for (int tab = 0; tab < window.TabBar()->count(); ++tab) {
+    if (window.TabBar()->tabText(tab).compare(pageName, Qt::CaseInsensitive) == 0) {
+      window.TabBar()->setCurrentIndex(tab);
+      window.PageAt(tab)->TimerTick();  // the refresh the timer would do
+      SelectFirstResponse(window.PageAt(tab));
+      window.Settings()->RefreshStatistics();
+      QApplication::processEvents();
+      return window.grab();
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -103,19 +202,24 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   }
   QApplication application(argc, argv);
-  if (argc != 3 && argc != 5) {
-    std::fprintf(stderr, "usage: %s PAGE OUT.png [WIDTH HEIGHT]\n", argv[0]);
+  const Options options = ParseOptions(QApplication::arguments().mid(1));
+  if (!options.ok) {
+    std::fprintf(stderr,
+                 "usage: %s [--setting NAME=VALUE]... [--traffic COMMAND] PAGE OUT.png "
+                 "[WIDTH HEIGHT]\n",
+                 argv[0]);
     return 2;
   }
-  const QString pageName = QString::fromLocal8Bit(argv[1]);
-  const QString out = QString::fromLocal8Bit(argv[2]);
-  const QSize size = argc == 5 ? QSize(std::atoi(argv[3]), std::atoi(argv[4])) : QSize(900, 560);
 
   QTemporaryDir config;
   rw::platform::SettingsBacking backing(QDir(config.path()).filePath("key").toStdString());
   backing.CreateKey();
   backing.WriteValue("RunCount", "3");  // no help launch
   backing.WriteValue("LogDir", "/home/user/relaywatch-logs");
+  for (const QString& setting : options.settings) {
+    const qsizetype equals = setting.indexOf(QLatin1Char('='));
+    backing.WriteValue(setting.left(equals).toStdString(), setting.mid(equals + 1).toStdString());
+  }
 
   PrintingPresenter boxes;
   NoHelp help;
@@ -126,35 +230,21 @@ int main(int argc, char** argv) {
   {
     rw::ui::MainWindow window(context);
     reporter.SetWindow(&window);
-    AddSampleTraffic(app);
-    window.resize(size);
+    if (options.traffic.isEmpty()) {
+      AddSampleTraffic(app);
+    } else if (!RunTraffic(app, options.traffic)) {
+      return 1;
+    }
+    window.resize(options.size);
     window.show();
 
-    QPixmap picture;
-    if (pageName.compare(QStringLiteral("Splash"), Qt::CaseInsensitive) == 0) {
-      rw::ui::SplashWindow splash(nullptr);
-      splash.ShowCentred();
-      QApplication::processEvents();
-      picture = splash.grab();
-    } else {
-      int tab = -1;
-      for (int i = 0; i < window.TabBar()->count(); ++i) {
-        if (window.TabBar()->tabText(i).compare(pageName, Qt::CaseInsensitive) == 0) {
-          tab = i;
-        }
-      }
-      if (tab < 0) {
-        std::fprintf(stderr, "rw_screenshot: no page called %s\n", argv[1]);
-        return 2;
-      }
-      window.TabBar()->setCurrentIndex(tab);
-      window.PageAt(tab)->TimerTick();  // the refresh the timer would do
-      window.Settings()->RefreshStatistics();
-      QApplication::processEvents();
-      picture = window.grab();
+    const QPixmap picture = Grab(window, options.page);
+    if (picture.isNull()) {
+      std::fprintf(stderr, "rw_screenshot: no page called %s\n", qPrintable(options.page));
+      return 2;
     }
-    if (!picture.save(out)) {
-      std::fprintf(stderr, "rw_screenshot: cannot write %s\n", argv[2]);
+    if (!picture.save(options.out)) {
+      std::fprintf(stderr, "rw_screenshot: cannot write %s\n", qPrintable(options.out));
       status = 1;
     }
     reporter.SetWindow(nullptr);
