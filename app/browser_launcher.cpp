@@ -1,6 +1,7 @@
 #include "app/browser_launcher.h"
 
 #include <array>
+#include <charconv>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -8,11 +9,17 @@
 
 #include "platform/child_process.h"
 #include "platform/error_text.h"
+#include "platform/private_file.h"
 #include "platform/program_search.h"
 #include "tls/certificate_fingerprint.h"
 
 namespace rw::app {
 namespace {
+
+constexpr char kProfilePrefix[] = "relaywatch-browser.";
+// The browser's process id, written into its profile so that a later launch can tell whether the
+// browser still runs.
+constexpr char kPidFile[] = "relaywatch-browser.pid";
 
 enum class BrowserKind { kChromium, kFirefox };
 
@@ -129,6 +136,60 @@ std::string PrepareFirefoxProfile(const std::filesystem::path& profile,
   return failed.empty() ? std::string() : needsImport + " (" + failed + ").";
 }
 
+// A browser that outlived the run which started it leaves its profile behind: once that browser
+// has exited, the profile is removed here. Folders without a process id (one being set up by
+// another run) are left alone.
+void RemoveProfilesOfEndedBrowsers() {
+  for (const std::filesystem::path& profile :
+       platform::ListPrivateTempDirectories(kProfilePrefix)) {
+    const platform::ReadFileResult file =
+        platform::ReadWholeFile((profile / kPidFile).string(), 32, platform::LinkRule::kRefuse);
+    pid_t pid = 0;
+    if (!file.Ok() || file.facts.owner != platform::CurrentUser() ||
+        std::from_chars(file.data.data(), file.data.data() + file.data.size(), pid).ec !=
+            std::errc()) {
+      continue;
+    }
+    if (pid > 0 && !platform::ProcessExists(pid)) {
+      platform::RemoveDirectoryTree(profile);
+    }
+  }
+}
+
+const BrowserName* FindBrowser(std::string* program) {
+  for (const BrowserName& browser : kBrowsers) {
+    *program = platform::FindProgramOnPath(browser.program);
+    if (!program->empty()) {
+      return &browser;
+    }
+  }
+  return nullptr;
+}
+
+// The watcher keeps reading the browser's standard error, so that a full pipe never stalls it,
+// and removes the profile when it exits. It owns everything it uses.
+std::shared_future<void> RemoveProfileAtExit(platform::ChildProcess child,
+                                             const std::filesystem::path& profile) {
+  std::promise<void> removed;
+  std::shared_future<void> done = removed.get_future().share();
+  std::thread([child = std::move(child), profile, removed = std::move(removed)]() mutable {
+    child.WaitForExit(std::chrono::milliseconds(-1));
+    platform::RemoveDirectoryTree(profile);
+    removed.set_value();
+  }).detach();
+  return done;
+}
+
+std::string OpenedMessage(const BrowserName& chosen, const BrowserLaunchRequest& request,
+                          const std::string& advice) {
+  const bool trusted =
+      !request.caSpkiSha256.empty() && (chosen.kind == BrowserKind::kChromium || advice.empty());
+  return "Opened " + std::string(chosen.label) + " with a temporary profile using " +
+         "Relaywatch at 127.0.0.1:" + std::to_string(request.proxyPort) + " as its proxy" +
+         (trusted ? ", trusting the Relaywatch CA." : ".") +
+         (advice.empty() ? std::string() : " " + advice);
+}
+
 std::string TrimmedOutput(const std::string& text) {
   std::string out = text;
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) {
@@ -173,22 +234,15 @@ BrowserLaunchRequest BrowserLauncher::RequestFor(uint16_t proxyPort,
 
 BrowserLaunchResult BrowserLauncher::Launch(const BrowserLaunchRequest& request) const {
   BrowserLaunchResult result;
-  const BrowserName* chosen = nullptr;
   std::string program;
-  for (const BrowserName& browser : kBrowsers) {
-    program = platform::FindProgramOnPath(browser.program);
-    if (!program.empty()) {
-      chosen = &browser;
-      break;
-    }
-  }
+  const BrowserName* chosen = FindBrowser(&program);
   if (chosen == nullptr) {
     result.message = "No browser found: looked for " + SearchedNames() + " on PATH.";
     return result;
   }
+  RemoveProfilesOfEndedBrowsers();
   int error = 0;
-  const std::filesystem::path profile =
-      platform::MakePrivateTempDirectory("relaywatch-browser.", &error);
+  const std::filesystem::path profile = platform::MakePrivateTempDirectory(kProfilePrefix, &error);
   if (profile.empty()) {
     result.message = "Cannot make a temporary browser profile: " + platform::ErrorText(error);
     return result;
@@ -210,13 +264,22 @@ BrowserLaunchResult BrowserLauncher::Launch(const BrowserLaunchRequest& request)
   }
   result.command = Join(argv);
 
-  platform::ChildProcess child = platform::ChildProcess::Start(argv);
+  // Chromium keeps its crash reports in the user's own profile folder whatever --user-data-dir
+  // says, unless its configuration home is moved: into the temporary profile, then.
+  const std::vector<std::string> environment =
+      chosen->kind == BrowserKind::kChromium
+          ? std::vector<std::string>{"CHROME_CONFIG_HOME=" + profile.string()}
+          : std::vector<std::string>{};
+  platform::ChildProcess child = platform::ChildProcess::Start(argv, environment);
   if (!child.Started()) {
     platform::RemoveDirectoryTree(profile);
     result.message = "Cannot start " + std::string(chosen->label) + " (" + program +
                      "): " + platform::ErrorText(child.StartError());
     return result;
   }
+  // Without it the profile is still removed by this run's watcher; only a later run cannot.
+  (void)platform::CreateFileExclusive((profile / kPidFile).string(), 0600,
+                                      std::to_string(child.Pid()));
   if (child.WaitForExit(std::chrono::milliseconds(kStartGraceMs))) {
     platform::RemoveDirectoryTree(profile);
     const std::string said = TrimmedOutput(child.ErrorOutput());
@@ -225,27 +288,20 @@ BrowserLaunchResult BrowserLauncher::Launch(const BrowserLaunchRequest& request)
     return result;
   }
 
-  // The watcher keeps reading the browser's standard error, so that a full pipe never stalls it,
-  // and removes the profile when it exits. It owns everything it uses.
-  std::promise<void> removed;
-  result.profileRemoved = removed.get_future().share();
-  std::thread([child = std::move(child), profile, removed = std::move(removed)]() mutable {
-    child.WaitForExit(std::chrono::milliseconds(-1));
-    platform::RemoveDirectoryTree(profile);
-    removed.set_value();
-  }).detach();
-
+  result.profileRemoved = RemoveProfileAtExit(std::move(child), profile);
   result.ok = true;
-  result.message = "Opened " + std::string(chosen->label) + " with a temporary profile using " +
-                   "Relaywatch at 127.0.0.1:" + std::to_string(request.proxyPort) +
-                   " as its proxy" +
-                   (request.caSpkiSha256.empty()
-                        ? std::string(".")
-                        : std::string(chosen->kind == BrowserKind::kChromium || advice.empty()
-                                          ? ", trusting the Relaywatch CA."
-                                          : ".")) +
-                   (advice.empty() ? std::string() : " " + advice);
+  result.message = OpenedMessage(*chosen, request, advice);
   return result;
+}
+
+std::future<BrowserLaunchResult> BrowserLauncher::LaunchInBackground(
+    const BrowserLaunchRequest& request) {
+  std::promise<BrowserLaunchResult> outcome;
+  std::future<BrowserLaunchResult> future = outcome.get_future();
+  std::thread([request, outcome = std::move(outcome)]() mutable {
+    outcome.set_value(BrowserLauncher().Launch(request));
+  }).detach();
+  return future;
 }
 
 }  // namespace rw::app

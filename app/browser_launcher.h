@@ -1,8 +1,9 @@
 // Starts a browser that uses this program as its proxy: the first of Chromium, Google Chrome or
 // Firefox on PATH, with a fresh private profile that is removed when the browser exits, and, when
 // HTTPS inspection is on, the local certificate authority trusted for that profile only. The
-// user's own profiles are never touched. Called on the main thread; a detached watcher thread per
-// browser removes its profile.
+// user's own profiles are never touched. Any one thread at a time; a detached watcher thread per
+// browser removes its profile, and a profile whose browser outlived an earlier run goes at the next
+// launch.
 #pragma once
 
 #include <cstdint>
@@ -35,7 +36,10 @@ class BrowserLauncher {
   static BrowserLaunchRequest RequestFor(uint16_t proxyPort,
                                          const tls::InspectionSettings& inspection);
 
+  // Blocks up to kStartGraceMs while it watches the browser start.
   BrowserLaunchResult Launch(const BrowserLaunchRequest& request) const;
+  // Launch on a detached thread of its own, for a caller that must stay responsive meanwhile.
+  static std::future<BrowserLaunchResult> LaunchInBackground(const BrowserLaunchRequest& request);
 
   // The names searched for, in order, as the no-browser message lists them.
   static std::string SearchedNames();

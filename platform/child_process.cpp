@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <string_view>
 
 extern char** environ;
 
@@ -34,9 +36,30 @@ struct SpawnSetup {
   SpawnSetup& operator=(const SpawnSetup&) = delete;
 };
 
+// Our environment with `set` in place of the variables of the same names; points into both.
+std::vector<char*> EnvironmentWith(const std::vector<std::string>& set) {
+  std::vector<char*> entries;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view name(*entry, std::strcspn(*entry, "="));
+    const bool replaced = std::any_of(set.begin(), set.end(), [&](const std::string& own) {
+      return own.size() > name.size() && own.compare(0, name.size(), name) == 0 &&
+             own[name.size()] == '=';
+    });
+    if (!replaced) {
+      entries.push_back(*entry);
+    }
+  }
+  for (const std::string& own : set) {
+    entries.push_back(const_cast<char*>(own.c_str()));
+  }
+  entries.push_back(nullptr);
+  return entries;
+}
+
 }  // namespace
 
-ChildProcess ChildProcess::Start(const std::vector<std::string>& argv) {
+ChildProcess ChildProcess::Start(const std::vector<std::string>& argv,
+                                 const std::vector<std::string>& setEnvironment) {
   ChildProcess child;
   if (argv.empty()) {
     child.startError = EINVAL;
@@ -74,8 +97,9 @@ ChildProcess ChildProcess::Start(const std::vector<std::string>& argv) {
   }
   args.push_back(nullptr);
   pid_t pid = -1;
-  const int spawned =
-      ::posix_spawn(&pid, argv[0].c_str(), &setup.actions, &setup.attributes, args.data(), environ);
+  std::vector<char*> environment = EnvironmentWith(setEnvironment);
+  const int spawned = ::posix_spawn(&pid, argv[0].c_str(), &setup.actions, &setup.attributes,
+                                    args.data(), environment.data());
   if (spawned != 0) {
     child.startError = spawned;
     return child;

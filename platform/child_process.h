@@ -22,10 +22,13 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   // argv[0] is the program's path. The child gets no blocked and no ignored signals of ours.
-  // On failure the child is not Started() and StartError() gives the errno.
-  static ChildProcess Start(const std::vector<std::string>& argv);
+  // On failure the child is not Started() and StartError() gives the errno. `setEnvironment`
+  // ("NAME=value") adds to our environment or replaces a variable of the same name.
+  static ChildProcess Start(const std::vector<std::string>& argv,
+                            const std::vector<std::string>& setEnvironment = {});
 
   bool Started() const { return pid > 0; }
+  pid_t Pid() const { return pid; }
   int StartError() const { return startError; }
 
   // Collects standard error until the child exits or `timeout` passes; true once it has exited

@@ -1,10 +1,13 @@
 #include "platform/program_search.h"
 
+#include <dirent.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
 #include <sstream>
 #include <system_error>
 
@@ -31,13 +34,18 @@ std::string FindProgramOnPath(const std::string& name) {
   return {};
 }
 
-std::filesystem::path MakePrivateTempDirectory(const std::string& prefix, int* error) {
+namespace {
+
+std::filesystem::path TempBase() {
   std::error_code code;
   std::filesystem::path base = std::filesystem::temp_directory_path(code);
-  if (code) {
-    base = "/tmp";
-  }
-  std::string pattern = (base / (prefix + "XXXXXX")).string();
+  return code ? std::filesystem::path("/tmp") : base;
+}
+
+}  // namespace
+
+std::filesystem::path MakePrivateTempDirectory(const std::string& prefix, int* error) {
+  std::string pattern = (TempBase() / (prefix + "XXXXXX")).string();
   // mkdtemp makes the folder 0700 and fails rather than reuse an existing name.
   if (::mkdtemp(pattern.data()) == nullptr) {
     *error = errno;
@@ -45,6 +53,28 @@ std::filesystem::path MakePrivateTempDirectory(const std::string& prefix, int* e
   }
   *error = 0;
   return pattern;
+}
+
+std::vector<std::filesystem::path> ListPrivateTempDirectories(const std::string& prefix) {
+  std::vector<std::filesystem::path> found;
+  const std::filesystem::path base = TempBase();
+  const std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(base.c_str()), &::closedir);
+  if (listing == nullptr) {
+    return found;
+  }
+  while (const dirent* entry = ::readdir(listing.get())) {
+    const std::string name = entry->d_name;
+    struct stat info {};
+    if (name.rfind(prefix, 0) == 0 && ::lstat((base / name).c_str(), &info) == 0 &&
+        S_ISDIR(info.st_mode) && info.st_uid == ::geteuid()) {
+      found.push_back(base / name);
+    }
+  }
+  return found;
+}
+
+bool ProcessExists(pid_t pid) {
+  return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
 }
 
 bool RemoveDirectoryTree(const std::filesystem::path& directory) {

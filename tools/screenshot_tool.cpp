@@ -1,12 +1,19 @@
 // Renders the real main window offscreen and saves one page (or the splash) as a PNG, for the
 // README. Settings live in a temporary directory; a few sample exchanges fill the store so the
-// counters and pages have something to show. Usage: rw_screenshot PAGE OUT.png [WIDTH HEIGHT]
-// where PAGE is a tab's text (Settings, Requests, Responses, Detail, About) or "Splash".
+// counters and pages have something to show. Usage:
+//   rw_screenshot [--setting NAME=VALUE]... [--traffic COMMAND] PAGE OUT.png [WIDTH HEIGHT]
+// where PAGE is a tab's text (Settings, Requests, Responses, Detail, About) or "Splash". With
+// --traffic the pages show what COMMAND, run by sh with RELAYWATCH_PORT and RELAYWATCH_CA (the
+// CA certificate when HTTPS inspection is on) in its environment, sent through the window.
 #include <QApplication>
 #include <QDir>
+#include <QItemSelectionModel>
 #include <QPixmap>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QTreeView>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
@@ -17,6 +24,8 @@
 #include "app/proxy_app.h"
 #include "capture/conversation.h"
 #include "platform/settings_backing.h"
+#include "ui/detail_list_model.h"
+#include "ui/detail_page.h"
 #include "ui/help_launcher.h"
 #include "ui/main_window.h"
 #include "ui/message_presenter.h"
@@ -97,30 +106,90 @@ void AddSampleTraffic(rw::app::ProxyApp& app) {
   }
 }
 
+// Runs the traffic command to its end (at most a minute); false when it failed.
+bool RunTraffic(rw::app::ProxyApp& app, const QString& command) {
+  QProcess traffic;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("RELAYWATCH_PORT", QString::number(app.Listener().BoundPort()));
+  if (app.Inspection().On()) {
+    environment.insert("RELAYWATCH_CA",
+                       QString::fromStdString(app.Inspection().authority->CertificatePath()));
+  }
+  traffic.setProcessEnvironment(environment);
+  traffic.setProcessChannelMode(QProcess::ForwardedChannels);
+  traffic.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command});
+  // The proxy relays on its own threads, so the window may wait here.
+  const bool done = traffic.waitForFinished(60000);
+  if (!done || traffic.exitStatus() != QProcess::NormalExit || traffic.exitCode() != 0) {
+    std::fprintf(stderr, "rw_screenshot: the traffic command failed\n");
+    return false;
+  }
+  return true;
+}
+
+// On Detail, the first successful response is selected, so the text pane shows its body.
+void SelectFirstResponse(rw::ui::Page* page) {
+  auto* detail = dynamic_cast<rw::ui::DetailPage*>(page);
+  if (detail == nullptr) {
+    return;
+  }
+  auto* model = detail->findChild<rw::ui::DetailListModel*>(QStringLiteral("model"));
+  auto* list = detail->findChild<QTreeView*>(QStringLiteral("list"));
+  if (model == nullptr || list == nullptr) {
+    return;
+  }
+  for (int row = 0; row < model->rowCount(); ++row) {
+    if (!model->Row(row).IsRequest() && model->index(row, 0).data().toString().contains(" 200 ")) {
+      list->selectionModel()->select(model->index(row, 0),
+                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
+      detail->Show();
+      return;
+    }
+  }
+}
+
 struct Arguments {
-  QString scene;  // a tab's text or a scene of kScenes
+  QStringList settings;  // NAME=VALUE
+  QString traffic;       // a command whose traffic the pages show instead of the sample
+  QString scene;         // a tab's text or a scene of kScenes
   QString out;
   QSize size{900, 560};
 };
 
-std::optional<Arguments> ParseArguments(int argc, char** argv) {
-  if (argc != 3 && argc != 5) {
-    std::fprintf(stderr, "usage: %s PAGE OUT.png [WIDTH HEIGHT]\n", argv[0]);
+std::optional<Arguments> ParseArguments(QStringList args) {
+  Arguments arguments;
+  for (; args.size() >= 2 && args[0].startsWith(QStringLiteral("--")); args = args.mid(2)) {
+    if (args[0] == QStringLiteral("--traffic")) {
+      arguments.traffic = args[1];
+    } else if (args[0] == QStringLiteral("--setting")) {
+      arguments.settings << args[1];
+    } else {
+      break;
+    }
+  }
+  if (args.size() != 2 && args.size() != 4) {
     return std::nullopt;
   }
-  Arguments arguments{QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2])};
-  if (argc == 5) {
-    arguments.size = QSize(std::atoi(argv[3]), std::atoi(argv[4]));
+  arguments.scene = args[0];
+  arguments.out = args[1];
+  if (args.size() == 4) {
+    arguments.size = QSize(args[2].toInt(), args[3].toInt());
   }
   return arguments;
 }
 
 // Settings of a user past the first runs, in a key of their own under `config`.
-rw::platform::SettingsBacking SampleSettings(const QTemporaryDir& config) {
+// Each `--setting NAME=VALUE` is written over them.
+rw::platform::SettingsBacking SampleSettings(const QTemporaryDir& config,
+                                             const QStringList& settings) {
   rw::platform::SettingsBacking backing(QDir(config.path()).filePath("key").toStdString());
   backing.CreateKey();
   backing.WriteValue("RunCount", "3");  // no help launch
   backing.WriteValue("LogDir", "/home/user/relaywatch-logs");
+  for (const QString& setting : settings) {
+    const qsizetype equals = setting.indexOf(QLatin1Char('='));
+    backing.WriteValue(setting.left(equals).toStdString(), setting.mid(equals + 1).toStdString());
+  }
   return backing;
 }
 
@@ -138,6 +207,7 @@ std::optional<QPixmap> GrabTab(rw::ui::MainWindow& window, const QString& name) 
   }
   window.TabBar()->setCurrentIndex(tab);
   window.PageAt(tab)->TimerTick();  // the refresh the timer would do
+  SelectFirstResponse(window.PageAt(tab));
   window.Settings()->RefreshStatistics();
   QApplication::processEvents();
   return window.grab();
@@ -169,12 +239,18 @@ std::optional<QPixmap> Grab(rw::ui::MainWindow& window, const QString& name) {
   return GrabTab(window, name);
 }
 
-// Shows the main window with the sample traffic and saves the picture. Returns the exit status.
+// Shows the main window with the sample traffic (or the traffic command's) and saves the
+// picture. Returns the exit status.
 int RenderScene(rw::ui::UiContext& context, rw::ui::WindowReporter& reporter,
                 const Arguments& arguments) {
   rw::ui::MainWindow window(context);
   reporter.SetWindow(&window);
-  AddSampleTraffic(context.app);
+  if (arguments.traffic.isEmpty()) {
+    AddSampleTraffic(context.app);
+  } else if (!RunTraffic(context.app, arguments.traffic)) {
+    reporter.SetWindow(nullptr);
+    return 1;
+  }
   window.resize(arguments.size);
   window.show();
   int status = 0;
@@ -196,15 +272,20 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   }
   QApplication application(argc, argv);
-  const std::optional<Arguments> arguments = ParseArguments(argc, argv);
+  const std::optional<Arguments> arguments = ParseArguments(QApplication::arguments().mid(1));
   if (!arguments) {
+    std::fprintf(stderr,
+                 "usage: %s [--setting NAME=VALUE]... [--traffic COMMAND] PAGE OUT.png "
+                 "[WIDTH HEIGHT]\n",
+                 argv[0]);
     return 2;
   }
   QTemporaryDir config;
   PrintingPresenter boxes;
   NoHelp help;
   rw::ui::WindowReporter reporter(boxes);
-  rw::app::ProxyApp app(rw::app::SettingsStore(SampleSettings(config)), reporter, reporter);
+  rw::app::ProxyApp app(rw::app::SettingsStore(SampleSettings(config, arguments->settings)),
+                        reporter, reporter);
   rw::ui::UiContext context{app, boxes, help};
   const int status = RenderScene(context, reporter, *arguments);
   app.Shutdown(std::chrono::seconds(2));

@@ -9,9 +9,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/browser_launcher.h"
 #include "app/log_now.h"
 #include "app/statistics_texts.h"
 #include "tls/certificate_fingerprint.h"
@@ -199,6 +199,9 @@ void SettingsPage::BuildControls() {
   connect(c.logNow, &QPushButton::clicked, this, &SettingsPage::LogNow);
   connect(c.exportCa, &QPushButton::clicked, this, &SettingsPage::ExportCaCertificate);
   connect(c.openBrowser, &QPushButton::clicked, this, &SettingsPage::OpenBrowser);
+  browserLaunchPoll = new QTimer(this);
+  browserLaunchPoll->setInterval(50);
+  connect(browserLaunchPoll, &QTimer::timeout, this, &SettingsPage::ShowBrowserOutcome);
 }
 
 QWidget* SettingsPage::BuildInspectionGroup() {
@@ -367,12 +370,24 @@ void SettingsPage::OpenBrowser() {
     context.boxes.Message(window(), tr("Relaywatch is not listening: set a port and Apply first."));
     return;
   }
-  app::BrowserLaunchResult result;
-  {
-    WaitCursor busy;  // a browser that fails does so within the launcher's grace period
-    result = app::BrowserLauncher().Launch(
-        app::BrowserLauncher::RequestFor(port, context.app.Inspection()));
+  if (browserLaunch.valid()) {
+    return;  // one launch at a time; the button is off meanwhile
   }
+  // The launcher watches the browser start for up to two seconds; the window stays live.
+  browserLaunch = app::BrowserLauncher::LaunchInBackground(
+      app::BrowserLauncher::RequestFor(port, context.app.Inspection()));
+  controls.openBrowser->setEnabled(false);
+  browserLaunchPoll->start();
+}
+
+void SettingsPage::ShowBrowserOutcome() {
+  if (!browserLaunch.valid() ||
+      browserLaunch.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+    return;
+  }
+  browserLaunchPoll->stop();
+  const app::BrowserLaunchResult result = browserLaunch.get();
+  controls.openBrowser->setEnabled(true);
   if (result.ok) {
     context.boxes.Information(window(), ToQString(result.message));
   } else {

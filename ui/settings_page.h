@@ -7,7 +7,9 @@
 
 #include <QString>
 #include <functional>
+#include <future>
 
+#include "app/browser_launcher.h"
 #include "app/inspection_form.h"
 #include "ui/page.h"
 #include "ui/ui_context.h"
@@ -16,6 +18,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 
 namespace rw::ui {
 
@@ -45,6 +48,7 @@ class SettingsPage : public Page {
   void Help();
   void LogNow();
   void ExportCaCertificate();
+  // Starts the launch and returns; the outcome's box comes once the launcher knows it.
   void OpenBrowser();
 
   // Asks where to save the CA certificate; empty when the user cancels. A file dialog unless a
@@ -94,11 +98,15 @@ class SettingsPage : public Page {
   void ShowForm();
   // The edits' texts and the box into the form.
   void ReadForm();
+  // Polled while a launch runs: shows its outcome once it is ready.
+  void ShowBrowserOutcome();
 
   UiContext& context;
   Controls controls;
   app::InspectionForm inspection;
   PathChooser chooseExportPath;
+  std::future<app::BrowserLaunchResult> browserLaunch;  // valid while a launch runs
+  QTimer* browserLaunchPoll = nullptr;
 };
 
 }  // namespace rw::ui

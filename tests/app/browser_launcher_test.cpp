@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/child_process.h"
 #include "tests/support/stand_in_browser.h"
 
 namespace rw::app {
@@ -147,6 +148,53 @@ TEST(BrowserLauncher, BrowserExitingAtOnceReportsWhatItSaid) {
   const std::string profile = ProfileOf(browser.Arguments());
   ASSERT_FALSE(profile.empty());
   EXPECT_FALSE(std::filesystem::exists(profile));
+}
+
+// A profile left by a browser that outlived the run which started it goes at the next launch once
+// that browser has exited; anything else under the launcher's prefix stays.
+TEST(BrowserLauncher, NextLaunchRemovesProfilesOfBrowsersThatHaveExited) {
+  testing::TempDir tmp;
+  const bool hadTmp = ::getenv("TMPDIR") != nullptr;
+  const std::string saved = hadTmp ? ::getenv("TMPDIR") : "";
+  ::setenv("TMPDIR", tmp.path().c_str(), 1);
+  platform::ChildProcess ended = platform::ChildProcess::Start({"/bin/true"});
+  ASSERT_TRUE(ended.WaitForExit(std::chrono::seconds(20)));
+  const std::string endedPid = std::to_string(ended.Pid());
+  const struct {
+    const char* name;
+    std::string pid;  // empty: no process id file
+    bool link;        // the prefixed name is a link to the folder
+    bool removed;
+  } rows[] = {{"ended", endedPid, false, true},
+              {"running", std::to_string(::getpid()), false, false},
+              {"setting-up", "", false, false},
+              {"link", endedPid, true, false}};
+  for (const auto& row : rows) {
+    const std::filesystem::path named =
+        tmp.path() / ("relaywatch-browser." + std::string(row.name));
+    const std::filesystem::path folder = row.link ? tmp.path() / row.name : named;
+    std::filesystem::create_directory(folder);
+    if (!row.pid.empty()) {
+      std::ofstream(folder / "relaywatch-browser.pid") << row.pid;
+    }
+    if (row.link) {
+      std::filesystem::create_directory_symlink(folder, named);
+    }
+  }
+  StandInBrowser browser;
+  browser.Install("chromium", StandInBrowser::Behaviour::kRuns);
+  const BrowserLaunchResult result = BrowserLauncher().Launch(BrowserLaunchRequest{8010, "", ""});
+  hadTmp ? ::setenv("TMPDIR", saved.c_str(), 1) : ::unsetenv("TMPDIR");
+  ASSERT_TRUE(result.ok) << result.message;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(
+        !std::filesystem::exists(tmp.path() / ("relaywatch-browser." + std::string(row.name))),
+        row.removed);
+  }
+  EXPECT_TRUE(std::filesystem::exists(tmp.path() / "link" / "relaywatch-browser.pid"));
+  browser.Stop();
+  ExpectProfileRemoved(result, ProfileOf(browser.Arguments()));
 }
 
 TEST(BrowserLauncher, ShellWordQuotesWhatAShellWouldRead) {

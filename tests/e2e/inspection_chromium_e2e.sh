@@ -3,7 +3,8 @@
 # --inspect-https`, trusting the program's certificate authority through a temporary profile only
 # (its key's SPKI hash). The page and the script it loads arrive decrypted in the exchange lines and
 # the HAR file with status 200; without the SPKI hash the browser refuses the certificate, the page
-# does not load and the exchange line says why.
+# does not load and the exchange line says why. Last, `--open-browser` runs the real browser with
+# the launcher's own arguments: the page decrypted, its profile gone after it exits, HOME untouched.
 # Usage: inspection_chromium_e2e.sh PATH/TO/relaywatch   (RELAYWATCH_CHROMIUM: another browser;
 # exit status 77, a skip for ctest, when the browser is not installed)
 set -euo pipefail
@@ -160,4 +161,45 @@ grep -q "TLS handshake with the browser failed" "$work/untrusted.out" ||
   fail "no handshake failure in the exchange lines: $(cat "$work/untrusted.out")"
 ! grep -E "GET $origin/ " "$work/untrusted.out" ||
   fail "an exchange reached the origin without the browser's trust"
+
+# The one-click browser for real: --open-browser starts a "chromium" that runs the real browser
+# with the launcher's own arguments (profile, proxy, SPKI pin, --no-sandbox as root), adding only
+# what makes it fetch the page and exit. It starts once the launcher has counted it as up, so its
+# quick exit is the page done, not a failed start. The user's own profile and configuration stay as
+# they were (the desktop's caches in ~/.cache are not the browser's to keep out).
+mkdir -p "$work/bin" "$work/home/.config/chromium" "$work/tmp"
+echo untouched > "$work/home/.config/chromium/Local State"
+home_list() {
+  (cd "$work/home" && find . -mindepth 1 -path ./.cache -prune -o -printf '%p %s %T@\n' | sort)
+}
+home_before=$(home_list)
+cat > "$work/bin/chromium" <<SCRIPT
+#!/bin/sh
+echo \$\$ > "$work/browser.pid"
+printf '%s\n' "\$@" > "$work/browser.args"
+for _ in \$(seq 400); do grep -q "^Opened browser: " "$work/launched.out" && break; sleep 0.05; done
+exec "$chromium" "\$@" --headless=new --dump-dom "$origin/"
+SCRIPT
+chmod 755 "$work/bin/chromium"
+HOME="$work/home" TMPDIR="$work/tmp" PATH="$work/bin:$PATH" \
+  start_proxy launched --inspect-https --upstream-ca "$tls/ca.pem" --open-browser
+for _ in $(seq 400); do [ -s "$work/browser.pid" ] && grep -q "^Opened browser: " \
+  "$work/launched.out" && break; sleep 0.05; done
+grep -q "^Opened browser: " "$work/launched.out" ||
+  fail "no browser opened: $(cat "$work/launched.out" "$work/launched.err")"
+browser_pid=$(cat "$work/browser.pid")
+pids+=("$browser_pid")
+profile=$(sed -n 's/^--user-data-dir=//p' "$work/browser.args")
+[ -n "$profile" ] || fail "no profile in $(cat "$work/browser.args")"
+for _ in $(seq 1200); do kill -0 "$browser_pid" 2>/dev/null || break; sleep 0.05; done
+kill -0 "$browser_pid" 2>/dev/null && fail "the browser still runs after 60 s"
+for _ in $(seq 100); do [ -e "$profile" ] || break; sleep 0.05; done
+[ ! -e "$profile" ] || fail "profile $profile left after the browser exited"
+stop_proxy launched
+for path in / /app.js; do
+  grep -E "GET $origin$path .*200" "$work/launched.out" > /dev/null ||
+    fail "launched browser: no GET $origin$path with 200: $(cat "$work/launched.out")"
+done
+[ -z "$(ls -A "$work/tmp")" ] || fail "left in the temporary folder: $(ls -A "$work/tmp")"
+[ "$(home_list)" = "$home_before" ] || fail "the home folder changed: $(home_list)"
 echo "PASS: inspection_chromium_e2e"

@@ -113,6 +113,8 @@ TEST_F(SettingsInspectionTest, OpenBrowserShowsWhatTheLauncherSaid) {
     }
     boxes.boxes.clear();
     QTest::mouseClick(Page().openBrowser, Qt::LeftButton);
+    EXPECT_TRUE(boxes.boxes.empty()) << "the click waited for the outcome";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.boxes.empty(); }, 20000));
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].kind, row.kind);
     EXPECT_THAT(boxes.boxes[0].text, HasSubstr(row.says));
