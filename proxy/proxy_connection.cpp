@@ -756,7 +756,7 @@ Interception ProxyConnection::InterceptTunnel() {
 }
 
 void ProxyConnection::HandshakeWithServer() {
-  SslPtr ssl = inspector->ServerSession(inspectedHost);
+  SslPtr ssl = inspector->ServerSession(inspectedHost, inspectedPort);
   if (!ssl) {
     verificationFailure = "the server's name is not usable for TLS";
     CloseServerSocket();
