@@ -2,12 +2,16 @@
 
 #include <openssl/err.h>
 
+#include <memory>
 #include <utility>
 
 #include "tls/openssl_error.h"
 
 namespace rw::proxy {
 namespace {
+
+// Room for several full records per read.
+constexpr size_t kReadAheadBytes = 64 * 1024;
 
 // ALPN "http/1.1": the relay speaks HTTP/1.1 only, on both sides.
 constexpr unsigned char kHttp11Alpn[] = {8, 'h', 't', 't', 'p', '/', '1', '.', '1'};
@@ -42,6 +46,36 @@ int PresentLeaf(SSL* ssl, void* argument) {
   return 1;
 }
 
+// What a server-side session needs to keep its session for the next connection once its tickets
+// come, which may be long after the handshake.
+struct ServerSessionNote {
+  std::shared_ptr<tls::ServerSessionCache> cache;
+  std::string key;
+};
+
+void FreeServerSessionNote(void*, void* note, CRYPTO_EX_DATA*, int, long, void*) {
+  std::unique_ptr<ServerSessionNote> owned(static_cast<ServerSessionNote*>(note));
+}
+
+int ServerSessionNoteIndex() {
+  static const int index =
+      SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, FreeServerSessionNote);
+  return index;
+}
+
+// Called by OpenSSL for each session a server offers for resuming. Only a session whose
+// certificate verified is kept; the full verification ran in this handshake or the one it
+// resumed.
+int KeepServerSession(SSL* ssl, SSL_SESSION* session) {
+  auto* note = static_cast<ServerSessionNote*>(SSL_get_ex_data(ssl, ServerSessionNoteIndex()));
+  if (note == nullptr || SSL_get_verify_result(ssl) != X509_V_OK ||
+      SSL_get0_peer_certificate(ssl) == nullptr) {
+    return 0;
+  }
+  note->cache->Store(note->key, tls::SslSessionPtr(session));
+  return 1;  // the reference is the cache's now
+}
+
 bool IsIpLiteral(const std::string& host) {
   ASN1_OCTET_STRING* address = a2i_IPADDRESS(host.c_str());
   if (address == nullptr) {
@@ -57,7 +91,8 @@ TlsInspector::TlsInspector(Token, tls::InspectionSettings settings, tls::SslCtxP
                            tls::SslCtxPtr serverContext)
     : settings(std::move(settings)),
       browserContext(std::move(browserContext)),
-      serverContext(std::move(serverContext)) {}
+      serverContext(std::move(serverContext)),
+      serverSessions(std::make_shared<tls::ServerSessionCache>()) {}
 
 TlsInspector::CreateResult TlsInspector::Create(tls::InspectionSettings settings) {
   if (!settings.On() || !settings.leaves || !settings.serverTrust) {
@@ -79,11 +114,20 @@ TlsInspector::CreateResult TlsInspector::Create(tls::InspectionSettings settings
                      SSL_MODE_RELEASE_BUFFERS;
   SSL_CTX_set_mode(browser.get(), modes);
   SSL_CTX_set_mode(server.get(), modes);
+  // Each read takes what the socket has, several records at once, rather than a record's header
+  // and then its body: the relay heeds what a session holds (TlsSession::HasPending).
+  for (SSL_CTX* context : {browser.get(), server.get()}) {
+    SSL_CTX_set_read_ahead(context, 1);
+    SSL_CTX_set_default_read_buffer_len(context, kReadAheadBytes);
+  }
   SSL_CTX_set_alpn_select_cb(browser.get(), SelectHttp11, nullptr);
   // Leaves are minted per host: no session of one host may resume as another.
   SSL_CTX_set_session_cache_mode(browser.get(), SSL_SESS_CACHE_OFF);
   SSL_CTX_set_num_tickets(browser.get(), 0);
-  SSL_CTX_set_session_cache_mode(server.get(), SSL_SESS_CACHE_OFF);
+  // Sessions toward servers are kept by the inspector's own cache, one per host and port.
+  SSL_CTX_set_session_cache_mode(server.get(),
+                                 SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+  SSL_CTX_sess_set_new_cb(server.get(), KeepServerSession);
   SSL_CTX_set1_cert_store(server.get(), settings.serverTrust->Store());
   if (SSL_CTX_set_alpn_protos(server.get(), kHttp11Alpn, sizeof kHttp11Alpn) != 0) {
     return {nullptr, "TLS contexts: " + tls::TakeOpenSslError()};
@@ -104,14 +148,24 @@ SslPtr TlsInspector::BrowserSession(BrowserSide& side) const {
   return ssl;
 }
 
-SslPtr TlsInspector::ServerSession(const std::string& host) const {
+SslPtr TlsInspector::ServerSession(const std::string& host, int32_t port) const {
   SslPtr ssl(SSL_new(serverContext.get()));
   if (!ssl) {
     return ssl;
   }
   SSL_set_connect_state(ssl.get());
+  const bool ipLiteral = IsIpLiteral(host);
+  std::string key = tls::ServerSessionCache::Key(host, port);
+  if (tls::SslSessionPtr cached = serverSessions->Find(key, host, ipLiteral)) {
+    (void)SSL_set_session(ssl.get(), cached.get());
+  }
+  auto note =
+      std::make_unique<ServerSessionNote>(ServerSessionNote{serverSessions, std::move(key)});
+  if (SSL_set_ex_data(ssl.get(), ServerSessionNoteIndex(), note.get()) == 1) {
+    (void)note.release();  // freed with the SSL
+  }
   bool named = false;
-  if (IsIpLiteral(host)) {
+  if (ipLiteral) {
     named = X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl.get()), host.c_str()) == 1;
   } else {
     named = SSL_set_tlsext_host_name(ssl.get(), host.c_str()) == 1 &&

@@ -1,14 +1,17 @@
 // What inspecting connections share: the prepared inspection settings and the two TLS contexts
 // built from them once, one that answers browsers with minted leaves and one that verifies
-// servers against the trust store. Immutable after Create; any thread makes sessions from it.
+// servers against the trust store, with the sessions of servers that verified. Immutable after
+// Create but for that cache (its own lock); any thread makes sessions from it.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "proxy/tls_session.h"
 #include "tls/inspection_settings.h"
+#include "tls/server_session_cache.h"
 
 namespace rw::proxy {
 
@@ -34,8 +37,9 @@ class TlsInspector {
   };
   SslPtr BrowserSession(BrowserSide& side) const;
   // A session that sends `host` as SNI (not for an IP literal) and accepts only a chain to the
-  // trust store naming `host`.
-  SslPtr ServerSession(const std::string& host) const;
+  // trust store naming `host`. It offers the kept session of `host` and `port`, if any, and keeps
+  // the server's next one once verified.
+  SslPtr ServerSession(const std::string& host, int32_t port) const;
 
   tls::LeafMinter& Leaves() const { return *settings.leaves; }
 
@@ -50,6 +54,7 @@ class TlsInspector {
   const tls::InspectionSettings settings;
   const tls::SslCtxPtr browserContext;
   const tls::SslCtxPtr serverContext;
+  const std::shared_ptr<tls::ServerSessionCache> serverSessions;
 };
 
 // The reason a server's certificate was refused, as the user reads it.

@@ -76,7 +76,16 @@ platform::SysCallResult TlsSession::Outcome(int result) {
 }
 
 platform::SysCallResult TlsSession::Read(char* data, size_t capacity) {
-  return Outcome(SSL_read(ssl.get(), data, static_cast<int>(std::min<size_t>(capacity, INT_MAX))));
+  const platform::SysCallResult result =
+      Outcome(SSL_read(ssl.get(), data, static_cast<int>(std::min<size_t>(capacity, INT_MAX))));
+  readStarved = wantRead;
+  return result;
+}
+
+bool TlsSession::HasPending() const {
+  // A read that waited has taken every whole record the session held: counting the part of one
+  // left over would make the relay call again at once, and again, until the rest arrives.
+  return SSL_pending(ssl.get()) > 0 || (!readStarved && SSL_has_pending(ssl.get()) == 1);
 }
 
 platform::SysCallResult TlsSession::Write(const char* data, size_t count) {

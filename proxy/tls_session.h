@@ -32,9 +32,9 @@ class TlsSession {
 
   platform::SysCallResult Read(char* data, size_t capacity);
   platform::SysCallResult Write(const char* data, size_t count);
-  // Decrypted or undecrypted bytes held inside the session: a read may give data without the
-  // socket becoming readable again.
-  bool HasPending() const { return SSL_has_pending(ssl.get()) == 1; }
+  // Bytes held inside the session that a read can use without the socket becoming readable
+  // again: decrypted ones, or records read ahead of the last read that gave data.
+  bool HasPending() const;
   // The readiness the last read or write waited for.
   bool WantsRead() const { return wantRead; }
   bool WantsWrite() const { return wantWrite; }
@@ -50,6 +50,8 @@ class TlsSession {
   int fd;
   bool wantRead = false;
   bool wantWrite = false;
+  // The last read waited for the socket: whatever the session holds is only part of a record.
+  bool readStarved = false;
 };
 
 }  // namespace rw::proxy

@@ -175,7 +175,7 @@ bool TunnelInspection::AcceptBrowserTls() {
 }
 
 void TunnelInspection::HandshakeWithServer() {
-  SslPtr ssl = inspector->ServerSession(host);
+  SslPtr ssl = inspector->ServerSession(host, port);
   if (!ssl) {
     verificationFailure = "the server's name is not usable for TLS";
     sockets.CloseServer();

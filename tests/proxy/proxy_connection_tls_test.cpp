@@ -127,16 +127,27 @@ class TlsOrigin {
  public:
   // `asUpstream`: it is also the upstream proxy, answering the CONNECT before TLS.
   explicit TlsOrigin(const Issued& served, bool asUpstream = false)
-      : asUpstream(asUpstream),
-        context(SSL_CTX_new(TLS_server_method())),
-        origin([this](OriginPeer& peer) { Serve(peer); }) {
-    SSL_CTX_use_certificate(context.get(), served.certificate.get());
-    SSL_CTX_use_PrivateKey(context.get(), served.key.get());
+      : asUpstream(asUpstream), origin([this](OriginPeer& peer) { Serve(peer); }) {
+    Present(served);
+  }
+
+  // From the next connection on, `served` with a new context: sessions of the old one do not
+  // resume.
+  void Present(const Issued& served) {
+    SslCtxPtr made(SSL_CTX_new(TLS_server_method()));
+    SSL_CTX_use_certificate(made.get(), served.certificate.get());
+    SSL_CTX_use_PrivateKey(made.get(), served.key.get());
+    std::lock_guard<std::mutex> lock(requestsLock);
+    context = std::move(made);
   }
 
   uint16_t Port() const { return origin.Port(); }
   // Requests that reached the origin inside TLS.
   int Requests() const { return requests.load(); }
+  // Opened by the test once the page of /records has arrived.
+  testing::Gate recordsTaken;
+  // Handshakes that resumed a session instead of presenting the certificate.
+  int Resumed() const { return resumed.load(); }
   std::string FirstRequest() {
     std::lock_guard<std::mutex> lock(requestsLock);
     return firstRequest;
@@ -154,11 +165,16 @@ class TlsOrigin {
       }
       peer.Send("HTTP/1.1 200 Connection established\r\n\r\n");
     }
-    SslHandle ssl(SSL_new(context.get()));
+    SslHandle ssl;
+    {
+      std::lock_guard<std::mutex> lock(requestsLock);
+      ssl.reset(SSL_new(context.get()));
+    }
     SSL_set_fd(ssl.get(), peer.Socket().Fd());
     if (SSL_accept(ssl.get()) != 1) {
       return;  // the proxy refused the certificate
     }
+    resumed.fetch_add(SSL_session_reused(ssl.get()));
     for (;;) {
       const std::string request = ReadMessage(ssl.get());
       if (request.empty()) {
@@ -169,6 +185,11 @@ class TlsOrigin {
         firstRequest = request;
       }
       std::string response;
+      if (request.rfind("GET /records ", 0) == 0) {
+        SendAsTwoRecordsAtOnce(ssl.get(), peer);
+        recordsTaken.Wait();  // nothing else reaches the proxy's socket before
+        continue;
+      }
       if (request.rfind("GET /big ", 0) == 0) {
         response = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
                    std::to_string(BigBody().size()) + "\r\n\r\n" + BigBody();
@@ -185,10 +206,32 @@ class TlsOrigin {
     SSL_shutdown(ssl.get());
   }
 
+  // A page in two TLS records that reach the socket together: a reader that takes the first
+  // finds the second already read from the socket, and nothing more comes until it answers.
+  static void SendAsTwoRecordsAtOnce(SSL* ssl, OriginPeer& peer) {
+    BIO* socketSide = SSL_get_rbio(ssl);
+    BIO_up_ref(socketSide);
+    SSL_set0_wbio(ssl, BIO_new(BIO_s_mem()));
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " +
+                             std::to_string(2 * kRecordText.size()) + "\r\n\r\n";
+    const std::string first = head + std::string(kRecordText);
+    SSL_write(ssl, first.data(), static_cast<int>(first.size()));
+    SSL_write(ssl, kRecordText.data(), static_cast<int>(kRecordText.size()));
+    char* records = nullptr;
+    const long length = BIO_get_mem_data(SSL_get_wbio(ssl), &records);
+    peer.Send(std::string_view(records, static_cast<size_t>(length)));
+    SSL_set0_wbio(ssl, socketSide);
+  }
+
+ public:
+  static constexpr std::string_view kRecordText = "one record of the page; ";
+
+ private:
   const bool asUpstream;
-  SslCtxPtr context;
   std::atomic<int> requests{0};
+  std::atomic<int> resumed{0};
   std::mutex requestsLock;   // leaf
+  SslCtxPtr context;         // guarded by requestsLock
   std::string firstRequest;  // guarded by requestsLock
 
  public:
@@ -243,8 +286,12 @@ struct TlsBrowser {
     X509_STORE_add_cert(SSL_CTX_get_cert_store(context.get()), trusted);
     SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
     ssl.reset(SSL_new(context.get()));
-    SSL_set_tlsext_host_name(ssl.get(), host.c_str());
-    SSL_set1_host(ssl.get(), host.c_str());
+    if (host.find_first_not_of("0123456789.") == std::string::npos) {
+      X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl.get()), host.c_str());
+    } else {
+      SSL_set_tlsext_host_name(ssl.get(), host.c_str());
+      SSL_set1_host(ssl.get(), host.c_str());
+    }
     SSL_set_fd(ssl.get(), socket.Fd());
   }
 
@@ -548,6 +595,122 @@ TEST(InspectedConnection, BrowserRejectingTheLeafEndsWithANoteAndReachesNothing)
   const std::string note = conversations[1]->ResponseText();
   EXPECT_EQ(note.rfind("TLS handshake with the browser failed: ", 0), 0u) << note;
   EXPECT_NE(note.find("unknown ca"), std::string::npos) << note;
+}
+
+TEST(InspectedConnection, RecordsReadAheadAreRelayedWithoutWaitingForTheSocket) {
+  const Issued originCa = Issue("Origin Test CA", nullptr, nullptr);
+  const Issued served = Issue("localhost", &originCa, "DNS:localhost");
+  TlsOrigin origin(served);
+  InspectingEngine inspecting(originCa.certificate.get());
+  TlsBrowser browser(inspecting.engine, "localhost", origin.Port(),
+                     inspecting.authority->Certificate());
+  ASSERT_TRUE(browser.Handshake());
+  const std::string page = browser.Exchange(Get("/records"));
+  origin.recordsTaken.Open();
+  const std::string text(TlsOrigin::kRecordText);
+  EXPECT_EQ(page.size() >= 2 * text.size() ? page.substr(page.size() - 2 * text.size()) : page,
+            text + text);
+}
+
+TEST(InspectedConnection, ResumesOnlyServerSessionsThatVerifiedForTheName) {
+  struct Row {
+    const char* name;
+    bool expiredSince;       // the server presents an expired certificate from then on
+    const char* secondHost;  // the name the second connection asks for
+    int resumed;
+    const char* refusal;  // in the second answer; null: the page
+  };
+  const std::vector<Row> rows = {
+      {"same server again", false, "localhost", 1, nullptr},
+      {"its certificate no longer verifies", true, "localhost", 0, "certificate has expired"},
+      {"another name at the same port", false, "127.0.0.1", 0, "IP address mismatch"},
+  };
+  const Issued originCa = Issue("Origin Test CA", nullptr, nullptr);
+  const Issued served = Issue("localhost", &originCa, "DNS:localhost");
+  const Issued expired = Issue("localhost", &originCa, "DNS:localhost", -7200, -3600);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TlsOrigin origin(served);
+    InspectingEngine inspecting(originCa.certificate.get());
+    for (const bool second : {false, true}) {
+      TlsBrowser browser(inspecting.engine, second ? row.secondHost : "localhost", origin.Port(),
+                         inspecting.authority->Certificate());
+      ASSERT_TRUE(browser.Handshake());
+      const std::string answer = browser.Exchange(Get("/page"));
+      if (second && row.refusal != nullptr) {
+        EXPECT_EQ(answer.rfind("HTTP/1.1 502 Bad Gateway\r\n", 0), 0u) << answer;
+        EXPECT_NE(answer.find(row.refusal), std::string::npos) << answer;
+      } else {
+        EXPECT_NE(answer.find(TlsOrigin::kPage), std::string::npos) << answer;
+      }
+      if (row.expiredSince) {
+        origin.Present(expired);
+      }
+    }
+    ASSERT_TRUE(inspecting.engine.Drain());
+    EXPECT_EQ(origin.Resumed(), row.resumed);
+    EXPECT_EQ(origin.Requests(), row.refusal != nullptr ? 1 : 2);
+  }
+}
+
+TEST(TlsSession, PartOfARecordIsNotPendingOnceAReadWaitedForIt) {
+  // Read-ahead leaves the start of a record inside the session; only the socket can complete it,
+  // so the relay must poll rather than read again at once.
+  const Issued authority = Issue("Session Test CA", nullptr, nullptr);
+  const Issued served = Issue("localhost", &authority, "DNS:localhost");
+  const std::string text = "the record's text";
+  testing::Gate firstPartSent;
+  testing::Gate checked;
+  ScriptedOrigin client([&](OriginPeer& peer) {
+    SslCtxPtr context(SSL_CTX_new(TLS_client_method()));
+    SslHandle ssl(SSL_new(context.get()));
+    SSL_set_fd(ssl.get(), peer.Socket().Fd());
+    if (SSL_connect(ssl.get()) != 1) {
+      return;
+    }
+    BIO* socketSide = SSL_get_rbio(ssl.get());
+    BIO_up_ref(socketSide);
+    SSL_set0_wbio(ssl.get(), BIO_new(BIO_s_mem()));
+    SSL_write(ssl.get(), text.data(), static_cast<int>(text.size()));
+    char* record = nullptr;
+    const long length = BIO_get_mem_data(SSL_get_wbio(ssl.get()), &record);
+    const std::string bytes(record, static_cast<size_t>(length));
+    SSL_set0_wbio(ssl.get(), socketSide);
+    peer.Send(bytes.substr(0, 9));
+    firstPartSent.Open();
+    if (checked.Wait()) {
+      peer.Send(bytes.substr(9));
+    }
+    peer.ReadSome(1);  // until the session ends
+  });
+  SslCtxPtr context(SSL_CTX_new(TLS_server_method()));
+  SSL_CTX_use_certificate(context.get(), served.certificate.get());
+  SSL_CTX_use_PrivateKey(context.get(), served.key.get());
+  SSL_CTX_set_num_tickets(context.get(), 0);
+  SSL_CTX_set_read_ahead(context.get(), 1);
+  platform::Socket socket = testing::ConnectLoopback(client.Port());
+  ASSERT_TRUE(platform::SetNonBlocking(socket).Ok());
+  TlsSession session(SslPtr(SSL_new(context.get())), socket.Fd());
+  SSL_set_accept_state(session.Handle());
+  ASSERT_TRUE(session.Handshake(std::chrono::seconds(10)).ok);
+  ASSERT_TRUE(firstPartSent.Wait());
+  char buffer[256];
+  std::string got;
+  for (int read = 0; read < 2; ++read) {
+    SCOPED_TRACE(read == 0 ? "part of the record" : "the whole record");
+    ASSERT_TRUE(platform::PollOne(platform::PollInterest{socket.Fd(), true, false}, 10000).Ok());
+    const platform::SysCallResult result = session.Read(buffer, sizeof buffer);
+    if (read == 0) {
+      EXPECT_TRUE(result.value < 0 && platform::WouldBlock(result.errorNumber));
+      EXPECT_FALSE(session.HasPending());
+      checked.Open();
+    } else {
+      ASSERT_GT(result.value, 0);
+      got.assign(buffer, static_cast<size_t>(result.value));
+    }
+  }
+  EXPECT_EQ(got, text);
+  session.Close();
 }
 
 }  // namespace
