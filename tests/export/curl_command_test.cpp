@@ -274,6 +274,7 @@ TEST(CurlCommand, RefusesANulAndAHeaderCurlWouldReadAsAFile) {
   } rows[] = {
       {"POST http://h/ HTTP/1.1\r\nContent-Length: 3\r\n\r\na\0b"s, "NUL"},
       {"GET http://h/ HTTP/1.1\r\n@/etc/passwd: x\r\n\r\n", "file name"},
+      {"GET http://h/ HTTP/1.1\r\n @/etc/passwd: x\r\n\r\n", "file name"},  // white space first
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.captured);
