@@ -62,6 +62,7 @@ TEST(CapturedMessage, StartLineParts) {
   EXPECT_EQ(bare.rest, "");
 }
 
+// The chunk steps themselves (extensions, trailers, sizes) are the engine's, tested with it.
 TEST(CapturedMessage, DecodeChunkedBody) {
   struct Row {
     const char* name;
@@ -70,15 +71,10 @@ TEST(CapturedMessage, DecodeChunkedBody) {
   };
   const Row rows[] = {
       {"two chunks", "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n", "hello world"},
-      {"extension and upper-case hex", "A;x=1\r\n0123456789\r\n0\r\n\r\n", "0123456789"},
-      {"trailer fields", "3\r\nabc\r\n0\r\nX-Sum: 1\r\n\r\n", "abc"},
       {"empty body", "0\r\n\r\n", ""},
-      {"cut inside a chunk", "5\r\nhel", std::nullopt},
       {"no last chunk", "3\r\nabc\r\n", std::nullopt},
-      {"no closing blank line", "3\r\nabc\r\n0\r\n", std::nullopt},
-      {"size that is not hex", "zz\r\nabc\r\n0\r\n\r\n", std::nullopt},
       {"data longer than its size", "2\r\nabc\r\n0\r\n\r\n", std::nullopt},
-      {"size beyond 64 bits", "fffffffffffffffff\r\n", std::nullopt},
+      {"size that is not hex", "zz\r\nabc\r\n0\r\n\r\n", std::nullopt},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

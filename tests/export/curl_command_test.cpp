@@ -37,7 +37,8 @@ TEST(CurlCommand, ExchangeTakenOutOfTlsRepeatsItsHttpsUrl) {
 TEST(CurlCommand, RepeatsGetDirectOrThroughProxy) {
   const std::string request =
       "GET http://example.test:8080/a?b=1&c=2 HTTP/1.1\r\nHost: example.test:8080\r\n"
-      "User-Agent: Mozilla/5.0 (X11; Linux)\r\nProxy-Connection: keep-alive\r\n"
+      // A folded line (obs-fold) continues the User-Agent field: curl gets it whole.
+      "User-Agent: Mozilla/5.0\r\n\t (X11;\r\n Linux)\r\nProxy-Connection: keep-alive\r\n"
       "Accept-Encoding: gzip\r\n\r\n";
   const CurlCommand direct = Build(request);
   ASSERT_TRUE(direct.ok) << direct.problem;
@@ -71,26 +72,6 @@ TEST(CurlCommand, BodiesAndMethods) {
   const CurlCommand head = Build("HEAD http://h/ HTTP/1.1\r\n\r\n");
   ASSERT_TRUE(head.ok);
   EXPECT_EQ(head.command, "curl --noproxy '*' --head --globoff 'http://h/'");
-}
-
-// An obsolete folded line continues the field above it: curl gets one header, its value joined.
-TEST(CurlCommand, FoldedHeaderLinesJoinTheirField) {
-  const struct {
-    std::string captured;
-    std::string command;
-  } rows[] = {
-      {"GET http://h/ HTTP/1.1\r\nX-Long: one\r\n two\r\n\r\n",
-       "curl --noproxy '*' --globoff 'http://h/' --header 'X-Long: one two'"},
-      {"GET http://h/ HTTP/1.1\r\nX-Long: one\r\n\t two\r\n  three\r\nAccept: */*\r\n\r\n",
-       "curl --noproxy '*' --globoff 'http://h/' --header 'X-Long: one two three' --header "
-       "'Accept: */*'"},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.captured);
-    const CurlCommand result = Build(row.captured);
-    ASSERT_TRUE(result.ok) << result.problem;
-    EXPECT_EQ(result.command, row.command);
-  }
 }
 
 TEST(CurlCommand, RefusesWhatItCannotRepeat) {
@@ -293,6 +274,7 @@ TEST(CurlCommand, RefusesANulAndAHeaderCurlWouldReadAsAFile) {
   } rows[] = {
       {"POST http://h/ HTTP/1.1\r\nContent-Length: 3\r\n\r\na\0b"s, "NUL"},
       {"GET http://h/ HTTP/1.1\r\n@/etc/passwd: x\r\n\r\n", "file name"},
+      {"GET http://h/ HTTP/1.1\r\n @/etc/passwd: x\r\n\r\n", "file name"},  // white space first
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.captured);
