@@ -58,9 +58,9 @@ void FreeServerSessionNote(void*, void* note, CRYPTO_EX_DATA*, int, long, void*)
 }
 
 int ServerSessionNoteIndex() {
-  static const int index =
+  static const int kIndex =
       SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, FreeServerSessionNote);
-  return index;
+  return kIndex;
 }
 
 // Called by OpenSSL for each session a server offers for resuming. Only a session whose
