@@ -58,9 +58,9 @@ void FreeServerSessionNote(void*, void* note, CRYPTO_EX_DATA*, int, long, void*)
 }
 
 int ServerSessionNoteIndex() {
-  static const int index =
+  static const int kIndex =
       SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, FreeServerSessionNote);
-  return index;
+  return kIndex;
 }
 
 // Called by OpenSSL for each session a server offers for resuming. Only a session whose
@@ -72,8 +72,10 @@ int KeepServerSession(SSL* ssl, SSL_SESSION* session) {
       SSL_get0_peer_certificate(ssl) == nullptr) {
     return 0;
   }
-  note->cache->Store(note->key, tls::SslSessionPtr(session));
-  return 1;  // the reference is the cache's now
+  // The cache keeps a copy of its own: OpenSSL marks the session a connection uses once it is
+  // used up or broken off, and other connections read the cached one at the same time.
+  note->cache->Store(note->key, tls::SslSessionPtr(SSL_SESSION_dup(session)));
+  return 0;
 }
 
 bool IsIpLiteral(const std::string& host) {
@@ -157,7 +159,11 @@ SslPtr TlsInspector::ServerSession(const std::string& host, int32_t port) const 
   const bool ipLiteral = IsIpLiteral(host);
   std::string key = tls::ServerSessionCache::Key(host, port);
   if (tls::SslSessionPtr cached = serverSessions->Find(key, host, ipLiteral)) {
-    (void)SSL_set_session(ssl.get(), cached.get());
+    // A copy for this connection alone, for the same reason as in KeepServerSession.
+    const tls::SslSessionPtr own(SSL_SESSION_dup(cached.get()));
+    if (own) {
+      (void)SSL_set_session(ssl.get(), own.get());
+    }
   }
   auto note =
       std::make_unique<ServerSessionNote>(ServerSessionNote{serverSessions, std::move(key)});

@@ -141,6 +141,12 @@ class TlsOrigin {
     context = std::move(made);
   }
 
+  // No sessions offered from the next connection on.
+  void StopTickets() {
+    std::lock_guard<std::mutex> lock(requestsLock);
+    SSL_CTX_set_num_tickets(context.get(), 0);
+  }
+
   uint16_t Port() const { return origin.Port(); }
   // Requests that reached the origin inside TLS.
   int Requests() const { return requests.load(); }
@@ -615,15 +621,19 @@ TEST(InspectedConnection, RecordsReadAheadAreRelayedWithoutWaitingForTheSocket) 
 TEST(InspectedConnection, ResumesOnlyServerSessionsThatVerifiedForTheName) {
   struct Row {
     const char* name;
-    bool expiredSince;       // the server presents an expired certificate from then on
-    const char* secondHost;  // the name the second connection asks for
+    int connections;
+    bool ticketsOnce;       // the server offers sessions on its first connection only
+    bool expiredSince;      // the server presents an expired certificate from then on
+    const char* laterHost;  // the name the later connections ask for
     int resumed;
-    const char* refusal;  // in the second answer; null: the page
+    const char* refusal;  // in the later answers; null: the page
   };
   const std::vector<Row> rows = {
-      {"same server again", false, "localhost", 1, nullptr},
-      {"its certificate no longer verifies", true, "localhost", 0, "certificate has expired"},
-      {"another name at the same port", false, "127.0.0.1", 0, "IP address mismatch"},
+      {"same server again", 2, false, false, "localhost", 1, nullptr},
+      {"a session resumes more than once", 3, true, false, "localhost", 2, nullptr},
+      {"its certificate no longer verifies", 2, false, true, "localhost", 0,
+       "certificate has expired"},
+      {"another name at the same port", 2, false, false, "127.0.0.1", 0, "IP address mismatch"},
   };
   const Issued originCa = Issue("Origin Test CA", nullptr, nullptr);
   const Issued served = Issue("localhost", &originCa, "DNS:localhost");
@@ -632,12 +642,13 @@ TEST(InspectedConnection, ResumesOnlyServerSessionsThatVerifiedForTheName) {
     SCOPED_TRACE(row.name);
     TlsOrigin origin(served);
     InspectingEngine inspecting(originCa.certificate.get());
-    for (const bool second : {false, true}) {
-      TlsBrowser browser(inspecting.engine, second ? row.secondHost : "localhost", origin.Port(),
+    for (int connection = 0; connection < row.connections; ++connection) {
+      const bool later = connection > 0;
+      TlsBrowser browser(inspecting.engine, later ? row.laterHost : "localhost", origin.Port(),
                          inspecting.authority->Certificate());
       ASSERT_TRUE(browser.Handshake());
       const std::string answer = browser.Exchange(Get("/page"));
-      if (second && row.refusal != nullptr) {
+      if (later && row.refusal != nullptr) {
         EXPECT_EQ(answer.rfind("HTTP/1.1 502 Bad Gateway\r\n", 0), 0u) << answer;
         EXPECT_NE(answer.find(row.refusal), std::string::npos) << answer;
       } else {
@@ -646,10 +657,13 @@ TEST(InspectedConnection, ResumesOnlyServerSessionsThatVerifiedForTheName) {
       if (row.expiredSince) {
         origin.Present(expired);
       }
+      if (row.ticketsOnce) {
+        origin.StopTickets();
+      }
     }
     ASSERT_TRUE(inspecting.engine.Drain());
     EXPECT_EQ(origin.Resumed(), row.resumed);
-    EXPECT_EQ(origin.Requests(), row.refusal != nullptr ? 1 : 2);
+    EXPECT_EQ(origin.Requests(), row.refusal != nullptr ? 1 : row.connections);
   }
 }
 
