@@ -47,7 +47,7 @@ struct TestCertificate {
   SslPtr<X509> certificate;
 };
 
-TEST(ConnectTunnel, RealTlsClientReachesRealTlsServer) {
+TEST(ProxyConnection, RealTlsClientReachesRealTlsServer) {
   TestCertificate certificate;
   ASSERT_TRUE(certificate.key && certificate.certificate);
   SslPtr<SSL_CTX> serverContext(SSL_CTX_new(TLS_server_method()));
@@ -103,7 +103,7 @@ TEST(ConnectTunnel, RealTlsClientReachesRealTlsServer) {
             connect + std::string(kTunnelReply));
 }
 
-TEST(ConnectTunnel, BytesAfterTheConnectHeaderGoToTheServer) {
+TEST(ProxyConnection, BytesAfterTheConnectHeaderGoToTheServer) {
   std::string serverGot;
   ScriptedOrigin origin([&](OriginPeer& peer) {
     serverGot = peer.ReadExactly(5);

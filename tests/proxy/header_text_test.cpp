@@ -15,7 +15,7 @@ namespace {
 
 using testing::BufferOf;
 
-TEST(HeaderSplit, StopsExactlyWhereTheEndTestFindsTheEnd) {
+TEST(HeaderText, StopsExactlyWhereTheEndTestFindsTheEnd) {
   struct Row {
     std::string bytes;
     std::vector<std::string> lines;
@@ -43,7 +43,7 @@ TEST(HeaderSplit, StopsExactlyWhereTheEndTestFindsTheEnd) {
   }
 }
 
-TEST(HeaderSplit, IncompleteHeaderLeavesBufferAndNoLines) {
+TEST(HeaderText, IncompleteHeaderLeavesBufferAndNoLines) {
   for (std::string bytes : {"", "A", "A\r\n", "A\r\nB\r\n\r", "A\n\r"}) {
     SCOPED_TRACE(bytes);
     ByteBuffer buffer = BufferOf(bytes);
@@ -54,7 +54,7 @@ TEST(HeaderSplit, IncompleteHeaderLeavesBufferAndNoLines) {
   }
 }
 
-TEST(HeaderSplit, DropsLinesOfferingGzipUnlessTunnelling) {
+TEST(HeaderText, DropsLinesOfferingGzipUnlessTunnelling) {
   const std::string header =
       "GET / HTTP/1.1\r\nAccept-Encoding: gzip, deflate\r\nAccept-Encoding: deflate\r\n\r\n";
   ByteBuffer buffer = BufferOf(header);
@@ -67,7 +67,7 @@ TEST(HeaderSplit, DropsLinesOfferingGzipUnlessTunnelling) {
   EXPECT_EQ(lines.size(), 3u);
 }
 
-TEST(HeaderSplit, GzipRuleDropsOnlyTheAcceptEncodingField) {
+TEST(HeaderText, GzipRuleDropsOnlyTheAcceptEncodingField) {
   struct Row {
     std::string line;
     bool kept;

@@ -72,7 +72,7 @@ class CompletionWaiter : public capture::ExchangeObserver {
   std::vector<int32_t> ids;  // guarded by waiterLock
 };
 
-TEST(ExchangeEnd, KeptAliveExchangeCompletesWithItsResponse) {
+TEST(ProxyConnection, KeptAliveExchangeCompletesWithItsResponse) {
   struct Row {
     std::string name;
     std::string method;
@@ -136,7 +136,7 @@ TEST(ExchangeEnd, KeptAliveExchangeCompletesWithItsResponse) {
 
 // A streamed response naming both a coding and a length: the chunks decide where it ends, and
 // the rest of the body is not taken for the next response's header.
-TEST(ExchangeEnd, StreamedChunkedResponseWithALengthEndsAtItsLastChunk) {
+TEST(ProxyConnection, StreamedChunkedResponseWithALengthEndsAtItsLastChunk) {
   const std::string head =
       "HTTP/1.1 200 OK\r\nContent-Type: image/gif\r\nContent-Length: 4\r\n"
       "Transfer-Encoding: chunked\r\n\r\n4\r\nGIF8\r\n";
@@ -164,7 +164,7 @@ TEST(ExchangeEnd, StreamedChunkedResponseWithALengthEndsAtItsLastChunk) {
 
 // Framed by its coding, forwarded without the length beside it, so that the server cannot
 // read another end into it; the request after it is parsed where the chunks end.
-TEST(ExchangeEnd, RequestWithLengthAndCodingGoesOnWithoutTheLength) {
+TEST(ProxyConnection, RequestWithLengthAndCodingGoesOnWithoutTheLength) {
   const std::string body = "4\r\nabcd\r\n0\r\n\r\n";
   std::string header;
   std::string received;
@@ -196,7 +196,7 @@ TEST(ExchangeEnd, RequestWithLengthAndCodingGoesOnWithoutTheLength) {
 
 // Requests sent back to back without waiting, for servers that change from one to the next:
 // each is answered by the server it names, in the order asked.
-TEST(ExchangeEnd, PipelinedRequestsToDifferentServersAreAnsweredInOrder) {
+TEST(ProxyConnection, PipelinedRequestsToDifferentServersAreAnsweredInOrder) {
   ScriptedOrigin first(NamedOrigin("first"));
   ScriptedOrigin second(NamedOrigin("second"));
   TestEngine engine;
@@ -211,7 +211,7 @@ TEST(ExchangeEnd, PipelinedRequestsToDifferentServersAreAnsweredInOrder) {
 
 // A browser that shuts its sending side after the request still gets the whole response, and
 // then the connection ends.
-TEST(ExchangeEnd, HalfClosedBrowserGetsTheWholeResponse) {
+TEST(ProxyConnection, HalfClosedBrowserGetsTheWholeResponse) {
   const std::vector<std::string> responses = {
       Page("held page"),
       "HTTP/1.1 200 OK\r\nContent-Type: image/gif\r\nContent-Length: 6\r\n\r\nGIF89a",
@@ -239,7 +239,7 @@ TEST(ExchangeEnd, HalfClosedBrowserGetsTheWholeResponse) {
 
 // A tunnel has no responses to end its exchange: turn after turn, it is one exchange until it
 // closes.
-TEST(ExchangeEnd, TunnelStaysOneExchangeUntilItCloses) {
+TEST(ProxyConnection, TunnelStaysOneExchangeUntilItCloses) {
   ScriptedOrigin origin([](OriginPeer& peer) {
     for (const char* reply : {"pong", "back"}) {
       if (peer.ReadExactly(4).size() != 4) {

@@ -34,7 +34,7 @@ std::vector<std::shared_ptr<capture::Conversation>> Conversations(TestEngine& en
   return engine.store.Snapshot();
 }
 
-TEST(ProxyExchange, TextInThreeReadsReachesTheBrowserWholeAndRewritten) {
+TEST(ProxyConnection, TextInThreeReadsReachesTheBrowserWholeAndRewritten) {
   const std::string header =
       "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 30\r\n\r\n";
   const std::string body = "0123456789abcdefghijklmnopqrst";
@@ -65,7 +65,7 @@ TEST(ProxyExchange, TextInThreeReadsReachesTheBrowserWholeAndRewritten) {
   EXPECT_EQ(conversations[0]->ResponseText(), header + body);
 }
 
-TEST(ProxyExchange, ChunkedTextIsDecodedForTheBrowserButCapturedAsReceived) {
+TEST(ProxyConnection, ChunkedTextIsDecodedForTheBrowserButCapturedAsReceived) {
   const std::string response =
       "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n"
       "5\r\nhello\r\n3\r\nabc\r\n0\r\n\r\n";
@@ -88,7 +88,7 @@ TEST(ProxyExchange, ChunkedTextIsDecodedForTheBrowserButCapturedAsReceived) {
 }
 
 // Each piece must reach the browser before the origin sends the next: a held response would stall.
-TEST(ProxyExchange, StreamedResponsesGoOutReadByRead) {
+TEST(ProxyConnection, StreamedResponsesGoOutReadByRead) {
   struct Row {
     std::string name;
     std::string header;
@@ -165,7 +165,7 @@ std::string Exchange(const platform::Socket& browser, const std::string& request
   return ReadAtLeast(browser, expected.size());
 }
 
-TEST(ProxyExchange, InterimResponseLetsTheBodyFlowAndTheFinalFollows) {
+TEST(ProxyConnection, InterimResponseLetsTheBodyFlowAndTheFinalFollows) {
   const std::string interim = "HTTP/1.1 100 Continue\r\n\r\n";
   const std::string final = TextResponse("done");
   std::string body;
@@ -195,7 +195,7 @@ TEST(ProxyExchange, InterimResponseLetsTheBodyFlowAndTheFinalFollows) {
   EXPECT_EQ(conversations[1]->RequestText(), "abcdef");
 }
 
-TEST(ProxyExchange, PostBodyInSeveralReadsIsPassedThrough) {
+TEST(ProxyConnection, PostBodyInSeveralReadsIsPassedThrough) {
   std::string received;
   ScriptedOrigin origin([&](OriginPeer& peer) {
     received = peer.ReadRequest();
@@ -222,7 +222,7 @@ TEST(ProxyExchange, PostBodyInSeveralReadsIsPassedThrough) {
 
 // A body that comes in a later read than its header is forwarded as a body whatever the method,
 // even when it holds a blank line, and the request after it is parsed as a request.
-TEST(ProxyExchange, RequestBodiesAreFramedForEveryMethod) {
+TEST(ProxyConnection, RequestBodiesAreFramedForEveryMethod) {
   struct Row {
     std::string method;
     std::string framing;  // the header field that frames the body
@@ -230,9 +230,8 @@ TEST(ProxyExchange, RequestBodiesAreFramedForEveryMethod) {
   };
   const std::string text = "line one\r\n\r\nGET http://x/ HTTP/1.1\r\n\r\n";
   const std::vector<Row> rows = {
-      {"PUT", "Content-Length: " + std::to_string(text.size()), text},
-      {"DELETE", "Content-Length: " + std::to_string(text.size()), text},
-      {"PATCH", "Content-Length: " + std::to_string(text.size()), text},
+      // A method that rarely carries a body is framed as any other: the framer's table has the
+      // rest.
       {"GET", "Content-Length: " + std::to_string(text.size()), text},
       {"PUT", "Transfer-Encoding: chunked", "4\r\nab\r\n\r\n3\r\n\r\n\r\r\n0\r\n\r\n"},
   };
@@ -270,7 +269,7 @@ TEST(ProxyExchange, RequestBodiesAreFramedForEveryMethod) {
 }
 
 // The end of a body and the next request in one read: each goes its own way.
-TEST(ProxyExchange, RequestAfterABodyInTheSameReadIsParsed) {
+TEST(ProxyConnection, RequestAfterABodyInTheSameReadIsParsed) {
   std::vector<std::string> received;
   ScriptedOrigin origin([&](OriginPeer& peer) {
     for (;;) {
@@ -296,37 +295,29 @@ TEST(ProxyExchange, RequestAfterABodyInTheSameReadIsParsed) {
                                                 "GET /b HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"}));
 }
 
-TEST(ProxyExchange, ResponsesWithoutBodyGoOutAtOnce) {
-  struct Row {
-    std::string method;
-    std::string header;
-  };
-  const std::vector<Row> rows = {
-      {"GET", "HTTP/1.1 304 Not Modified\r\nContent-Type: text/html\r\n\r\n"},
-      {"GET", "HTTP/1.1 204 No Content\r\n\r\n"},
-      // Its Content-Length describes the resource, not this response.
-      {"HEAD", "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 5000\r\n\r\n"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.header);
-    ScriptedOrigin origin([&](OriginPeer& peer) {
-      peer.ReadRequest();
-      peer.Send(row.header);
-      // The connection stays open: the browser must not wait for it to close.
-      peer.ReadRequest();
-      peer.Send(TextResponse("next"));
-      peer.ReadRequest();
-    });
-    TestEngine engine;
-    ASSERT_TRUE(engine.Start());
-    platform::Socket browser = engine.Browser();
-    SendText(browser, Get(origin.Port(), "/", row.method));
-    EXPECT_EQ(ReadAtLeast(browser, row.header.size()), row.header);
-    EXPECT_EQ(Exchange(browser, Get(origin.Port(), "/next"), "next"), TextResponse("next"));
-  }
+// The request side tells the response side of a HEAD request; the statuses without a body are
+// the response handler's table.
+TEST(ProxyConnection, ResponsesWithoutBodyGoOutAtOnce) {
+  // Its Content-Length describes the resource, not this response.
+  const std::string header =
+      "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 5000\r\n\r\n";
+  ScriptedOrigin origin([&](OriginPeer& peer) {
+    peer.ReadRequest();
+    peer.Send(header);
+    // The connection stays open: the browser must not wait for it to close.
+    peer.ReadRequest();
+    peer.Send(TextResponse("next"));
+    peer.ReadRequest();
+  });
+  TestEngine engine;
+  ASSERT_TRUE(engine.Start());
+  platform::Socket browser = engine.Browser();
+  SendText(browser, Get(origin.Port(), "/", "HEAD"));
+  EXPECT_EQ(ReadAtLeast(browser, header.size()), header);
+  EXPECT_EQ(Exchange(browser, Get(origin.Port(), "/next"), "next"), TextResponse("next"));
 }
 
-TEST(ProxyExchange, HeaderlessMarkupIsSentUnchangedWhenTheServerCloses) {
+TEST(ProxyConnection, HeaderlessMarkupIsSentUnchangedWhenTheServerCloses) {
   ScriptedOrigin origin([&](OriginPeer& peer) {
     peer.ReadRequest();
     peer.Send("<html>no header</html>");
@@ -339,7 +330,7 @@ TEST(ProxyExchange, HeaderlessMarkupIsSentUnchangedWhenTheServerCloses) {
   EXPECT_EQ(ReadToClose(browser), "<html>no header</html>");
 }
 
-TEST(ProxyExchange, KeptAliveConnectionReusesTheServerUntilANewHostOrPort) {
+TEST(ProxyConnection, KeptAliveConnectionReusesTheServerUntilANewHostOrPort) {
   Gate firstClosed;
   ScriptedOrigin first(EchoPathOrigin(&firstClosed));
   ScriptedOrigin second(EchoPathOrigin());
@@ -368,7 +359,7 @@ TEST(ProxyExchange, KeptAliveConnectionReusesTheServerUntilANewHostOrPort) {
             "GET http://127.0.0.1:" + std::to_string(second.Port()) + "/3 HTTP/1.1");
 }
 
-TEST(ProxyExchange, UnreachableServerGetsTheFailurePage) {
+TEST(ProxyConnection, UnreachableServerGetsTheFailurePage) {
   // A bound socket that does not listen: its port refuses connections.
   platform::SocketResult closed = platform::CreateTcpSocket();
   ASSERT_TRUE(platform::BindIPv4(closed.value, INADDR_LOOPBACK, 0).Ok());
@@ -396,13 +387,10 @@ TEST(ProxyExchange, UnreachableServerGetsTheFailurePage) {
   }
 }
 
-TEST(ProxyExchange, MalformedRequestsGetThe400Literal) {
+TEST(ProxyConnection, MalformedRequestsGetThe400Literal) {
+  // Which request lines name no host is the request line's table; here, the refusal's wiring.
   const std::vector<std::string> requests = {
-      "GET http://example.invalid HTTP/1.1\r\n\r\n",
       "GET /relative HTTP/1.1\r\nHost: a\r\n\r\n",
-      "HELLO\r\n\r\n",
-      "GET http://a/ HTTP/1.1 extra\r\n\r\n",
-      "\r\n\r\n",
       std::string(kMaxRequestHeaderBytes + 1, 'a'),  // no header end within 64 KiB
   };
   for (const std::string& request : requests) {
@@ -417,7 +405,7 @@ TEST(ProxyExchange, MalformedRequestsGetThe400Literal) {
 
 // The header cap holds whether the header arrives in one read or several, and the gzip rule looks
 // at header lines only, never at the request line.
-TEST(ProxyExchange, RequestHeaderRulesHoldWhateverTheReads) {
+TEST(ProxyConnection, RequestHeaderRulesHoldWhateverTheReads) {
   struct Row {
     std::string name;
     std::string path;
@@ -464,7 +452,7 @@ TEST(ProxyExchange, RequestHeaderRulesHoldWhateverTheReads) {
   }
 }
 
-TEST(ProxyExchange, LaterRequestWithoutHostIsRefusedNotSentToTheEarlierServer) {
+TEST(ProxyConnection, LaterRequestWithoutHostIsRefusedNotSentToTheEarlierServer) {
   ScriptedOrigin origin(EchoPathOrigin());
   TestEngine engine;
   ASSERT_TRUE(engine.Start());
@@ -474,7 +462,7 @@ TEST(ProxyExchange, LaterRequestWithoutHostIsRefusedNotSentToTheEarlierServer) {
   EXPECT_EQ(ReadToClose(browser), kBadRequestReply);
 }
 
-TEST(ProxyExchange, UpstreamProxyReceivesTheRequestUnchanged) {
+TEST(ProxyConnection, UpstreamProxyReceivesTheRequestUnchanged) {
   std::vector<std::string> received;
   std::mutex receivedLock;
   ScriptedOrigin upstream([&](OriginPeer& peer) {
@@ -513,7 +501,7 @@ TEST(ProxyExchange, UpstreamProxyReceivesTheRequestUnchanged) {
   EXPECT_EQ(received, (std::vector<std::string>{request, request}));
 }
 
-TEST(ProxyExchange, LargeBinaryBodyStreamsExactlyAndEndsAtItsLength) {
+TEST(ProxyConnection, LargeBinaryBodyStreamsExactlyAndEndsAtItsLength) {
   const size_t size = 3 * 1024 * 1024 + 17;
   std::string body(size, '\0');
   for (size_t i = 0; i < size; i += 7) {
@@ -559,7 +547,7 @@ TEST(ProxyExchange, LargeBinaryBodyStreamsExactlyAndEndsAtItsLength) {
 
 // A browser that reads slowly leaves bytes in the pipe while more of the body arrives; runs of
 // text (read the ordinary way) and of binary (spliced) must still reach it in order.
-TEST(ProxyExchange, StreamedBodyKeepsItsOrderWhenTheBrowserReadsSlowly) {
+TEST(ProxyConnection, StreamedBodyKeepsItsOrderWhenTheBrowserReadsSlowly) {
   const size_t size = 6 * 1024 * 1024 + 5;
   std::string body(size, 'a');
   for (size_t i = 0; i < size; ++i) {
@@ -611,7 +599,7 @@ std::string Doubled(std::string_view bytes) {
 // An origin that answers a large upload while it reads it, with more bytes than it reads: the
 // proxy must keep relaying the answer while the server is not taking more of the upload, or the
 // proxy, the server and the browser all wait on one another.
-TEST(ProxyExchange, UploadAndDownloadAtOnceDoNotStall) {
+TEST(ProxyConnection, UploadAndDownloadAtOnceDoNotStall) {
   const size_t size = 16 * 1024 * 1024;
   // No byte below 9 in the answer: it is streamed read by read, not moved in large splices.
   std::string body(size, '\0');
@@ -660,7 +648,7 @@ int64_t ResidentBytes() {
 }
 
 // Kept-alive connections that have fetched a binary body hold no large buffers while idle.
-TEST(ProxyExchange, IdleConnectionsGiveTheirBuffersBack) {
+TEST(ProxyConnection, IdleConnectionsGiveTheirBuffersBack) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "sanitizers keep freed memory resident";
 #endif
@@ -714,7 +702,7 @@ TEST(ProxyExchange, IdleConnectionsGiveTheirBuffersBack) {
   RecordProperty("residentBytesPerIdleConnection", std::to_string(perConnection));
 }
 
-TEST(ProxyExchange, BrowserLeavingMidDownloadEndsTheConnectionQuietly) {
+TEST(ProxyConnection, BrowserLeavingMidDownloadEndsTheConnectionQuietly) {
   const size_t size = 16 * 1024 * 1024;
   const std::string header =
       "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\n"

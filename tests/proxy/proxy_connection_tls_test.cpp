@@ -317,7 +317,7 @@ std::string Get(const std::string& path) {
   return "GET " + path + " HTTP/1.1\r\nHost: localhost\r\nAccept-Encoding: gzip\r\n\r\n";
 }
 
-TEST(InspectedConnection, DecryptsEachExchangeIntoItsOwnConversation) {
+TEST(ProxyConnection, DecryptsEachExchangeIntoItsOwnConversation) {
   const Issued originCa = Issue("Origin Test CA", nullptr, nullptr);
   const Issued served = Issue("localhost", &originCa, "DNS:localhost");
   TlsOrigin origin(served);
@@ -371,7 +371,7 @@ TEST(InspectedConnection, DecryptsEachExchangeIntoItsOwnConversation) {
   EXPECT_NE(conversations[2]->ResponseText().find("5\r\nhello\r\n6\r\n world"), std::string::npos);
 }
 
-TEST(InspectedConnection, ThroughAnUpstreamProxyInspectsOnceItsTunnelStands) {
+TEST(ProxyConnection, ThroughAnUpstreamProxyInspectsOnceItsTunnelStands) {
   const Issued originCa = Issue("Origin Test CA", nullptr, nullptr);
   const Issued served = Issue("localhost", &originCa, "DNS:localhost");
   TlsOrigin origin(served, true);
@@ -395,7 +395,7 @@ TEST(InspectedConnection, ThroughAnUpstreamProxyInspectsOnceItsTunnelStands) {
   EXPECT_EQ(conversations[1]->ResponseFirstLine(), "HTTP/1.1 200 OK");
 }
 
-TEST(InspectedConnection, ReadsSmallerThanARecordTakeWhatTheSessionHolds) {
+TEST(ProxyConnection, ReadsSmallerThanARecordTakeWhatTheSessionHolds) {
   // With the smallest buffers each TLS record is read in many parts: the parts after the first
   // are already inside the session, and the socket never becomes readable for them.
   const Issued originCa = Issue("Origin Test CA", nullptr, nullptr);
@@ -416,7 +416,7 @@ TEST(InspectedConnection, ReadsSmallerThanARecordTakeWhatTheSessionHolds) {
   EXPECT_NE(browser.Exchange(longRequest).find(TlsOrigin::kPage), std::string::npos);
 }
 
-TEST(InspectedConnection, RefusedServerCertificateAnswers502WithTheReason) {
+TEST(ProxyConnection, RefusedServerCertificateAnswers502WithTheReason) {
   struct Row {
     const char* name;
     bool expired;
@@ -456,7 +456,7 @@ TEST(InspectedConnection, RefusedServerCertificateAnswers502WithTheReason) {
   }
 }
 
-TEST(InspectedConnection, ServerAnsweringWithoutTlsAnswers502) {
+TEST(ProxyConnection, ServerAnsweringWithoutTlsAnswers502) {
   const Issued originCa = Issue("Origin Test CA", nullptr, nullptr);
   std::atomic<bool> requestArrived{false};
   ScriptedOrigin origin([&](OriginPeer& peer) {
@@ -477,7 +477,7 @@ TEST(InspectedConnection, ServerAnsweringWithoutTlsAnswers502) {
   EXPECT_FALSE(requestArrived.load());
 }
 
-TEST(InspectedConnection, TunnelsStayByteExactWhenNotInspected) {
+TEST(ProxyConnection, TunnelsStayByteExactWhenNotInspected) {
   struct Row {
     const char* name;
     bool inspectionOn;
@@ -526,7 +526,7 @@ TEST(InspectedConnection, TunnelsStayByteExactWhenNotInspected) {
   }
 }
 
-TEST(InspectedConnection, HandshakeThatNeverFinishesEndsAtItsLimit) {
+TEST(ProxyConnection, HandshakeThatNeverFinishesEndsAtItsLimit) {
   const Issued originCa = Issue("Origin Test CA", nullptr, nullptr);
   ScriptedOrigin origin([](OriginPeer& peer) { peer.ReadSome(1); });
   EngineLimits limits;
@@ -548,7 +548,7 @@ TEST(InspectedConnection, HandshakeThatNeverFinishesEndsAtItsLimit) {
   EXPECT_EQ(conversations[1]->ResponseText(), "TLS handshake with the browser failed: timed out");
 }
 
-TEST(InspectedConnection, BrowserSilentPastTheFirstByteLimitKeepsAPlainTunnel) {
+TEST(ProxyConnection, BrowserSilentPastTheFirstByteLimitKeepsAPlainTunnel) {
   // A protocol whose server speaks first: its greeting flows once the proxy stops waiting.
   const Issued originCa = Issue("Origin Test CA", nullptr, nullptr);
   const std::string tlsLike("\x16\x03\x01\x00\x01\x00", 6);
@@ -581,7 +581,7 @@ TEST(InspectedConnection, BrowserSilentPastTheFirstByteLimitKeepsAPlainTunnel) {
   EXPECT_EQ(originGot, tlsLike);
 }
 
-TEST(InspectedConnection, BrowserRejectingTheLeafEndsWithANoteAndReachesNothing) {
+TEST(ProxyConnection, BrowserRejectingTheLeafEndsWithANoteAndReachesNothing) {
   const Issued originCa = Issue("Origin Test CA", nullptr, nullptr);
   const Issued served = Issue("localhost", &originCa, "DNS:localhost");
   TlsOrigin origin(served);

@@ -28,6 +28,8 @@ TEST(RequestLine, ParsesAndRewritesToOriginForm) {
       {"GET ftp://x/ HTTP/1.1\r\n", "", 80, ""},
       {"GET http://a/ HTTP/1.1 extra\r\n", "", 80, ""},
       {"GET http://a/\r\n", "", 80, ""},
+      {"HELLO\r\n", "", 80, ""},
+      {"\r\n", "", 80, ""},
       {"GET http://a:0/ HTTP/1.1\r\n", "a", 0, "GET / HTTP/1.1\r\n"},
       {"GET http://a:99999/ HTTP/1.1\r\n", "a", -1, "GET / HTTP/1.1\r\n"},
       {"GET http://a:12ab/ HTTP/1.1\r\n", "a", 12, "GET / HTTP/1.1\r\n"},

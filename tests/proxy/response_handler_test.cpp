@@ -126,6 +126,7 @@ TEST(ResponseHandler, ResponsesWithoutABodyToHoldGoOutAtTheirHeader) {
   };
   const std::vector<Row> rows = {
       {"HTTP/1.1 204 No Content\r\n\r\n", false},
+      {"HTTP/1.1 304 Not Modified\r\nContent-Type: text/html\r\n\r\n", false},
       // A coding on a response without a body: there are no chunks to wait for.
       {"HTTP/1.1 204 No Content\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n",
        false},
@@ -155,6 +156,9 @@ TEST(ResponseHandler, DecodedChunkedTextNamesOneLengthAndNoCoding) {
        "Access-Control-Expose-Headers: Transfer-Encoding, ETag\r\n"},
       // The coding overrides a length sent beside it: that length must not reach the browser.
       {"length beside the coding", "Content-Length: 99\r\n", ""},
+      {"named in another field, and a length beside",
+       "Access-Control-Expose-Headers: Transfer-Encoding, ETag\r\nContent-Length: 99\r\n",
+       "Access-Control-Expose-Headers: Transfer-Encoding, ETag\r\n"},
       // The first coding line becomes the length; a repeated one must not survive beside it.
       {"coding named twice", "Transfer-Encoding: chunked\r\n", ""},
       {"coding named twice around a length",

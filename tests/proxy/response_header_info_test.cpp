@@ -22,7 +22,7 @@ ResponseHeaderInfo Examine(const std::vector<std::string>& lines) {
   return info;
 }
 
-TEST(ResponseClassification, ByContentType) {
+TEST(ResponseHeaderInfo, ByContentType) {
   struct Row {
     std::string contentType;  // empty = no Content-Type line
     uint16_t contentClass;
@@ -51,7 +51,7 @@ TEST(ResponseClassification, ByContentType) {
   }
 }
 
-TEST(ResponseClassification, LengthAndCodingOnlyFromLinesNamedSo) {
+TEST(ResponseHeaderInfo, LengthAndCodingOnlyFromLinesNamedSo) {
   struct Row {
     std::string line;
     int64_t contentLength;
@@ -83,7 +83,7 @@ TEST(ResponseClassification, LengthAndCodingOnlyFromLinesNamedSo) {
   }
 }
 
-TEST(ResponseClassification, StatusCode) {
+TEST(ResponseHeaderInfo, StatusCode) {
   struct Row {
     std::string line;
     int32_t status;
