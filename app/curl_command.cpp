@@ -3,15 +3,15 @@
 #include <algorithm>
 #include <vector>
 
-#include "capture/text_steps.h"
 #include "platform/code_page.h"
 #include "proxy/chunk_decoder.h"
+#include "text/text_steps.h"
 
 namespace rw::app {
 namespace {
 
-using capture::EqualsIgnoringCase;
-using capture::TrimBlanks;
+using text::EqualsIgnoringCase;
+using text::TrimBlanks;
 
 struct Header {
   std::string name;

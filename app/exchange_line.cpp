@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "capture/text_rendering.h"
-#include "capture/text_steps.h"
 #include "platform/code_page.h"
 #include "platform/local_time.h"
+#include "text/text_steps.h"
 
 namespace rw::app {
 namespace {
@@ -59,7 +59,7 @@ std::string FormatExchangeLine(const capture::ExchangeSummary& summary) {
   const std::string_view methodWord = Word(requestLine);
   // Bytes that do not begin with a method (what a tunnel carries on after its first exchange)
   // have no method or URL to show.
-  const bool http = capture::IsMethod(methodWord);
+  const bool http = text::IsMethod(methodWord);
   const std::string method = http ? std::string(methodWord) : std::string();
   std::string url = http ? Printable(Word(requestLine), kMaxUrlLength) : std::string();
   if (!summary.origin.empty() && (note || url.rfind('/', 0) == 0)) {

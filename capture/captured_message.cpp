@@ -2,10 +2,14 @@
 
 #include <cstdint>
 
-#include "capture/text_steps.h"
+#include "text/text_steps.h"
 
 namespace rw::capture {
 namespace {
+
+using text::EqualsIgnoringCase;
+using text::HexDigitValue;
+using text::TrimBlanks;
 
 // Next line of `bytes` from `pos`, without its line end; false when no line end follows.
 bool NextLine(std::string_view bytes, size_t& pos, std::string_view& line) {

@@ -6,15 +6,20 @@
 #include <nlohmann/json.hpp>
 
 #include "capture/captured_message.h"
-#include "capture/text_steps.h"
 #include "platform/code_page.h"
 #include "platform/error_text.h"
 #include "platform/local_time.h"
 #include "platform/replacing_file.h"
 #include "platform/ticks.h"
+#include "text/text_steps.h"
 
 namespace rw::capture {
 namespace {
+
+using text::EqualsIgnoringCase;
+using text::HexDigitValue;
+using text::IsMethod;
+using text::TrimBlanks;
 
 using Json = nlohmann::ordered_json;
 

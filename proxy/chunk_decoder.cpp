@@ -2,11 +2,11 @@
 
 #include <cstring>
 
-#include "capture/text_steps.h"
+#include "text/text_steps.h"
 
 namespace rw::proxy {
 
-using capture::HexDigitValue;
+using text::HexDigitValue;
 namespace {
 
 constexpr uint64_t kMaxChunkSize = uint64_t{1} << 60;

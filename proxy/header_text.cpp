@@ -1,11 +1,11 @@
 #include "proxy/header_text.h"
 
-#include "capture/text_steps.h"
 #include "proxy/header_end_scanner.h"
+#include "text/text_steps.h"
 
 namespace rw::proxy {
 
-using capture::ToLower;
+using text::ToLower;
 namespace {
 
 // Only the Accept-Encoding field itself: a Referer or Cookie whose value happens to mention it

@@ -5,16 +5,16 @@
 #include <cerrno>
 #include <utility>
 
-#include "capture/text_steps.h"
 #include "platform/os_sys_calls.h"
 #include "proxy/fixed_replies.h"
 #include "proxy/response_header_info.h"
 #include "proxy/send_all.h"
 #include "proxy/server_connector.h"
+#include "text/text_steps.h"
 
 namespace rw::proxy {
 
-using capture::EqualsIgnoringCase;
+using text::EqualsIgnoringCase;
 namespace {
 
 // Bytes one splice may move: no copy is made, so more per call only saves system calls.
@@ -534,8 +534,7 @@ bool ProxyConnection::ParseRequest() {
     if (Inspecting()) {
       // Inside TLS the server is the CONNECT's, whatever the request line names; a tunnel
       // within it is not taken.
-      const std::vector<std::string> tokens =
-          capture::Tokenise(requestHeaderLines.front(), " \r\n");
+      const std::vector<std::string> tokens = text::Tokenise(requestHeaderLines.front(), " \r\n");
       if (parsed.threeTokens && !parsed.tunnel && parsed.path.empty()) {
         parsed.path = tokens[1];
       }

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <string>
 
-#include "capture/text_steps.h"
 #include "proxy/response_header_info.h"
+#include "text/text_steps.h"
 
 namespace rw::proxy {
 
-using capture::ToLower;
+using text::ToLower;
 namespace {
 
 std::string_view Trim(std::string_view text) {

@@ -5,13 +5,13 @@
 #include <cstdio>
 #include <string>
 
-#include "capture/text_steps.h"
 #include "proxy/chunk_decoder.h"
 #include "proxy/fixed_replies.h"
+#include "text/text_steps.h"
 
 namespace rw::proxy {
 
-using capture::ToLower;
+using text::ToLower;
 namespace {
 
 bool IsBinaryByte(unsigned char c) {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "capture/text_steps.h"
+#include "text/text_steps.h"
 
 namespace rw::proxy {
 namespace {
@@ -90,7 +90,7 @@ int32_t ParseStatusCode(std::string_view lowerFirstLine) {
   if (space == std::string_view::npos) {
     return 0;
   }
-  int64_t code = capture::LeadingDecimal(lowerFirstLine.substr(space + 1));
+  int64_t code = text::LeadingDecimal(lowerFirstLine.substr(space + 1));
   if (code > std::numeric_limits<int32_t>::max() || code < std::numeric_limits<int32_t>::min()) {
     return 0;
   }

@@ -10,7 +10,7 @@ jobs=$(nproc)
 
 echo "== format"
 # Fails on the first file that .clang-format would change; `clang-format -i FILE` fixes it.
-find "$root"/{app,bench,capture,fuzz,platform,proxy,tests,ui} \( -name '*.cpp' -o -name '*.h' \) \
+find "$root"/{app,bench,capture,fuzz,platform,proxy,tests,text,ui} \( -name '*.cpp' -o -name '*.h' \) \
   -print0 | xargs -0 clang-format --dry-run -Werror
 
 echo "== plain build"
@@ -25,7 +25,7 @@ echo "== clang-tidy"
 # The naming rules of .clang-tidy over every source of the program (not tests, benchmarks or fuzz
 # targets), compiled as the plain build compiles them; it needs that build's generated Qt headers.
 # Any finding fails (WarningsAsErrors in .clang-tidy).
-run-clang-tidy -p "$root/build" -j "$jobs" -quiet "^$root/(app|capture|platform|proxy|tls|ui)/"
+run-clang-tidy -p "$root/build" -j "$jobs" -quiet "^$root/(app|capture|platform|proxy|text|tls|ui)/"
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 "$root/scripts/build.sh" address "$root/build-asan"

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "capture/text_steps.h"
 #include "proxy/header_text.h"
+#include "text/text_steps.h"
 
 namespace rw::proxy {
 
-using capture::ToLower;
+using text::ToLower;
 namespace {
 
 ResponseHeaderInfo Examine(const std::vector<std::string>& lines) {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace rw::capture {
+namespace rw::text {
 
 // Blank, tab, line feed, carriage return, vertical tab or form feed.
 bool IsSpace(char c);
@@ -43,4 +43,4 @@ int32_t LeadingInteger(std::string_view text);
 // Bytes a tunnel carries on with after its first exchange are no request.
 bool IsMethod(std::string_view word);
 
-}  // namespace rw::capture
+}  // namespace rw::text

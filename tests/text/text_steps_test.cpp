@@ -1,4 +1,4 @@
-#include "capture/text_steps.h"
+#include "text/text_steps.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace rw::capture {
+namespace rw::text {
 namespace {
 
 TEST(TextSteps, TrimRemovesEveryKindOfWhiteSpaceAtBothEndsOnly) {
@@ -109,4 +109,4 @@ TEST(TextSteps, MethodsAreCapitalTokensAndTunnelBytesAreNot) {
 }
 
 }  // namespace
-}  // namespace rw::capture
+}  // namespace rw::text

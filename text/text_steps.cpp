@@ -1,9 +1,9 @@
-#include "capture/text_steps.h"
+#include "text/text_steps.h"
 
 #include <algorithm>
 #include <limits>
 
-namespace rw::capture {
+namespace rw::text {
 
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
@@ -125,4 +125,4 @@ bool IsMethod(std::string_view word) {
   return true;
 }
 
-}  // namespace rw::capture
+}  // namespace rw::text
