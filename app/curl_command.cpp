@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "platform/code_page.h"
-#include "proxy/chunk_decoder.h"
+#include "text/chunk_decoder.h"
 #include "text/text_steps.h"
 
 namespace rw::app {
@@ -60,19 +60,19 @@ size_t BodyOffset(std::string_view bytes) {
 bool DecodeChunked(std::string_view raw, std::string& body) {
   body.clear();
   while (true) {
-    const proxy::ChunkStep step = proxy::NextChunk(raw);
+    const text::ChunkStep step = text::NextChunk(raw);
     switch (step.outcome) {
-      case proxy::ChunkOutcome::kData:
+      case text::ChunkOutcome::kData:
         if (raw.size() - step.headerLength < step.size) {
           return false;
         }
         body.append(raw.substr(step.headerLength, step.size));
         raw.remove_prefix(step.headerLength + step.size);
         break;
-      case proxy::ChunkOutcome::kLast:
+      case text::ChunkOutcome::kLast:
         return true;
-      case proxy::ChunkOutcome::kNeedMore:
-      case proxy::ChunkOutcome::kMalformed:
+      case text::ChunkOutcome::kNeedMore:
+      case text::ChunkOutcome::kMalformed:
         return false;
     }
   }

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "proxy/chunk_decoder.h"
 #include "proxy/fixed_replies.h"
+#include "proxy/in_place_chunk_decoder.h"
 #include "text/text_steps.h"
 
 namespace rw::proxy {
