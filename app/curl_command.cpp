@@ -4,12 +4,14 @@
 #include <vector>
 
 #include "platform/code_page.h"
+#include "text/case_blind.h"
 #include "text/chunk_decoder.h"
 #include "text/text_steps.h"
 
 namespace rw::app {
 namespace {
 
+using text::ContainsIgnoringCase;
 using text::EqualsIgnoringCase;
 using text::TrimBlanks;
 
@@ -17,15 +19,6 @@ struct Header {
   std::string name;
   std::string value;
 };
-
-bool ContainsIgnoringCase(std::string_view text, std::string_view word) {
-  for (size_t i = 0; i + word.size() <= text.size(); ++i) {
-    if (EqualsIgnoringCase(text.substr(i, word.size()), word)) {
-      return true;
-    }
-  }
-  return false;
-}
 
 // Headers curl writes itself from the command line, or that only concern the hop to the proxy.
 bool LeftToCurl(std::string_view name) {

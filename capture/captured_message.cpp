@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "text/case_blind.h"
 #include "text/text_steps.h"
 
 namespace rw::capture {

@@ -11,6 +11,7 @@
 #include "platform/local_time.h"
 #include "platform/replacing_file.h"
 #include "platform/ticks.h"
+#include "text/case_blind.h"
 #include "text/text_steps.h"
 
 namespace rw::capture {
@@ -19,6 +20,7 @@ namespace {
 using text::EqualsIgnoringCase;
 using text::HexDigitValue;
 using text::IsMethod;
+using text::StartsWithIgnoringCase;
 using text::TrimBlanks;
 
 using Json = nlohmann::ordered_json;
@@ -91,10 +93,6 @@ std::string DecodeQueryComponent(std::string_view text) {
     }
   }
   return out;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
 Json NameValueList(const std::vector<std::pair<std::string, std::string>>& pairs) {
@@ -230,8 +228,8 @@ std::string AbsoluteUrl(const StartLineParts& line, const CapturedMessage& reque
     url = origin + line.second;  // taken out of TLS: the server is the tunnel's
   } else if (tunnel) {
     url = "https://" + line.second;
-  } else if (StartsWithNoCase(line.second, "http://") ||
-             StartsWithNoCase(line.second, "https://")) {
+  } else if (StartsWithIgnoringCase(line.second, "http://") ||
+             StartsWithIgnoringCase(line.second, "https://")) {
     url = line.second;
   } else if (!line.second.empty() && line.second.front() == '/') {
     const std::optional<std::string> host = request.Header("Host");

@@ -1,7 +1,7 @@
 #include "proxy/header_text.h"
 
 #include "proxy/header_end_scanner.h"
-#include "text/text_steps.h"
+#include "text/case_blind.h"
 
 namespace rw::proxy {
 

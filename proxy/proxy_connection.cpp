@@ -10,6 +10,7 @@
 #include "proxy/response_header_info.h"
 #include "proxy/send_all.h"
 #include "proxy/server_connector.h"
+#include "text/case_blind.h"
 #include "text/text_steps.h"
 
 namespace rw::proxy {

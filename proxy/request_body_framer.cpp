@@ -4,7 +4,7 @@
 #include <string>
 
 #include "proxy/response_header_info.h"
-#include "text/text_steps.h"
+#include "text/case_blind.h"
 
 namespace rw::proxy {
 

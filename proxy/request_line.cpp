@@ -4,20 +4,18 @@
 
 #include "proxy/header_text.h"
 #include "proxy/response_header_info.h"
+#include "text/case_blind.h"
 #include "text/text_steps.h"
 
 namespace rw::proxy {
 
 using text::EqualsIgnoringCase;
+using text::StartsWithIgnoringCase;
 using text::Tokenise;
 namespace {
 
 char Upper(char c) {
   return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
 // Out-of-range values become -1 so that the connect step rejects them.

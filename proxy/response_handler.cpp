@@ -7,7 +7,7 @@
 
 #include "proxy/fixed_replies.h"
 #include "proxy/in_place_chunk_decoder.h"
-#include "text/text_steps.h"
+#include "text/case_blind.h"
 
 namespace rw::proxy {
 

@@ -1,5 +1,5 @@
 // Pure text steps shared by the capture, the engine's request and response parsing and the
-// settings: white space, case, tokens and leading numbers. Free functions; any thread.
+// settings: white space, tokens and leading numbers. Free functions; any thread.
 #pragma once
 
 #include <cstdint>
@@ -18,12 +18,6 @@ std::string Trim(std::string_view text);
 // The text without leading and trailing blanks and tabs: the white space HTTP allows around a
 // header field's value and between the parts of a field.
 std::string_view TrimBlanks(std::string_view text);
-
-// ASCII letters lowered; every other byte unchanged.
-std::string ToLower(std::string_view text);
-
-// Equal when ASCII letters are compared without case.
-bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 
 // Maximal runs of non-separator characters; the walk stops at the first NUL or line feed.
 std::vector<std::string> Tokenise(std::string_view text, std::string_view separators);

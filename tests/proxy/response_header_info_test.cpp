@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "proxy/header_text.h"
-#include "text/text_steps.h"
+#include "text/case_blind.h"
 
 namespace rw::proxy {
 

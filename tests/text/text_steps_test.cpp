@@ -71,13 +71,6 @@ TEST(TextSteps, TokeniseGivesRunsOfNonSeparatorsUpToNulOrLineFeed) {
   }
 }
 
-TEST(TextSteps, CaseIsIgnoredForAsciiLettersOnly) {
-  EXPECT_EQ(ToLower("Content-TYPE: Text/HTML\xC3\x84"), "content-type: text/html\xC3\x84");
-  EXPECT_TRUE(EqualsIgnoringCase("CONNECT", "connect"));
-  EXPECT_FALSE(EqualsIgnoringCase("CONNECT", "connec"));
-  EXPECT_FALSE(EqualsIgnoringCase("[", "{"));  // differ by the case bit, but are not letters
-}
-
 TEST(TextSteps, HexDigitsOfEitherCase) {
   const std::string digits = "0123456789abcdefABCDEF";
   const int values[] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
