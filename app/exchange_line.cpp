@@ -6,6 +6,7 @@
 #include "capture/text_rendering.h"
 #include "platform/code_page.h"
 #include "platform/local_time.h"
+#include "text/number_parsers.h"
 #include "text/text_steps.h"
 
 namespace rw::app {
@@ -40,10 +41,7 @@ std::string StatusCode(std::string_view statusLine) {
   }
   Word(statusLine);
   const std::string_view code = Word(statusLine);
-  if (code.size() != 3 || code.find_first_not_of("0123456789") != std::string_view::npos) {
-    return "---";
-  }
-  return std::string(code);
+  return text::ThreeDigitStatus(code) ? std::string(code) : "---";
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 #include "app/settings_schema.h"
 #include "app/settings_store.h"
-#include "text/text_steps.h"
+#include "text/number_parsers.h"
 
 namespace rw::app {
 

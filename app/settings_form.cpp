@@ -5,6 +5,7 @@
 #include "capture/conversation_store.h"
 #include "platform/current_directory.h"
 #include "proxy/proxy_settings.h"
+#include "text/number_parsers.h"
 #include "text/text_steps.h"
 
 namespace rw::app {

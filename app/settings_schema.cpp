@@ -1,5 +1,6 @@
 #include "app/settings_schema.h"
 
+#include "text/number_parsers.h"
 #include "text/text_steps.h"
 
 namespace rw::app {

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "text/case_blind.h"
+#include "text/number_parsers.h"
 #include "text/text_steps.h"
 
 namespace rw::capture {

@@ -12,6 +12,7 @@
 #include "platform/replacing_file.h"
 #include "platform/ticks.h"
 #include "text/case_blind.h"
+#include "text/number_parsers.h"
 #include "text/text_steps.h"
 
 namespace rw::capture {
@@ -279,21 +280,6 @@ std::string_view UnbrokenPart(const std::string& captured, int64_t cutAt) {
                          0, std::min(static_cast<size_t>(cutAt), captured.size()));
 }
 
-// A status code is three digits; anything else (a status line cut short) is no status, 0.
-int StatusNumber(std::string_view code) {
-  if (code.size() != 3) {
-    return 0;
-  }
-  int status = 0;
-  for (const char c : code) {
-    if (c < '0' || c > '9') {
-      return 0;
-    }
-    status = status * 10 + (c - '0');
-  }
-  return status;
-}
-
 int64_t Milliseconds(uint32_t later, uint32_t earlier) {
   return std::max<int64_t>(0, platform::TickDifference(later, earlier));
 }
@@ -338,7 +324,7 @@ Json BuildEntry(const ConversationRecord& record, const CapturedMessage& request
   Json content;
   if (tunnelReply) {
     const StartLineParts statusLine = SplitStartLine(reply.startLine);
-    rsp["status"] = StatusNumber(statusLine.second);
+    rsp["status"] = text::ThreeDigitStatus(statusLine.second).value_or(0);
     rsp["statusText"] = JsonText(statusLine.rest);
     rsp["httpVersion"] = JsonText(statusLine.first);
     rsp["cookies"] = Json::array();
@@ -369,7 +355,7 @@ Json BuildEntry(const ConversationRecord& record, const CapturedMessage& request
     const CapturedMessage response =
         ParseFinalResponse(UnbrokenPart(record.response, record.responseCutAt));
     const StartLineParts statusLine = SplitStartLine(response.startLine);
-    const int status = StatusNumber(statusLine.second);
+    const int status = text::ThreeDigitStatus(statusLine.second).value_or(0);
     // Everything before the final response's body, interim responses included.
     const int64_t headerBytes =
         response.headerComplete

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "text/text_steps.h"
+#include "text/number_parsers.h"
 
 namespace rw::proxy {
 

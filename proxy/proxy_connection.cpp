@@ -1,16 +1,15 @@
 #include "proxy/proxy_connection.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <utility>
 
 #include "platform/os_sys_calls.h"
 #include "proxy/fixed_replies.h"
-#include "proxy/response_header_info.h"
 #include "proxy/send_all.h"
 #include "proxy/server_connector.h"
 #include "text/case_blind.h"
+#include "text/number_parsers.h"
 #include "text/text_steps.h"
 
 namespace rw::proxy {
@@ -691,11 +690,7 @@ bool ProxyConnection::OpenUpstreamTunnel() {
     return false;
   }
   const std::string firstLine = reply.substr(0, reply.find("\r\n"));
-  std::string lower = firstLine;
-  for (char& c : lower) {
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return ParseStatusCode(lower) == 200 && reply.size() == headerEnd + 4;
+  return text::StatusCodeOfLine(firstLine) == 200 && reply.size() == headerEnd + 4;
 }
 
 Interception ProxyConnection::InterceptTunnel() {

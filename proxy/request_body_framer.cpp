@@ -5,6 +5,7 @@
 
 #include "proxy/response_header_info.h"
 #include "text/case_blind.h"
+#include "text/number_parsers.h"
 
 namespace rw::proxy {
 
@@ -29,21 +30,6 @@ bool HeaderValue(const std::string& lowerLine, std::string_view name, std::strin
   return true;
 }
 
-bool ParseLength(std::string_view text, uint64_t* length) {
-  if (text.empty() || text.size() > 18) {
-    return false;
-  }
-  uint64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') {
-      return false;
-    }
-    value = value * 10 + static_cast<uint64_t>(c - '0');
-  }
-  *length = value;
-  return true;
-}
-
 }  // namespace
 
 void RequestBodyFramer::Start(const LineList& lines, bool mayCarryBody) {
@@ -58,13 +44,13 @@ void RequestBodyFramer::Start(const LineList& lines, bool mayCarryBody) {
     const std::string lower = ToLower(lines[i]);
     std::string_view value;
     if (HeaderValue(lower, "content-length:", &value)) {
-      uint64_t parsed = 0;
+      const int64_t parsed = text::ParseContentLengthValue(value);
       // Repeated lengths must agree, or nobody can tell where the body ends.
-      if (!ParseLength(value, &parsed) || (lengthSeen && parsed != length)) {
+      if (parsed < 0 || (lengthSeen && static_cast<uint64_t>(parsed) != length)) {
         lengthValid = false;
       }
       lengthSeen = true;
-      length = parsed;
+      length = parsed < 0 ? 0 : static_cast<uint64_t>(parsed);
     } else if (HeaderValue(lower, "transfer-encoding:", &value)) {
       encodingSeen = true;
       const size_t comma = value.rfind(',');

@@ -5,6 +5,7 @@
 #include "proxy/header_text.h"
 #include "proxy/response_header_info.h"
 #include "text/case_blind.h"
+#include "text/number_parsers.h"
 #include "text/text_steps.h"
 
 namespace rw::proxy {

@@ -8,6 +8,7 @@
 #include "proxy/fixed_replies.h"
 #include "proxy/in_place_chunk_decoder.h"
 #include "text/case_blind.h"
+#include "text/number_parsers.h"
 
 namespace rw::proxy {
 
@@ -124,7 +125,7 @@ bool ResponseHandler::ParseHeader() {
   const bool split = SplitResponseHeader(buffer, current.header, current.info);
   current.headerEnd.Reset();
   if (split) {
-    current.statusCode = ParseStatusCode(ToLower(current.header.front()));
+    current.statusCode = text::StatusCodeOfLine(current.header.front());
   }
   return true;
 }

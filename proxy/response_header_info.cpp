@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "text/text_steps.h"
+#include "text/number_parsers.h"
 
 namespace rw::proxy {
 namespace {
@@ -59,44 +59,6 @@ bool HeaderValueIfNamed(std::string_view lowerLine, std::string_view lowerName,
   return true;
 }
 
-int64_t ParseContentLengthValue(std::string_view value) {
-  size_t i = 0;
-  while (i < value.size() && IsLineSpace(value[i])) {
-    ++i;
-  }
-  int64_t result = 0;
-  size_t digits = 0;
-  for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i, ++digits) {
-    int digit = value[i] - '0';
-    if (result > (std::numeric_limits<int64_t>::max() - digit) / 10) {
-      return -1;
-    }
-    result = result * 10 + digit;
-  }
-  for (; i < value.size(); ++i) {
-    if (!IsLineSpace(value[i])) {
-      return -1;
-    }
-  }
-  return digits == 0 ? -1 : result;
-}
-
-int32_t ParseStatusCode(std::string_view lowerFirstLine) {
-  size_t http = lowerFirstLine.find("http/");
-  if (http == std::string_view::npos) {
-    return 0;
-  }
-  size_t space = lowerFirstLine.find(' ', http);
-  if (space == std::string_view::npos) {
-    return 0;
-  }
-  int64_t code = text::LeadingDecimal(lowerFirstLine.substr(space + 1));
-  if (code > std::numeric_limits<int32_t>::max() || code < std::numeric_limits<int32_t>::min()) {
-    return 0;
-  }
-  return static_cast<int32_t>(code);
-}
-
 void ResponseHeaderInfo::ExamineLine(std::string_view lowerLine) {
   if (Contains(lowerLine, "content-type:")) {
     contentClass = kClassOther;
@@ -121,7 +83,7 @@ void ResponseHeaderInfo::ExamineLine(std::string_view lowerLine) {
   // Only a line named Content-Length counts: "Access-Control-Expose-Headers: Content-Length"
   // must not set the length.
   if (HeaderValueIfNamed(lowerLine, "content-length", &value)) {
-    contentLength = ParseContentLengthValue(value);
+    contentLength = text::ParseContentLengthValue(value);
   }
   if (HeaderValueIfNamed(lowerLine, "transfer-encoding", &value)) {
     chunked = chunked || Contains(value, "chunked");

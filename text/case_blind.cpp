@@ -33,13 +33,17 @@ bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
-bool ContainsIgnoringCase(std::string_view text, std::string_view part) {
+size_t FindIgnoringCase(std::string_view text, std::string_view part) {
   for (size_t i = 0; i + part.size() <= text.size(); ++i) {
     if (EqualsIgnoringCase(text.substr(i, part.size()), part)) {
-      return true;
+      return i;
     }
   }
-  return false;
+  return std::string_view::npos;
+}
+
+bool ContainsIgnoringCase(std::string_view text, std::string_view part) {
+  return FindIgnoringCase(text, part) != std::string_view::npos;
 }
 
 }  // namespace rw::text

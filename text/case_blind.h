@@ -2,6 +2,7 @@
 // compared; every other byte must match exactly. Free functions; any thread.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,9 @@ std::string ToLower(std::string_view text);
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix);
+
+// Where `part` first occurs in `text`, or npos.
+size_t FindIgnoringCase(std::string_view text, std::string_view part);
 
 bool ContainsIgnoringCase(std::string_view text, std::string_view part);
 

@@ -1,6 +1,6 @@
 #include "text/chunk_decoder.h"
 
-#include "text/text_steps.h"
+#include "text/number_parsers.h"
 
 namespace rw::text {
 namespace {

@@ -83,25 +83,5 @@ TEST(ResponseClassification, LengthAndCodingOnlyFromLinesNamedSo) {
   }
 }
 
-TEST(ResponseClassification, StatusCode) {
-  struct Row {
-    std::string line;
-    int32_t status;
-  };
-  const std::vector<Row> rows = {
-      {"http/1.1 200 ok\r\n", 200},
-      {"http/1.0 304 not modified\r\n", 304},
-      {"http/1.1 100 continue\r\n", 100},
-      {"http/1.1\r\n", 0},
-      {"xyz 200 ok\r\n", 0},
-      {"http/1.1 abc\r\n", 0},
-      {"http/1.1 99999999999999999 x\r\n", 0},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.line);
-    EXPECT_EQ(ParseStatusCode(row.line), row.status);
-  }
-}
-
 }  // namespace
 }  // namespace rw::proxy
