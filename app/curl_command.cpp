@@ -3,15 +3,15 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/code_page.h"
 #include "text/case_blind.h"
 #include "text/chunk_decoder.h"
+#include "text/header_value.h"
 #include "text/text_steps.h"
+#include "text/utf8.h"
 
 namespace rw::app {
 namespace {
 
-using text::ContainsIgnoringCase;
 using text::EqualsIgnoringCase;
 using text::TrimBlanks;
 
@@ -85,7 +85,7 @@ std::string ShellQuote(std::string_view text) {
   for (size_t i = 0; plain && i < text.size();) {
     const unsigned char b = bytes[i];
     if (b >= 0x80) {
-      const size_t n = platform::Utf8SequenceLength(bytes + i, text.size() - i);
+      const size_t n = text::Utf8SequenceLength(bytes + i, text.size() - i);
       plain = n > 0;
       i += n;
     } else {
@@ -112,7 +112,7 @@ std::string ShellQuote(std::string_view text) {
   quoted = "$'";
   for (size_t i = 0; i < text.size();) {
     const unsigned char b = bytes[i];
-    const size_t n = b >= 0x80 ? platform::Utf8SequenceLength(bytes + i, text.size() - i) : 0;
+    const size_t n = b >= 0x80 ? text::Utf8SequenceLength(bytes + i, text.size() - i) : 0;
     if (n > 0) {
       quoted.append(text.substr(i, n));
       i += n;
@@ -221,7 +221,7 @@ CurlCommand BuildCurlCommand(std::string_view captured, int64_t total, std::stri
   bool compressed = false;
   for (const Header& header : headers) {
     if (EqualsIgnoringCase(header.name, "transfer-encoding") &&
-        ContainsIgnoringCase(header.value, "chunked")) {
+        text::LastCodingIsChunked(header.value)) {
       std::string decoded;
       if (!DecodeChunked(body, decoded)) {
         return Problem("The chunked request body is malformed.");

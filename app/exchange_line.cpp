@@ -4,10 +4,10 @@
 #include <cstdio>
 
 #include "capture/text_rendering.h"
-#include "platform/code_page.h"
 #include "platform/local_time.h"
 #include "text/number_parsers.h"
 #include "text/text_steps.h"
+#include "text/utf8.h"
 
 namespace rw::app {
 namespace {
@@ -16,7 +16,7 @@ constexpr size_t kMaxUrlLength = 2000;
 
 // Text safe on one terminal line.
 std::string Printable(std::string_view text, size_t limit) {
-  std::string out = platform::RoundTripCodePage(text.substr(0, limit));
+  std::string out = text::RoundTripCodePage(text.substr(0, limit));
   for (char& c : out) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
       c = '?';

@@ -6,14 +6,15 @@
 #include <nlohmann/json.hpp>
 
 #include "capture/captured_message.h"
-#include "platform/code_page.h"
 #include "platform/error_text.h"
 #include "platform/local_time.h"
 #include "platform/replacing_file.h"
 #include "platform/ticks.h"
 #include "text/case_blind.h"
+#include "text/header_value.h"
 #include "text/number_parsers.h"
 #include "text/text_steps.h"
+#include "text/utf8.h"
 
 namespace rw::capture {
 namespace {
@@ -34,7 +35,7 @@ bool IsUtf8(std::string_view bytes) {
       ++pos;
       continue;
     }
-    const size_t n = platform::Utf8SequenceLength(data + pos, bytes.size() - pos);
+    const size_t n = text::Utf8SequenceLength(data + pos, bytes.size() - pos);
     if (n == 0) {
       return false;
     }
@@ -45,7 +46,7 @@ bool IsUtf8(std::string_view bytes) {
 
 // JSON strings must be UTF-8: bytes that do not form it become "?".
 std::string JsonText(std::string_view bytes) {
-  return IsUtf8(bytes) ? std::string(bytes) : platform::RoundTripCodePage(bytes);
+  return IsUtf8(bytes) ? std::string(bytes) : text::RoundTripCodePage(bytes);
 }
 
 std::string Base64(std::string_view bytes) {
@@ -244,18 +245,10 @@ std::string AbsoluteUrl(const StartLineParts& line, const CapturedMessage& reque
   return url;
 }
 
+// Codings add up over repeated Transfer-Encoding lines, so the last line holds the last coding.
 bool IsChunked(const CapturedMessage& message) {
-  for (const std::string& value : message.Headers("Transfer-Encoding")) {
-    // Chunked is the last coding when it is there at all.
-    std::string_view last = value;
-    if (const size_t comma = last.rfind(','); comma != std::string_view::npos) {
-      last.remove_prefix(comma + 1);
-    }
-    if (EqualsIgnoringCase(TrimBlanks(last), "chunked")) {
-      return true;
-    }
-  }
-  return false;
+  const std::vector<std::string> codings = message.Headers("Transfer-Encoding");
+  return !codings.empty() && text::LastCodingIsChunked(codings.back());
 }
 
 std::string NotCapturedNote(int64_t missing, int64_t total) {

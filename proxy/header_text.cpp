@@ -2,6 +2,7 @@
 
 #include "proxy/header_end_scanner.h"
 #include "text/case_blind.h"
+#include "text/header_value.h"
 
 namespace rw::proxy {
 
@@ -11,9 +12,8 @@ namespace {
 // Only the Accept-Encoding field itself: a Referer or Cookie whose value happens to mention it
 // and gzip is kept.
 bool DropsGzip(const std::string& lower) {
-  std::string_view value;
-  return HeaderValueIfNamed(lower, "accept-encoding", &value) &&
-         value.find("gzip") != std::string_view::npos;
+  const std::optional<std::string_view> value = text::HeaderLineValue(lower, "accept-encoding");
+  return value && value->find("gzip") != std::string_view::npos;
 }
 
 bool SplitHeader(ByteBuffer& buffer, bool dropGzipLines, LineList& lines,
@@ -71,9 +71,8 @@ bool SplitResponseHeader(ByteBuffer& buffer, LineList& lines, ResponseHeaderInfo
 }
 
 void RemoveLinesNamed(LineList& lines, std::string_view lowerName) {
-  std::string_view value;
   for (auto line = lines.begin() + (lines.empty() ? 0 : 1); line != lines.end();) {
-    if (HeaderValueIfNamed(ToLower(*line), lowerName, &value)) {
+    if (text::HeaderLineValue(*line, lowerName)) {
       line = lines.erase(line);
     } else {
       ++line;

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "capture/text_prefix.h"
 #include "platform/os_sys_calls.h"
 #include "proxy/fixed_replies.h"
 #include "proxy/send_all.h"
@@ -370,16 +371,14 @@ bool ProxyConnection::TrySpliceServerRead() {
   size_t seen = 0;
   EnsureConversation();
   if (conversation->ResponseDataSize() < capture::Conversation::kMaxCaptured) {
-    // The capture keeps each read's leading text. A byte 0x00-0x08 ends that text under every
-    // rule it uses; with one in view, the bytes up to it are all the capture needs.
+    // The capture keeps each read's leading text; with a byte in view that ends it under every
+    // rule, the bytes up to it are all the capture needs.
     platform::SysCallResult peeked = platform::Peek(serverSocket, view, kPeekWindow);
     if (peeked.value <= 0) {
       return false;
     }
     const size_t peekedCount = static_cast<size_t>(peeked.value);
-    while (seen<peekedCount&& static_cast<unsigned char>(view[seen])> 0x08) {
-      ++seen;
-    }
+    seen = capture::TextEndUnderEveryRule(std::string_view(view, peekedCount));
     if (seen == peekedCount) {
       return false;
     }

@@ -7,12 +7,11 @@
 
 #include "proxy/fixed_replies.h"
 #include "proxy/in_place_chunk_decoder.h"
-#include "text/case_blind.h"
+#include "text/header_value.h"
 #include "text/number_parsers.h"
 
 namespace rw::proxy {
 
-using text::ToLower;
 namespace {
 
 bool IsBinaryByte(unsigned char c) {
@@ -24,9 +23,8 @@ bool IsInterim(int32_t status) {
   return status >= 100 && status < 200 && status != 101;
 }
 
-bool IsLineNamed(const std::string& line, std::string_view lowerName) {
-  std::string_view value;
-  return HeaderValueIfNamed(ToLower(line), lowerName, &value);
+bool IsLineNamed(const std::string& line, std::string_view name) {
+  return text::HeaderLineValue(line, name).has_value();
 }
 
 // A decoded body is sent with its length: the first line named Transfer-Encoding becomes a

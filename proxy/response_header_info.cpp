@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "text/header_value.h"
 #include "text/number_parsers.h"
 
 namespace rw::proxy {
@@ -10,10 +11,6 @@ namespace {
 
 bool Contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
-}
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
 }
 
 bool IsLineSpace(char c) {
@@ -45,20 +42,6 @@ bool NamesOtherCoding(std::string_view codings) {
 
 }  // namespace
 
-bool HeaderValueIfNamed(std::string_view lowerLine, std::string_view lowerName,
-                        std::string_view* value) {
-  if (lowerLine.size() <= lowerName.size() || lowerLine.substr(0, lowerName.size()) != lowerName ||
-      lowerLine[lowerName.size()] != ':') {
-    return false;
-  }
-  size_t start = lowerName.size() + 1;
-  while (start < lowerLine.size() && IsBlank(lowerLine[start])) {
-    ++start;
-  }
-  *value = lowerLine.substr(start);
-  return true;
-}
-
 void ResponseHeaderInfo::ExamineLine(std::string_view lowerLine) {
   if (Contains(lowerLine, "content-type:")) {
     contentClass = kClassOther;
@@ -79,15 +62,18 @@ void ResponseHeaderInfo::ExamineLine(std::string_view lowerLine) {
       contentClass = kClassScript;
     }
   }
-  std::string_view value;
-  // Only a line named Content-Length counts: "Access-Control-Expose-Headers: Content-Length"
-  // must not set the length.
-  if (HeaderValueIfNamed(lowerLine, "content-length", &value)) {
-    contentLength = text::ParseContentLengthValue(value);
+  if (const std::optional<std::string_view> length =
+          text::HeaderLineValue(lowerLine, "content-length")) {
+    contentLength = text::ParseContentLengthValue(*length);
   }
-  if (HeaderValueIfNamed(lowerLine, "transfer-encoding", &value)) {
-    chunked = chunked || Contains(value, "chunked");
-    otherCodings = otherCodings || NamesOtherCoding(value);
+  if (const std::optional<std::string_view> codings =
+          text::HeaderLineValue(lowerLine, "transfer-encoding")) {
+    // Chunked anywhere in the list, not only last (text::LastCodingIsChunked): a streamed body's
+    // chunks are then followed to find its end, and bytes that are not chunks make the walk give up
+    // and read to the close, where a body under another last coding ends anyway. So a server that
+    // lists its codings out of order but frames in chunks still has its end found.
+    chunked = chunked || Contains(*codings, "chunked");
+    otherCodings = otherCodings || NamesOtherCoding(*codings);
   }
 }
 

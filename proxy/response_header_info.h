@@ -26,9 +26,4 @@ struct ResponseHeaderInfo {
   void CompleteClass();
 };
 
-// True when the (lower-cased) line is named exactly `lowerName`; `value` is then what follows the
-// colon, spaces and tabs skipped.
-bool HeaderValueIfNamed(std::string_view lowerLine, std::string_view lowerName,
-                        std::string_view* value);
-
 }  // namespace rw::proxy

@@ -1,13 +1,13 @@
-#include "platform/code_page.h"
+#include "text/utf8.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace rw::platform {
+namespace rw::text {
 namespace {
 
-TEST(CodePage, RoundTripKeepsWellFormedUtf8AndReplacesTheRest) {
+TEST(Utf8, RoundTripKeepsWellFormedUtf8AndReplacesTheRest) {
   struct Row {
     const char* name;
     std::string in;
@@ -33,12 +33,38 @@ TEST(CodePage, RoundTripKeepsWellFormedUtf8AndReplacesTheRest) {
   }
 }
 
-TEST(CodePage, SequenceLengthNeedsTheWholeSequence) {
+TEST(Utf8, SequenceLengthNeedsTheWholeSequence) {
   const auto* euro = reinterpret_cast<const unsigned char*>("\xE2\x82\xAC");
   EXPECT_EQ(Utf8SequenceLength(euro, 3), 3u);
   EXPECT_EQ(Utf8SequenceLength(euro, 2), 0u);
   EXPECT_EQ(Utf8SequenceLength(euro, 0), 0u);
 }
 
+// The code point comes from the same checks as the length: a sequence the round trip keeps.
+TEST(Utf8, DecodeGivesLengthAndCodePoint) {
+  struct Row {
+    std::string bytes;
+    int length;
+    char32_t codePoint;
+  };
+  const Row rows[] = {
+      {"A", 1, U'A'},
+      {"\xC3\xBCx", 2, U'\u00FC'},
+      {"\xE2\x82\xAC", 3, U'\u20AC'},
+      {"\xF0\x9F\x98\x80", 4, U'\U0001F600'},
+      {"\xF4\x8F\xBF\xBF", 4, U'\U0010FFFF'},
+      {"\xC0\xAF", 0, 0},
+      {"\xED\xA0\x80", 0, 0},
+      {"\xE2\x82", 0, 0},
+      {"", 0, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.bytes);
+    char32_t codePoint = 0;
+    EXPECT_EQ(DecodeUtf8(row.bytes, codePoint), row.length);
+    EXPECT_EQ(codePoint, row.codePoint);
+  }
+}
+
 }  // namespace
-}  // namespace rw::platform
+}  // namespace rw::text
