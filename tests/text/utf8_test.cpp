@@ -40,31 +40,5 @@ TEST(Utf8, SequenceLengthNeedsTheWholeSequence) {
   EXPECT_EQ(Utf8SequenceLength(euro, 0), 0u);
 }
 
-// The code point comes from the same checks as the length: a sequence the round trip keeps.
-TEST(Utf8, DecodeGivesLengthAndCodePoint) {
-  struct Row {
-    std::string bytes;
-    int length;
-    char32_t codePoint;
-  };
-  const Row rows[] = {
-      {"A", 1, U'A'},
-      {"\xC3\xBCx", 2, U'\u00FC'},
-      {"\xE2\x82\xAC", 3, U'\u20AC'},
-      {"\xF0\x9F\x98\x80", 4, U'\U0001F600'},
-      {"\xF4\x8F\xBF\xBF", 4, U'\U0010FFFF'},
-      {"\xC0\xAF", 0, 0},
-      {"\xED\xA0\x80", 0, 0},
-      {"\xE2\x82", 0, 0},
-      {"", 0, 0},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.bytes);
-    char32_t codePoint = 0;
-    EXPECT_EQ(DecodeUtf8(row.bytes, codePoint), row.length);
-    EXPECT_EQ(codePoint, row.codePoint);
-  }
-}
-
 }  // namespace
 }  // namespace rw::text
