@@ -63,10 +63,7 @@ TEST(ResponseClassification, LengthAndCodingOnlyFromLinesNamedSo) {
       {"Content-Length:    7 \r\n", 7, false},
       // Beyond 32 bits: read whole, not wrapped.
       {"Content-Length: 3000000000\r\n", 3000000000, false},
-      {"Content-Length: 99999999999999999999\r\n", -1, false},
-      {"Content-Length: abc\r\n", -1, false},
-      {"Content-Length: -5\r\n", -1, false},
-      {"Content-Length: 12x\r\n", -1, false},
+      // Other numbers than plain digits: NumberParsers.
       {"Content-Length:\r\n", -1, false},
       {"Access-Control-Expose-Headers: Content-Length, ETag\r\n", -1, false},
       {"X-Content-Length: 5\r\n", -1, false},
