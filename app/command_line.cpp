@@ -1,28 +1,24 @@
 #include "app/command_line.h"
 
+#include <optional>
 #include <string_view>
 #include <utility>
 
 #include "app/settings_form.h"
+#include "text/number_parsers.h"
 #include "tls/host_pattern.h"
 
 namespace rw::app {
 namespace {
 
+// At most nine digits: every value the options take fits in 32 bits.
 bool IsDecimal(const std::string& text) {
-  if (text.empty() || text.size() > 9) {
-    return false;
-  }
-  for (char c : text) {
-    if (c < '0' || c > '9') {
-      return false;
-    }
-  }
-  return true;
+  return text.size() <= 9 && text::DecimalDigits(text).has_value();
 }
 
 bool IsPortNumber(const std::string& text) {
-  return IsDecimal(text) && std::stol(text) >= 1 && std::stol(text) <= 65535;
+  const std::optional<int64_t> port = IsDecimal(text) ? text::DecimalDigits(text) : std::nullopt;
+  return port && *port >= 1 && *port <= 65535;
 }
 
 using Result = CommandLine::ParseResult;

@@ -4,12 +4,12 @@
 
 #include "app/settings_schema.h"
 #include "app/settings_store.h"
-#include "capture/text_steps.h"
+#include "text/number_parsers.h"
 
 namespace rw::app {
 
 bool CountHelpRun(SettingsStore& settings) {
-  const int32_t runs = capture::LeadingInteger(settings.ReadSetting(setting::kRunCount.name));
+  const int32_t runs = text::LeadingInteger(settings.ReadSetting(setting::kRunCount.name));
   if (runs >= kHelpRuns) {
     return false;
   }

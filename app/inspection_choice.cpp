@@ -1,14 +1,14 @@
 #include "app/inspection_choice.h"
 
 #include "app/settings_schema.h"
-#include "capture/text_steps.h"
+#include "text/text_steps.h"
 
 namespace rw::app {
 namespace {
 
 // A stored text value, trimmed; a key that cannot be opened ("\n") reads as empty.
 std::string StoredText(const SettingsStore& settings, const Setting& setting) {
-  return capture::Trim(settings.ReadSetting(setting.name));
+  return text::Trim(settings.ReadSetting(setting.name));
 }
 
 }  // namespace

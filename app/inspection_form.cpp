@@ -8,7 +8,7 @@
 
 #include "app/proxy_app.h"
 #include "app/settings_schema.h"
-#include "capture/text_steps.h"
+#include "text/text_steps.h"
 #include "tls/host_pattern.h"
 #include "tls/inspection_settings.h"
 #include "tls/trust_store.h"
@@ -16,20 +16,20 @@
 namespace rw::app {
 
 void InspectionForm::Load(const SettingsStore& settings) {
-  inspectHttps = FlagIsOn(capture::Trim(settings.ReadSetting(setting::kInspectHttps.name)));
-  noInspectHosts = capture::Trim(settings.ReadSetting(setting::kNoInspectHosts.name));
-  upstreamCaFile = capture::Trim(settings.ReadSetting(setting::kUpstreamCaFile.name));
+  inspectHttps = FlagIsOn(text::Trim(settings.ReadSetting(setting::kInspectHttps.name)));
+  noInspectHosts = text::Trim(settings.ReadSetting(setting::kNoInspectHosts.name));
+  upstreamCaFile = text::Trim(settings.ReadSetting(setting::kUpstreamCaFile.name));
 }
 
 void InspectionForm::Save(SettingsStore& settings) const {
   settings.WriteSetting(setting::kInspectHttps.name, inspectHttps ? "1" : "0");
-  settings.WriteSetting(setting::kNoInspectHosts.name, capture::Trim(noInspectHosts));
-  settings.WriteSetting(setting::kUpstreamCaFile.name, capture::Trim(upstreamCaFile));
+  settings.WriteSetting(setting::kNoInspectHosts.name, text::Trim(noInspectHosts));
+  settings.WriteSetting(setting::kUpstreamCaFile.name, text::Trim(upstreamCaFile));
 }
 
 std::string InspectionForm::Apply(ProxyApp& app) const {
-  const std::string hosts = capture::Trim(noInspectHosts);
-  const std::string caFile = capture::Trim(upstreamCaFile);
+  const std::string hosts = text::Trim(noInspectHosts);
+  const std::string caFile = text::Trim(upstreamCaFile);
   if (inspectHttps) {
     tls::InspectionSetup prepared = tls::PrepareInspection(
         tls::InspectionRequest{app.Settings().Directory() / "ca", caFile, hosts});

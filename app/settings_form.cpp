@@ -3,9 +3,10 @@
 #include "app/settings_schema.h"
 #include "app/settings_store.h"
 #include "capture/conversation_store.h"
-#include "capture/text_steps.h"
 #include "platform/current_directory.h"
 #include "proxy/proxy_settings.h"
+#include "text/number_parsers.h"
+#include "text/text_steps.h"
 
 namespace rw::app {
 namespace {
@@ -38,7 +39,7 @@ std::string SettingsForm::*FieldFor(const Setting& setting) {
 // value as it stands.
 std::string TextInForce(const Setting& setting, const std::string& text) {
   if (setting.rule == SettingRule::kLimit) {
-    return std::to_string(LimitInForce(capture::LeadingInteger(text)));
+    return std::to_string(LimitInForce(text::LeadingInteger(text)));
   }
   return text;
 }
@@ -47,7 +48,7 @@ std::string TextInForce(const Setting& setting, const std::string& text) {
 void NormaliseField(const Setting& setting, std::string& text) {
   switch (setting.rule) {
     case SettingRule::kText:
-      text = capture::Trim(text);
+      text = text::Trim(text);
       break;
     case SettingRule::kNumber:
       NumberField(text);
@@ -103,7 +104,7 @@ void SettingsForm::Apply(proxy::ProxySettings& proxy, capture::ConversationStore
   }
   proxy = ProxySettingsAsApplied();
 
-  store.SetMaxMB(LimitInForce(capture::LeadingInteger(maxMB)));
+  store.SetMaxMB(LimitInForce(text::LeadingInteger(maxMB)));
   store.SetAutoLog(autoLog);
   store.ResetTrafficCounters();
   store.SetLogDir(logDir);
@@ -121,8 +122,8 @@ proxy::ProxySettings SettingsForm::ProxySettingsAsApplied() const {
   proxy::ProxySettings proxy;
   proxy.listenAddress = normalised.listenAddress;
   proxy.proxyAddress = normalised.proxyHost;
-  proxy.listenPort = capture::LeadingInteger(normalised.port);
-  proxy.proxyPort = capture::LeadingInteger(normalised.proxyPort);
+  proxy.listenPort = text::LeadingInteger(normalised.port);
+  proxy.proxyPort = text::LeadingInteger(normalised.proxyPort);
   return proxy;
 }
 

@@ -1,6 +1,7 @@
 #include "app/settings_schema.h"
 
-#include "capture/text_steps.h"
+#include "text/number_parsers.h"
+#include "text/text_steps.h"
 
 namespace rw::app {
 
@@ -19,14 +20,14 @@ const Setting* FindSetting(std::string_view name) {
 }
 
 int32_t NumberField(std::string& text) {
-  const int32_t value = capture::LeadingInteger(capture::Trim(text));
+  const int32_t value = text::LeadingInteger(text::Trim(text));
   text = value != 0 ? std::to_string(value) : std::string();
   return value;
 }
 
 int32_t LimitInForce(int32_t typed) {
   if (typed == 0) {
-    return capture::LeadingInteger(setting::kMaxMB.defaultText);
+    return text::LeadingInteger(setting::kMaxMB.defaultText);
   }
   return typed < kMinimumMaxMB ? kMinimumMaxMB : typed;
 }
@@ -42,9 +43,9 @@ std::string FlagText(bool on) {
 proxy::ProxySettings DefaultProxySettings() {
   proxy::ProxySettings settings;
   settings.listenAddress = std::string(setting::kHttpAddress.defaultText);
-  settings.listenPort = capture::LeadingInteger(setting::kHttpPort.defaultText);
+  settings.listenPort = text::LeadingInteger(setting::kHttpPort.defaultText);
   settings.proxyAddress = std::string(setting::kHttpProxyAddress.defaultText);
-  settings.proxyPort = capture::LeadingInteger(setting::kHttpProxyPort.defaultText);
+  settings.proxyPort = text::LeadingInteger(setting::kHttpProxyPort.defaultText);
   return settings;
 }
 

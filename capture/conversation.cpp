@@ -7,8 +7,8 @@
 
 #include "capture/conversation_store.h"
 #include "capture/text_rendering.h"
-#include "platform/code_page.h"
 #include "platform/ticks.h"
+#include "text/utf8.h"
 
 namespace rw::capture {
 
@@ -250,7 +250,7 @@ void Conversation::AppendPageBlock(Direction direction, std::string& out) const 
     return;
   }
   const Side& side = SideOf(direction);
-  out.append(platform::RoundTripCodePage(side.data));
+  out.append(text::RoundTripCodePage(side.data));
   AppendOmissionNote(out, static_cast<int64_t>(side.data.size()), side.total);
   const std::string time = platform::FormatLocal(lastDataTime, "%H:%M:%S");
   char separator[96];

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/code_page.h"
+#include "text/utf8.h"
 
 namespace rw::capture {
 namespace {
@@ -25,26 +25,17 @@ size_t SkipAsciiText(const unsigned char* bytes, size_t from, size_t size) {
   return from;
 }
 
-bool IsPlainStop(unsigned char b) {
-  return b <= 8 || (b >= 0x81 && b <= 0x9F);
+bool EndsEveryText(unsigned char b) {
+  return b <= 8;
 }
 
-size_t ExpectedLength(unsigned char lead) {
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    return 2;
-  }
-  if (lead >= 0xE0 && lead <= 0xEF) {
-    return 3;
-  }
-  if (lead >= 0xF0 && lead <= 0xF4) {
-    return 4;
-  }
-  return 0;
+bool IsPlainStop(unsigned char b) {
+  return EndsEveryText(b) || (b >= 0x81 && b <= 0x9F);
 }
 
 // True when bytes[0..size) begin a well-formed sequence that needs more bytes than `size`.
 bool IsIncompleteSequence(const unsigned char* bytes, size_t size) {
-  const size_t expected = size > 0 ? ExpectedLength(bytes[0]) : 0;
+  const size_t expected = size > 0 ? text::Utf8MultiByteLength(bytes[0]) : 0;
   if (expected == 0 || size >= expected) {
     return false;
   }
@@ -58,7 +49,7 @@ bool IsIncompleteSequence(const unsigned char* bytes, size_t size) {
     if (size == 1) {
       padded[1] = second;
     }
-    if (platform::Utf8SequenceLength(padded.data(), expected) == expected) {
+    if (text::Utf8SequenceLength(padded.data(), expected) == expected) {
       return true;
     }
   }
@@ -85,6 +76,15 @@ Utf8Carry TrailingIncomplete(const unsigned char* tail, size_t size) {
 
 }  // namespace
 
+size_t TextEndUnderEveryRule(std::string_view bytes) {
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (EndsEveryText(static_cast<unsigned char>(bytes[i]))) {
+      return i;
+    }
+  }
+  return bytes.size();
+}
+
 int32_t TextPrefixLength(const char* data, int32_t count) {
   if (count < 1) {
     return 0;
@@ -110,12 +110,12 @@ int32_t Utf8TextPrefixLength(const char* data, int32_t count, Utf8Carry& carry) 
   if (carry.size > 0) {
     // Join the carried start with this chunk's first bytes (at most 4 bytes in all).
     std::array<unsigned char, 4> joined{};
-    const size_t expected = ExpectedLength(carry.bytes[0]);
+    const size_t expected = text::Utf8MultiByteLength(carry.bytes[0]);
     const size_t fromChunk = std::min(expected - carry.size, size);
     std::copy(carry.bytes.begin(), carry.bytes.begin() + carry.size, joined.begin());
     std::copy(bytes, bytes + fromChunk, joined.begin() + carry.size);
     const size_t joinedSize = carry.size + fromChunk;
-    if (platform::Utf8SequenceLength(joined.data(), joinedSize) == expected) {
+    if (text::Utf8SequenceLength(joined.data(), joinedSize) == expected) {
       i = fromChunk;
     } else if (IsIncompleteSequence(joined.data(), joinedSize)) {
       // Still not complete: this whole (tiny) chunk continues the sequence.
@@ -140,7 +140,7 @@ int32_t Utf8TextPrefixLength(const char* data, int32_t count, Utf8Carry& carry) 
       continue;
     }
     if (b >= 0xC2 && b <= 0xF4) {
-      const size_t n = platform::Utf8SequenceLength(bytes + i, size - i);
+      const size_t n = text::Utf8SequenceLength(bytes + i, size - i);
       if (n > 0) {
         i += n;
         continue;

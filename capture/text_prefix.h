@@ -3,7 +3,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace rw::capture {
 
@@ -13,6 +15,10 @@ struct Utf8Carry {
   std::array<unsigned char, 3> bytes{};
   uint8_t size = 0;
 };
+
+// Index of the first byte that ends captured text under every rule here (0x00-0x08), or
+// bytes.size(): the text of a read never runs past it, whatever came before.
+size_t TextEndUnderEveryRule(std::string_view bytes);
 
 // The plain rule: index of the first byte valued 0-8 or 0x81-0x9F, or `count` when there is none.
 int32_t TextPrefixLength(const char* data, int32_t count);

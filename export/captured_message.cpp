@@ -1,10 +1,16 @@
 #include "export/captured_message.h"
 
-#include "capture/text_steps.h"
-#include "proxy/chunk_decoder.h"
+#include "text/case_blind.h"
+#include "text/chunk_decoder.h"
+#include "text/number_parsers.h"
+#include "text/text_steps.h"
 
 namespace rw::capture {
 namespace {
+
+using text::EqualsIgnoringCase;
+using text::HexDigitValue;
+using text::TrimBlanks;
 
 // Next line of `bytes` from `pos`, without its line end; false when no line end follows.
 bool NextLine(std::string_view bytes, size_t& pos, std::string_view& line) {
@@ -122,16 +128,16 @@ StartLineParts SplitStartLine(std::string_view line) {
 std::optional<std::string> DecodeChunkedBody(std::string_view body) {
   std::string decoded;
   for (;;) {
-    const proxy::ChunkStep step = proxy::NextChunk(body);
+    const text::ChunkStep step = text::NextChunk(body);
     switch (step.outcome) {
-      case proxy::ChunkOutcome::kData:
+      case text::ChunkOutcome::kData:
         decoded.append(body.substr(step.headerLength, static_cast<size_t>(step.size)));
         body.remove_prefix(step.headerLength + static_cast<size_t>(step.size));
         break;
-      case proxy::ChunkOutcome::kLast:
+      case text::ChunkOutcome::kLast:
         return decoded;
-      case proxy::ChunkOutcome::kNeedMore:
-      case proxy::ChunkOutcome::kMalformed:
+      case text::ChunkOutcome::kNeedMore:
+      case text::ChunkOutcome::kMalformed:
         return std::nullopt;
     }
   }

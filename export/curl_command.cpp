@@ -4,15 +4,15 @@
 #include <optional>
 #include <vector>
 
-#include "capture/text_steps.h"
 #include "export/captured_message.h"
-#include "platform/code_page.h"
+#include "text/case_blind.h"
+#include "text/utf8.h"
 
 namespace rw::app {
 namespace {
 
 using capture::CapturedMessage;
-using capture::EqualsIgnoringCase;
+using text::EqualsIgnoringCase;
 using capture::HeaderField;
 
 // Headers curl writes itself from the command line, or that only concern the hop to the proxy.
@@ -137,7 +137,7 @@ bool IsPlainText(std::string_view text) {
   for (size_t i = 0; i < text.size();) {
     const unsigned char b = bytes[i];
     if (b >= 0x80) {
-      const size_t n = platform::Utf8SequenceLength(bytes + i, text.size() - i);
+      const size_t n = text::Utf8SequenceLength(bytes + i, text.size() - i);
       if (n == 0) {
         return false;
       }
@@ -192,7 +192,7 @@ std::string DollarQuoted(std::string_view text) {
   std::string quoted = "$'";
   for (size_t i = 0; i < text.size();) {
     const size_t n =
-        bytes[i] >= 0x80 ? platform::Utf8SequenceLength(bytes + i, text.size() - i) : 0;
+        bytes[i] >= 0x80 ? text::Utf8SequenceLength(bytes + i, text.size() - i) : 0;
     if (n > 0) {
       quoted.append(text.substr(i, n));
       i += n;

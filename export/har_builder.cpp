@@ -5,16 +5,29 @@
 #include <new>
 #include <nlohmann/json.hpp>
 
-#include "capture/text_steps.h"
 #include "export/captured_message.h"
-#include "platform/code_page.h"
+#include "text/case_blind.h"
+#include "text/number_parsers.h"
+#include "text/text_steps.h"
+#include "text/utf8.h"
 #include "platform/error_text.h"
 #include "platform/local_time.h"
 #include "platform/replacing_file.h"
 #include "platform/ticks.h"
+#include "text/case_blind.h"
+#include "text/header_value.h"
+#include "text/number_parsers.h"
+#include "text/text_steps.h"
+#include "text/utf8.h"
 
 namespace rw::capture {
 namespace {
+
+using text::EqualsIgnoringCase;
+using text::HexDigitValue;
+using text::IsMethod;
+using text::StartsWithIgnoringCase;
+using text::TrimBlanks;
 
 using Json = nlohmann::ordered_json;
 
@@ -26,7 +39,7 @@ bool IsUtf8(std::string_view bytes) {
       ++pos;
       continue;
     }
-    const size_t n = platform::Utf8SequenceLength(data + pos, bytes.size() - pos);
+    const size_t n = text::Utf8SequenceLength(data + pos, bytes.size() - pos);
     if (n == 0) {
       return false;
     }
@@ -37,7 +50,7 @@ bool IsUtf8(std::string_view bytes) {
 
 // JSON strings must be UTF-8: bytes that do not form it become "?".
 std::string JsonText(std::string_view bytes) {
-  return IsUtf8(bytes) ? std::string(bytes) : platform::RoundTripCodePage(bytes);
+  return IsUtf8(bytes) ? std::string(bytes) : text::RoundTripCodePage(bytes);
 }
 
 std::string Base64(std::string_view bytes) {
@@ -238,21 +251,6 @@ std::string_view UnbrokenPart(const std::string& captured, int64_t cutAt) {
                          0, std::min(static_cast<size_t>(cutAt), captured.size()));
 }
 
-// A status code is three digits; anything else (a status line cut short) is no status, 0.
-int StatusNumber(std::string_view code) {
-  if (code.size() != 3) {
-    return 0;
-  }
-  int status = 0;
-  for (const char c : code) {
-    if (c < '0' || c > '9') {
-      return 0;
-    }
-    status = status * 10 + (c - '0');
-  }
-  return status;
-}
-
 int64_t Milliseconds(uint32_t later, uint32_t earlier) {
   return std::max<int64_t>(0, platform::TickDifference(later, earlier));
 }
@@ -317,7 +315,7 @@ Json RequestJson(const ConversationRecord& record, const RequestParts& request,
 Json StatusFields(const std::string& statusLine) {
   const StartLineParts parts = SplitStartLine(statusLine);
   Json rsp;
-  rsp["status"] = StatusNumber(parts.second);
+  rsp["status"] = text::ThreeDigitStatus(parts.second).value_or(0);
   rsp["statusText"] = JsonText(parts.rest);
   rsp["httpVersion"] = JsonText(parts.first);
   return rsp;

@@ -7,9 +7,11 @@
 #include "fuzz/fuzz_check.h"
 #include "fuzz/read_splitter.h"
 #include "proxy/byte_buffer.h"
-#include "proxy/chunk_decoder.h"
+#include "proxy/in_place_chunk_decoder.h"
+#include "text/chunk_decoder.h"
 
 using namespace rw::proxy;
+using namespace rw::text;
 
 namespace {
 

@@ -4,9 +4,10 @@
 #include <cstdio>
 
 #include "capture/text_rendering.h"
-#include "capture/text_steps.h"
-#include "platform/code_page.h"
 #include "platform/local_time.h"
+#include "text/number_parsers.h"
+#include "text/text_steps.h"
+#include "text/utf8.h"
 
 namespace rw::headless {
 namespace {
@@ -15,7 +16,7 @@ constexpr size_t kMaxUrlLength = 2000;
 
 // Text safe on one terminal line.
 std::string Printable(std::string_view text, size_t limit) {
-  std::string out = platform::RoundTripCodePage(text.substr(0, limit));
+  std::string out = text::RoundTripCodePage(text.substr(0, limit));
   for (char& c : out) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
       c = '?';
@@ -40,10 +41,7 @@ std::string StatusCode(std::string_view statusLine) {
   }
   Word(statusLine);
   const std::string_view code = Word(statusLine);
-  if (code.size() != 3 || code.find_first_not_of("0123456789") != std::string_view::npos) {
-    return "---";
-  }
-  return std::string(code);
+  return text::ThreeDigitStatus(code) ? std::string(code) : "---";
 }
 
 }  // namespace
@@ -59,7 +57,7 @@ std::string FormatExchangeLine(const capture::ExchangeSummary& summary) {
   const std::string_view methodWord = Word(requestLine);
   // Bytes that do not begin with a method (what a tunnel carries on after its first exchange)
   // have no method or URL to show.
-  const bool http = capture::IsMethod(methodWord);
+  const bool http = text::IsMethod(methodWord);
   const std::string method = http ? std::string(methodWord) : std::string();
   std::string url = http ? Printable(Word(requestLine), kMaxUrlLength) : std::string();
   if (!summary.origin.empty() && (note || url.rfind('/', 0) == 0)) {

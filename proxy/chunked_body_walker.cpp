@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <limits>
 
-#include "capture/text_steps.h"
+#include "text/number_parsers.h"
 
 namespace rw::proxy {
 
-using capture::HexDigitValue;
+using text::HexDigitValue;
 
 void ChunkedBodyWalker::Start() {
   step = Step::kSize;

@@ -2,20 +2,21 @@
 
 #include <cstdio>
 
-#include "capture/text_steps.h"
+#include "text/text_steps.h"
 #include "proxy/header_end_scanner.h"
+#include "text/case_blind.h"
+#include "text/header_value.h"
 
 namespace rw::proxy {
 
-using capture::ToLower;
+using text::ToLower;
 namespace {
 
 // Only the Accept-Encoding field itself: a Referer or Cookie whose value happens to mention it
 // and gzip is kept.
 bool DropsGzip(const std::string& lower) {
-  std::string_view value;
-  return HeaderValueIfNamed(lower, "accept-encoding", &value) &&
-         value.find("gzip") != std::string_view::npos;
+  const std::optional<std::string_view> value = text::HeaderLineValue(lower, "accept-encoding");
+  return value && value->find("gzip") != std::string_view::npos;
 }
 
 bool SplitHeader(ByteBuffer& buffer, bool dropGzipLines, LineList& lines,
@@ -63,8 +64,7 @@ bool SplitHeader(ByteBuffer& buffer, bool dropGzipLines, LineList& lines,
 }
 
 bool IsLineNamed(const std::string& line, std::string_view lowerName) {
-  std::string_view value;
-  return HeaderValueIfNamed(ToLower(line), lowerName, &value);
+  return text::HeaderLineValue(line, lowerName).has_value();
 }
 
 }  // namespace
@@ -78,9 +78,8 @@ bool SplitResponseHeader(ByteBuffer& buffer, LineList& lines, ResponseHeaderInfo
 }
 
 void RemoveLinesNamed(LineList& lines, std::string_view lowerName) {
-  std::string_view value;
   for (auto line = lines.begin() + (lines.empty() ? 0 : 1); line != lines.end();) {
-    if (HeaderValueIfNamed(ToLower(*line), lowerName, &value)) {
+    if (text::HeaderLineValue(*line, lowerName)) {
       line = lines.erase(line);
     } else {
       ++line;

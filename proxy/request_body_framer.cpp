@@ -3,48 +3,10 @@
 #include <algorithm>
 #include <string>
 
-#include "capture/text_steps.h"
-#include "proxy/response_header_info.h"
+#include "text/header_value.h"
+#include "text/number_parsers.h"
 
 namespace rw::proxy {
-
-using capture::ToLower;
-namespace {
-
-std::string_view Trim(std::string_view text) {
-  const size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  const size_t last = text.find_last_not_of(" \t\r\n");
-  return text.substr(first, last + 1 - first);
-}
-
-// The value of a header line named `name` (lower case, with its colon), or false.
-bool HeaderValue(const std::string& lowerLine, std::string_view name, std::string_view* value) {
-  if (lowerLine.compare(0, name.size(), name) != 0) {
-    return false;
-  }
-  *value = Trim(std::string_view(lowerLine).substr(name.size()));
-  return true;
-}
-
-bool ParseLength(std::string_view text, uint64_t* length) {
-  if (text.empty() || text.size() > 18) {
-    return false;
-  }
-  uint64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') {
-      return false;
-    }
-    value = value * 10 + static_cast<uint64_t>(c - '0');
-  }
-  *length = value;
-  return true;
-}
-
-}  // namespace
 
 void RequestBodyFramer::Start(const LineList& lines, bool mayCarryBody) {
   framing = BodyFraming::kNone;
@@ -55,21 +17,20 @@ void RequestBodyFramer::Start(const LineList& lines, bool mayCarryBody) {
   bool encodingSeen = false;
   bool chunked = false;
   for (size_t i = 1; i < lines.size(); ++i) {
-    const std::string lower = ToLower(lines[i]);
-    std::string_view value;
-    if (HeaderValue(lower, "content-length:", &value)) {
-      uint64_t parsed = 0;
+    const std::string& line = lines[i];
+    if (const std::optional<std::string_view> value =
+            text::HeaderLineValue(line, "content-length")) {
+      const int64_t parsed = text::ParseContentLengthValue(*value);
       // Repeated lengths must agree, or nobody can tell where the body ends.
-      if (!ParseLength(value, &parsed) || (lengthSeen && parsed != length)) {
+      if (parsed < 0 || (lengthSeen && static_cast<uint64_t>(parsed) != length)) {
         lengthValid = false;
       }
       lengthSeen = true;
-      length = parsed;
-    } else if (HeaderValue(lower, "transfer-encoding:", &value)) {
+      length = parsed < 0 ? 0 : static_cast<uint64_t>(parsed);
+    } else if (const std::optional<std::string_view> codings =
+                   text::HeaderLineValue(line, "transfer-encoding")) {
       encodingSeen = true;
-      const size_t comma = value.rfind(',');
-      chunked =
-          Trim(comma == std::string_view::npos ? value : value.substr(comma + 1)) == "chunked";
+      chunked = text::LastCodingIsChunked(*codings);
     }
   }
   lengthOverridden = encodingSeen && lengthSeen;

@@ -2,27 +2,26 @@
 
 #include <vector>
 
-#include "capture/text_steps.h"
 #include "proxy/header_text.h"
 #include "proxy/response_header_info.h"
+#include "text/case_blind.h"
+#include "text/number_parsers.h"
+#include "text/text_steps.h"
 
 namespace rw::proxy {
 
-using capture::EqualsIgnoringCase;
-using capture::Tokenise;
+using text::EqualsIgnoringCase;
+using text::StartsWithIgnoringCase;
+using text::Tokenise;
 namespace {
 
 char Upper(char c) {
   return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
-}
-
 // Out-of-range values become -1 so that the connect step rejects them.
 int32_t PortValue(std::string_view text) {
-  int64_t value = capture::LeadingDecimal(text);
+  int64_t value = text::LeadingDecimal(text);
   if (value < 0 || value > 65535) {
     return -1;
   }

@@ -3,7 +3,8 @@
 #include <utility>
 #include <vector>
 
-#include "capture/text_steps.h"
+#include "text/case_blind.h"
+#include "text/text_steps.h"
 #include "proxy/fixed_replies.h"
 #include "proxy/server_connector.h"
 
@@ -237,12 +238,12 @@ bool RequestSide::ParseRequest() {
     // Framed by its coding: a length beside it would let the server see another body end.
     RemoveLinesNamed(headerLines, "content-length");
   }
-  response.Handler().SetHeadRequest(capture::EqualsIgnoringCase(request.method, "HEAD"));
+  response.Handler().SetHeadRequest(text::EqualsIgnoringCase(request.method, "HEAD"));
   return true;
 }
 
 void RequestSide::AimInsideTls(RequestLine& parsed) const {
-  const std::vector<std::string> tokens = capture::Tokenise(headerLines.front(), " \r\n");
+  const std::vector<std::string> tokens = text::Tokenise(headerLines.front(), " \r\n");
   if (parsed.threeTokens && !parsed.tunnel && parsed.path.empty()) {
     parsed.path = tokens[1];
   }

@@ -5,13 +5,13 @@
 #include <cstdio>
 #include <string>
 
-#include "capture/text_steps.h"
-#include "proxy/chunk_decoder.h"
 #include "proxy/fixed_replies.h"
+#include "proxy/in_place_chunk_decoder.h"
+#include "text/header_value.h"
+#include "text/number_parsers.h"
 
 namespace rw::proxy {
 
-using capture::ToLower;
 namespace {
 
 bool IsBinaryByte(unsigned char c) {
@@ -97,7 +97,7 @@ bool ResponseHandler::ParseHeader() {
   const bool split = SplitResponseHeader(buffer, current.header, current.info);
   current.headerEnd.Reset();
   if (split) {
-    current.statusCode = ParseStatusCode(ToLower(current.header.front()));
+    current.statusCode = text::StatusCodeOfLine(current.header.front());
   }
   return true;
 }

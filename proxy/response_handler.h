@@ -8,10 +8,10 @@
 #include <string_view>
 
 #include "proxy/byte_buffer.h"
-#include "proxy/chunk_decoder.h"
 #include "proxy/chunked_body_walker.h"
 #include "proxy/header_end_scanner.h"
 #include "proxy/header_text.h"
+#include "proxy/in_place_chunk_decoder.h"
 #include "proxy/response_header_info.h"
 
 namespace rw::proxy {

@@ -3,17 +3,14 @@
 #include <cstdint>
 #include <limits>
 
-#include "capture/text_steps.h"
+#include "text/header_value.h"
+#include "text/number_parsers.h"
 
 namespace rw::proxy {
 namespace {
 
 bool Contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
-}
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
 }
 
 bool IsLineSpace(char c) {
@@ -45,58 +42,6 @@ bool NamesOtherCoding(std::string_view codings) {
 
 }  // namespace
 
-bool HeaderValueIfNamed(std::string_view lowerLine, std::string_view lowerName,
-                        std::string_view* value) {
-  if (lowerLine.size() <= lowerName.size() || lowerLine.substr(0, lowerName.size()) != lowerName ||
-      lowerLine[lowerName.size()] != ':') {
-    return false;
-  }
-  size_t start = lowerName.size() + 1;
-  while (start < lowerLine.size() && IsBlank(lowerLine[start])) {
-    ++start;
-  }
-  *value = lowerLine.substr(start);
-  return true;
-}
-
-int64_t ParseContentLengthValue(std::string_view value) {
-  size_t i = 0;
-  while (i < value.size() && IsLineSpace(value[i])) {
-    ++i;
-  }
-  int64_t result = 0;
-  size_t digits = 0;
-  for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i, ++digits) {
-    int digit = value[i] - '0';
-    if (result > (std::numeric_limits<int64_t>::max() - digit) / 10) {
-      return -1;
-    }
-    result = result * 10 + digit;
-  }
-  for (; i < value.size(); ++i) {
-    if (!IsLineSpace(value[i])) {
-      return -1;
-    }
-  }
-  return digits == 0 ? -1 : result;
-}
-
-int32_t ParseStatusCode(std::string_view lowerFirstLine) {
-  size_t http = lowerFirstLine.find("http/");
-  if (http == std::string_view::npos) {
-    return 0;
-  }
-  size_t space = lowerFirstLine.find(' ', http);
-  if (space == std::string_view::npos) {
-    return 0;
-  }
-  int64_t code = capture::LeadingDecimal(lowerFirstLine.substr(space + 1));
-  if (code > std::numeric_limits<int32_t>::max() || code < std::numeric_limits<int32_t>::min()) {
-    return 0;
-  }
-  return static_cast<int32_t>(code);
-}
-
 void ResponseHeaderInfo::ExamineLine(std::string_view lowerLine) {
   if (Contains(lowerLine, "content-type:")) {
     contentClass = kClassOther;
@@ -117,15 +62,18 @@ void ResponseHeaderInfo::ExamineLine(std::string_view lowerLine) {
       contentClass = kClassScript;
     }
   }
-  std::string_view value;
-  // Only a line named Content-Length counts: "Access-Control-Expose-Headers: Content-Length"
-  // must not set the length.
-  if (HeaderValueIfNamed(lowerLine, "content-length", &value)) {
-    contentLength = ParseContentLengthValue(value);
+  if (const std::optional<std::string_view> length =
+          text::HeaderLineValue(lowerLine, "content-length")) {
+    contentLength = text::ParseContentLengthValue(*length);
   }
-  if (HeaderValueIfNamed(lowerLine, "transfer-encoding", &value)) {
-    chunked = chunked || Contains(value, "chunked");
-    otherCodings = otherCodings || NamesOtherCoding(value);
+  if (const std::optional<std::string_view> codings =
+          text::HeaderLineValue(lowerLine, "transfer-encoding")) {
+    // Chunked anywhere in the list, not only last (text::LastCodingIsChunked): a streamed body's
+    // chunks are then followed to find its end, and bytes that are not chunks make the walk give up
+    // and read to the close, where a body under another last coding ends anyway. So a server that
+    // lists its codings out of order but frames in chunks still has its end found.
+    chunked = chunked || Contains(*codings, "chunked");
+    otherCodings = otherCodings || NamesOtherCoding(*codings);
   }
 }
 

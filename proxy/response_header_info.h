@@ -26,18 +26,4 @@ struct ResponseHeaderInfo {
   void CompleteClass();
 };
 
-// True when the (lower-cased) line is named exactly `lowerName`; `value` is then what follows the
-// colon, spaces and tabs skipped.
-bool HeaderValueIfNamed(std::string_view lowerLine, std::string_view lowerName,
-                        std::string_view* value);
-
-// A decimal length: digits with optional surrounding white space and line end. -1 for anything
-// else (no digits, a sign, trailing garbage, or more than fits in 63 bits).
-int64_t ParseContentLengthValue(std::string_view value);
-
-// Status code from the first response line (lower-cased): the number after the first space that
-// follows "http/"; 0 without either. Leading white space and a sign are allowed, as are trailing
-// non-digits.
-int32_t ParseStatusCode(std::string_view lowerFirstLine);
-
 }  // namespace rw::proxy

@@ -1,6 +1,9 @@
 #include "proxy/response_side.h"
 
 #include <algorithm>
+#include <string_view>
+
+#include "capture/text_prefix.h"
 
 namespace rw::proxy {
 namespace {
@@ -97,18 +100,15 @@ bool ResponseSide::PeekCapturedPart(char* view, size_t* seen) {
   if (capture.Current().ResponseDataSize() >= capture::Conversation::kMaxCaptured) {
     return true;  // the capture is full: it needs none of these bytes
   }
-  // The capture keeps each read's leading text. A byte 0x00-0x08 ends that text under every
-  // rule it uses; with one in view, the bytes up to it are all the capture needs, so the
-  // conversation stores exactly what it would have from all of them.
+  // The capture keeps each read's leading text; with a byte in view that ends it under every
+  // rule, the bytes up to it are all the capture needs, so the conversation stores exactly what
+  // it would have from all of them.
   platform::SysCallResult peeked = platform::Peek(sockets.Server(), view, kPeekWindow);
   if (peeked.value <= 0) {
     return false;
   }
   const auto peekedCount = static_cast<size_t>(peeked.value);
-  size_t count = 0;
-  while (count<peekedCount&& static_cast<unsigned char>(view[count])> 0x08) {
-    ++count;
-  }
+  const size_t count = capture::TextEndUnderEveryRule(std::string_view(view, peekedCount));
   if (count == peekedCount) {
     return false;
   }

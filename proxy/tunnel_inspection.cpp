@@ -1,12 +1,12 @@
 #include "proxy/tunnel_inspection.h"
 
-#include <cctype>
 #include <chrono>
 #include <utility>
 
 #include "proxy/response_header_info.h"
 #include "proxy/tls_session.h"
 #include "proxy/tls_stream.h"
+#include "text/number_parsers.h"
 
 namespace rw::proxy {
 namespace {
@@ -62,11 +62,8 @@ bool TunnelInspection::OpenUpstreamTunnel(const std::string& header) {
     sockets.CloseServer();
     return false;
   }
-  std::string lower = reply.substr(0, reply.find("\r\n"));
-  for (char& c : lower) {
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return ParseStatusCode(lower) == 200 && reply.size() == headerEnd + 4;
+  const std::string firstLine = reply.substr(0, reply.find("\r\n"));
+  return text::StatusCodeOfLine(firstLine) == 200 && reply.size() == headerEnd + 4;
 }
 
 std::string TunnelInspection::ReadUpstreamReply(size_t* headerEnd) {

@@ -10,7 +10,7 @@ jobs=$(nproc)
 
 echo "== format"
 # Fails on the first file that .clang-format would change; `clang-format -i FILE` fixes it.
-find "$root"/{app,bench,capture,fuzz,headless,platform,proxy,tests,tools,ui} "$root/main.cpp" \
+find "$root"/{app,bench,capture,export,fuzz,headless,platform,proxy,tests,text,tls,tools,ui,viewer} "$root/main.cpp" \
   \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 clang-format --dry-run -Werror
 
 echo "== plain build"

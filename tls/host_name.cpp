@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "text/case_blind.h"
 #include "tls/openssl_handles.h"
 
 namespace rw::tls {
@@ -59,23 +60,17 @@ bool IsDnsName(std::string_view name) {
 std::optional<CanonicalHost> CanonicalHostName(std::string_view host) {
   if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
     host = host.substr(1, host.size() - 2);
-    std::string inner(host);
+    const std::string inner(host);
     if (inner.find(':') == std::string::npos || inner.find('\0') != std::string::npos ||
         !IsIpLiteral(inner)) {
       return std::nullopt;
     }
-    for (char& c : inner) {
-      c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    return CanonicalHost{std::move(inner), true};
+    return CanonicalHost{text::ToLower(inner), true};
   }
   if (!host.empty() && host.back() == '.') {
     host.remove_suffix(1);
   }
-  std::string name(host);
-  for (char& c : name) {
-    c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  }
+  std::string name = text::ToLower(host);
   if (name.find('\0') != std::string::npos) {
     return std::nullopt;
   }

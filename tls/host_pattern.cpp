@@ -2,22 +2,12 @@
 
 #include <algorithm>
 
+#include "text/text_steps.h"
 #include "tls/host_name.h"
 
 namespace rw::tls {
-namespace {
 
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
-}  // namespace
+using text::TrimBlanks;
 
 HostPatternList::ParseResult HostPatternList::Parse(std::string_view list) {
   ParseResult result;

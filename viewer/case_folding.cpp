@@ -4,6 +4,8 @@
 #include <array>
 #include <iterator>
 
+#include "text/utf8.h"
+
 namespace rw::viewer {
 namespace {
 
@@ -34,46 +36,6 @@ constexpr std::array<char16_t, kDirectLimit> MakeDirectTable() {
   return table;
 }
 constexpr std::array<char16_t, kDirectLimit> kDirectTable = MakeDirectTable();
-
-// Length of the well-formed UTF-8 sequence at the start of `text` (1 to 4) and its code point,
-// or 0 when the bytes there do not form one (overlong forms and surrogates included).
-int DecodeUtf8(std::string_view text, char32_t& codePoint) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  int length = 0;
-  char32_t value = 0;
-  char32_t minimum = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    value = lead & 0x1F;
-    minimum = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    value = lead & 0x0F;
-    minimum = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    value = lead & 0x07;
-    minimum = 0x10000;
-  } else {
-    return 0;
-  }
-  if (text.size() < static_cast<size_t>(length)) {
-    return 0;
-  }
-  for (int i = 1; i < length; ++i) {
-    const unsigned char next = byte(i);
-    if ((next & 0xC0) != 0x80) {
-      return 0;
-    }
-    value = (value << 6) | (next & 0x3F);
-  }
-  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-    return 0;
-  }
-  codePoint = value;
-  return length;
-}
 
 // Writes the UTF-8 form of `codePoint` at `out`; returns the end of what it wrote.
 char* AppendUtf8(char32_t codePoint, char* out) {
@@ -127,7 +89,7 @@ void FoldCaseInto(std::string_view text, std::string& out) {
     }
     char32_t codePoint = 0;
     const int length =
-        DecodeUtf8(std::string_view(read, static_cast<size_t>(end - read)), codePoint);
+        text::DecodeUtf8(std::string_view(read, static_cast<size_t>(end - read)), codePoint);
     if (length == 0) {
       *write++ = static_cast<char>(c);
       ++read;

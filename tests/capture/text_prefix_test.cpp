@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -155,6 +156,18 @@ TEST(CaptureTextPrefix, CarryOnlyHelpsSequencesItReallyCompletes) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(CaptureAll(row.chunks), row.kept);
+  }
+}
+
+// The engine peeks at a read only up to this end: neither rule keeps a byte past it.
+TEST(CaptureTextPrefix, EveryRuleEndsWhereTextEndUnderEveryRuleSays) {
+  for (int b = 0; b < 256; ++b) {
+    for (const std::string before : {"ab", "a\xC3", "\xE2\x82"}) {
+      const std::string chunk = before + static_cast<char>(b) + "z";
+      const size_t end = TextEndUnderEveryRule(chunk);
+      EXPECT_EQ(end < chunk.size(), b <= 8) << b;
+      EXPECT_LE(static_cast<size_t>(std::max(Plain(chunk), Utf8(chunk))), end) << b;
+    }
   }
 }
 

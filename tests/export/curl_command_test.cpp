@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/code_page.h"
 #include "platform/os_sys_calls.h"
 #include "tests/support/file_text.h"
 #include "tests/support/temp_dir.h"
+#include "text/utf8.h"
 
 namespace rw::app {
 namespace {
@@ -164,7 +164,7 @@ TEST(CurlCommand, CurlGetsThePagesBytesAsData) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(result.command.data());
   for (size_t i = 0; i < result.command.size();) {
     const size_t n = bytes[i] >= 0x80
-                         ? platform::Utf8SequenceLength(bytes + i, result.command.size() - i)
+                         ? text::Utf8SequenceLength(bytes + i, result.command.size() - i)
                          : static_cast<size_t>(bytes[i] >= 0x20 && bytes[i] != 0x7F);
     ASSERT_GT(n, 0u) << "byte " << i << " of " << result.command;
     i += n;

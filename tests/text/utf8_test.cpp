@@ -1,13 +1,13 @@
-#include "platform/code_page.h"
+#include "text/utf8.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace rw::platform {
+namespace rw::text {
 namespace {
 
-TEST(CodePage, RoundTripKeepsWellFormedUtf8AndReplacesTheRest) {
+TEST(Utf8, RoundTripKeepsWellFormedUtf8AndReplacesTheRest) {
   struct Row {
     const char* name;
     std::string in;
@@ -33,7 +33,7 @@ TEST(CodePage, RoundTripKeepsWellFormedUtf8AndReplacesTheRest) {
   }
 }
 
-TEST(CodePage, SequenceLengthNeedsTheWholeSequence) {
+TEST(Utf8, SequenceLengthNeedsTheWholeSequence) {
   const auto* euro = reinterpret_cast<const unsigned char*>("\xE2\x82\xAC");
   EXPECT_EQ(Utf8SequenceLength(euro, 3), 3u);
   EXPECT_EQ(Utf8SequenceLength(euro, 2), 0u);
@@ -41,4 +41,4 @@ TEST(CodePage, SequenceLengthNeedsTheWholeSequence) {
 }
 
 }  // namespace
-}  // namespace rw::platform
+}  // namespace rw::text

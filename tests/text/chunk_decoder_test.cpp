@@ -1,11 +1,11 @@
-#include "proxy/chunk_decoder.h"
+#include "text/chunk_decoder.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-namespace rw::proxy {
+namespace rw::text {
 namespace {
 
 TEST(NextChunk, ReadsOneChunkFromTheFront) {
@@ -47,25 +47,6 @@ TEST(NextChunk, ReadsOneChunkFromTheFront) {
   }
 }
 
-TEST(DecodeChunksInPlace, SameResultWhateverTheSplit) {
-  const std::string body = "5\r\nhello\r\n3;x=y\r\nabc\r\n10\r\n0123456789abcdef\r\n0\r\n\r\nNEXT";
-  for (size_t split = 0; split <= body.size(); ++split) {
-    SCOPED_TRACE(split);
-    ByteBuffer buffer;
-    ChunkedProgress progress;
-    buffer.Append(body.substr(0, split));
-    DecodeOutcome first = DecodeChunksInPlace(buffer, progress);
-    EXPECT_EQ(first, split < body.size() - 4 ? DecodeOutcome::kNeedMore : DecodeOutcome::kComplete);
-    buffer.Append(body.substr(split));
-    if (first != DecodeOutcome::kComplete) {
-      EXPECT_EQ(DecodeChunksInPlace(buffer, progress), DecodeOutcome::kComplete);
-    }
-    // The framing is gone; what followed the last chunk stays after the body.
-    EXPECT_EQ(std::string(buffer.View()), "helloabc0123456789abcdefNEXT");
-    EXPECT_EQ(progress.decodedEnd, 24u);
-  }
-}
-
 TEST(NextChunk, SizePastSixtyBitsIsMalformedNotWrapped) {
   // 2^60 itself is the largest size taken; one more hex digit after it would wrap a 64-bit size
   // to that digit, so the bytes after the size line would be read as a small chunk.
@@ -86,15 +67,5 @@ TEST(NextChunk, SizePastSixtyBitsIsMalformedNotWrapped) {
   }
 }
 
-TEST(DecodeChunksInPlace, MalformedSizeStopsDecoding) {
-  ByteBuffer buffer;
-  ChunkedProgress progress;
-  buffer.Append("3\r\nabc\r\nxyz\r\n");
-  EXPECT_EQ(DecodeChunksInPlace(buffer, progress), DecodeOutcome::kMalformed);
-  std::string_view held = buffer.View();
-  EXPECT_EQ(held.substr(progress.decodedStart, progress.decodedEnd - progress.decodedStart), "abc");
-  EXPECT_EQ(held.substr(progress.rawStart), "\r\nxyz\r\n");
-}
-
 }  // namespace
-}  // namespace rw::proxy
+}  // namespace rw::text
