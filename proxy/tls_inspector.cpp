@@ -11,7 +11,7 @@ namespace rw::proxy {
 namespace {
 
 // Room for several full records per read.
-constexpr size_t kReadAheadBytes = 64 * 1024;
+constexpr size_t kReadAheadBytes = size_t{64} * 1024;
 
 // ALPN "http/1.1": the relay speaks HTTP/1.1 only, on both sides.
 constexpr unsigned char kHttp11Alpn[] = {8, 'h', 't', 't', 'p', '/', '1', '.', '1'};

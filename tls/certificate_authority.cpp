@@ -18,7 +18,7 @@ namespace {
 constexpr std::chrono::hours kDay{24};
 constexpr std::chrono::seconds kCaLifetime = 3650 * kDay;
 constexpr std::chrono::seconds kCaBackdate = kDay;
-constexpr size_t kMaxFileBytes = 64 * 1024;
+constexpr size_t kMaxFileBytes = size_t{64} * 1024;
 constexpr const char* kCommonName = "Relaywatch Local CA";
 
 // Key text that is wiped before its memory is given back.

@@ -11,7 +11,7 @@ namespace rw::tls {
 namespace {
 
 // Large enough for any real bundle of CA certificates.
-constexpr size_t kMaxFileBytes = 16 * 1024 * 1024;
+constexpr size_t kMaxFileBytes = size_t{16} * 1024 * 1024;
 
 TrustStore::LoadResult Failure(const std::string& path, const std::string& problem) {
   TrustStore::LoadResult result;
