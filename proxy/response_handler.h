@@ -57,7 +57,7 @@ inline constexpr size_t kMaxHeldResponseBytes = size_t{64} * 1024 * 1024;
 
 class ResponseHandler {
  public:
-  explicit ResponseHandler(ResponseOutput& output) : output(output) {}
+  explicit ResponseHandler(ResponseOutput& sink) : output(sink) {}
 
   // Server bytes not yet handled; the connection appends every server read here.
   ByteBuffer& Buffer() { return buffer; }

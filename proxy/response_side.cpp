@@ -12,13 +12,13 @@ constexpr int64_t kLargestHeldRead = int64_t{16} * 1024 * 1024;
 
 }  // namespace
 
-ResponseSide::ResponseSide(EngineContext& context, ConnectionSockets& sockets,
-                           ExchangeCapture& capture, ExchangeState& state)
-    : sockets(sockets),
-      capture(capture),
-      state(state),
+ResponseSide::ResponseSide(EngineContext& engine, ConnectionSockets& connectionSockets,
+                           ExchangeCapture& exchangeCapture, ExchangeState& exchangeState)
+    : sockets(connectionSockets),
+      capture(exchangeCapture),
+      state(exchangeState),
       handler(*this),
-      heldShare(context.HeldPages()) {}
+      heldShare(engine.HeldPages()) {}
 
 ResponseSide::ReadResult ResponseSide::ReadServer() {
   if (!spliceDisabled && handler.StreamsUnchanged() && TrySplice()) {

@@ -87,11 +87,11 @@ bool IsIpLiteral(const std::string& host) {
 
 }  // namespace
 
-TlsInspector::TlsInspector(Token, tls::InspectionSettings settings, tls::SslCtxPtr browserContext,
-                           tls::SslCtxPtr serverContext)
-    : settings(std::move(settings)),
-      browserContext(std::move(browserContext)),
-      serverContext(std::move(serverContext)),
+TlsInspector::TlsInspector(Token, tls::InspectionSettings inspection, tls::SslCtxPtr browserSide,
+                           tls::SslCtxPtr serverSide)
+    : settings(std::move(inspection)),
+      browserContext(std::move(browserSide)),
+      serverContext(std::move(serverSide)),
       serverSessions(std::make_shared<tls::ServerSessionCache>()) {}
 
 TlsInspector::CreateResult TlsInspector::Create(tls::InspectionSettings settings) {

@@ -89,11 +89,11 @@ X509Ptr MakeCertificate(EVP_PKEY* key, std::string* error) {
 
 }  // namespace
 
-CertificateAuthority::CertificateAuthority(Token, X509Ptr certificate, EvpPkeyPtr key,
-                                           std::string certificatePath)
-    : certificate(std::move(certificate)),
-      key(std::move(key)),
-      certificatePath(std::move(certificatePath)) {}
+CertificateAuthority::CertificateAuthority(Token, X509Ptr caCertificate, EvpPkeyPtr caKey,
+                                           std::string savedPath)
+    : certificate(std::move(caCertificate)),
+      key(std::move(caKey)),
+      certificatePath(std::move(savedPath)) {}
 
 CertificateAuthority::LoadResult CertificateAuthority::LoadOrCreate(
     const std::filesystem::path& directory) {

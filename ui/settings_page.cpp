@@ -92,11 +92,12 @@ void NameControls(const SettingsPage::Controls& c) {
 
 }  // namespace
 
-SettingsPage::SettingsPage(UiContext& context, QWidget* parent) : Page(parent), context(context) {
+SettingsPage::SettingsPage(UiContext& uiContext, QWidget* parent)
+    : Page(parent), context(uiContext) {
   BuildControls();
   NameControls(controls);
-  context.app.LoadSettings();
-  inspection.Load(context.app.Settings());
+  uiContext.app.LoadSettings();
+  inspection.Load(uiContext.app.Settings());
   ShowForm();
   controls.port->setFocus();
   Apply();
