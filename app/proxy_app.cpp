@@ -8,14 +8,14 @@
 
 namespace rw::app {
 
-ProxyApp::ProxyApp(SettingsStore settingsStore, proxy::ListenerErrorSink& errors,
+ProxyApp::ProxyApp(SettingsStore settingsStore, proxy::ListenerErrorSink& errorSink,
                    capture::CaptureNotifier& notifier)
     : settings(std::move(settingsStore)),
       proxySettings(DefaultProxySettings()),
-      errors(errors),
+      errors(errorSink),
       store(std::make_unique<capture::ConversationStore>()),
       engine(std::make_unique<proxy::EngineContext>(*store)),
-      listener(std::make_unique<proxy::ProxyListener>(*engine, proxySettings, errors)) {
+      listener(std::make_unique<proxy::ProxyListener>(*engine, proxySettings, errorSink)) {
   store->SetNotifier(&notifier);
   store->SetLogPassSink(&passCounter);
 }
@@ -31,8 +31,8 @@ void ProxyApp::LoadSettings() {
   form.Load(settings, *store);
 }
 
-std::string ProxyApp::SetInspection(tls::InspectionSettings settings) {
-  inspection = std::move(settings);
+std::string ProxyApp::SetInspection(tls::InspectionSettings chosen) {
+  inspection = std::move(chosen);
   if (!inspection.On()) {
     engine->PublishInspection(nullptr);
     return {};

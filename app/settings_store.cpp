@@ -6,7 +6,7 @@
 
 namespace rw::app {
 
-SettingsStore::SettingsStore(platform::SettingsBacking backing) : backing(std::move(backing)) {}
+SettingsStore::SettingsStore(platform::SettingsBacking storage) : backing(std::move(storage)) {}
 
 bool SettingsStore::EnsureSettingsKey() {
   return backing.CreateKey();

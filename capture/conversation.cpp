@@ -12,13 +12,14 @@
 
 namespace rw::capture {
 
-Conversation::Conversation(int32_t id, ConversationStore& store, std::string origin)
-    : id(id),
-      store(store),
-      notifier(store.SharedNotifier()),
+Conversation::Conversation(int32_t conversationId, ConversationStore& owner,
+                           std::string exchangeOrigin)
+    : id(conversationId),
+      store(owner),
+      notifier(owner.SharedNotifier()),
       startMilliseconds(platform::NowWallMilliseconds()),
       startTime{startMilliseconds / 1000},
-      origin(std::move(origin)),
+      origin(std::move(exchangeOrigin)),
       lastDataTime(startTime) {
   startTick = platform::NowTicks();
   connectStartTick = platform::NowTicks();

@@ -7,9 +7,8 @@
 
 namespace rw::capture {
 
-ConversationSide::ConversationSide(Direction side,
-                                   const std::shared_ptr<Conversation>& conversation)
-    : side(side), conversation(conversation) {}
+ConversationSide::ConversationSide(Direction direction, const std::shared_ptr<Conversation>& owner)
+    : side(direction), conversation(owner) {}
 
 ConversationSide::~ConversationSide() = default;
 

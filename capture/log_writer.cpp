@@ -77,7 +77,7 @@ std::string CsvRow(const Conversation& conversation) {
   return row;
 }
 
-LogWriter::LogWriter(LogFileNames names) : names(std::move(names)) {}
+LogWriter::LogWriter(LogFileNames fileNames) : names(std::move(fileNames)) {}
 
 bool LogWriter::Open(std::string& failedName, std::string& problem, bool createNew) {
   using Creation = platform::AppendFile::Creation;

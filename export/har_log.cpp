@@ -8,8 +8,8 @@
 
 namespace rw::capture {
 
-HarLog::HarLog(std::string path, HarCreator creator, size_t maxPendingBytes)
-    : path(std::move(path)), creator(std::move(creator)), maxPendingBytes(maxPendingBytes) {}
+HarLog::HarLog(std::string harPath, HarCreator harCreator, size_t pendingLimit)
+    : path(std::move(harPath)), creator(std::move(harCreator)), maxPendingBytes(pendingLimit) {}
 
 bool HarLog::Add(const Conversation& conversation) {
   try {

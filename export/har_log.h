@@ -22,7 +22,7 @@ class HarLog : public LogPassSink {
  public:
   // Entries that wait for a write which keeps failing are kept up to `maxPendingBytes` of JSON;
   // further ones are dropped and counted.
-  static constexpr size_t kMaxPendingBytes = 64 * 1024 * 1024;
+  static constexpr size_t kMaxPendingBytes = size_t{64} * 1024 * 1024;
   HarLog(std::string path, HarCreator creator, size_t maxPendingBytes = kMaxPendingBytes);
 
   // LogPassSink: a pass's entries are taken in by Add and written to the file by Commit. Entries

@@ -4,7 +4,7 @@
 
 namespace rw::headless {
 
-ConsoleReporter::ConsoleReporter(std::FILE* out) : out(out) {}
+ConsoleReporter::ConsoleReporter(std::FILE* stream) : out(stream) {}
 
 void ConsoleReporter::Print(const std::string& text) {
   std::string line = "relaywatch: " + text;

@@ -8,8 +8,8 @@
 
 namespace rw::headless {
 
-ExchangePrinter::ExchangePrinter(std::FILE* out, bool printLines)
-    : out(out), printLines(printLines) {}
+ExchangePrinter::ExchangePrinter(std::FILE* stream, bool printEachLine)
+    : out(stream), printLines(printEachLine) {}
 
 ExchangePrinter::~ExchangePrinter() {
   Stop();

@@ -54,10 +54,10 @@ platform::SignalSet TakeSignals() {
 
 }  // namespace
 
-HeadlessRunner::HeadlessRunner(const app::CommandLine& options)
-    : options(options),
+HeadlessRunner::HeadlessRunner(const app::CommandLine& commandLine)
+    : options(commandLine),
       signals(TakeSignals()),
-      printer(stdout, !options.quiet),
+      printer(stdout, !commandLine.quiet),
       settingsDirectory(platform::SettingsBacking::DefaultKeyDirectory()),
       proxyApp(app::SettingsStore(platform::SettingsBacking(settingsDirectory)), reporter,
                reporter) {

@@ -12,7 +12,7 @@
 namespace rw::platform {
 namespace {
 
-constexpr size_t kBufferSize = 64 * 1024;
+constexpr size_t kBufferSize = size_t{64} * 1024;
 
 }  // namespace
 

@@ -17,7 +17,7 @@ extern char** environ;
 namespace rw::platform {
 namespace {
 
-constexpr size_t kMaxErrorOutput = 16 * 1024;
+constexpr size_t kMaxErrorOutput = size_t{16} * 1024;
 constexpr int kPollSliceMs = 100;
 
 // Frees the spawn attributes and file actions on every path out of Start.

@@ -11,7 +11,7 @@ class FileDescriptor {
  public:
   FileDescriptor() = default;
   // Takes ownership of `fd`; -1 (or any negative value) owns nothing.
-  explicit FileDescriptor(int fd) : fd(fd < 0 ? -1 : fd) {}
+  explicit FileDescriptor(int descriptor) : fd(descriptor < 0 ? -1 : descriptor) {}
   ~FileDescriptor();
   FileDescriptor(FileDescriptor&& other) noexcept;
   FileDescriptor& operator=(FileDescriptor&& other) noexcept;

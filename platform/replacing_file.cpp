@@ -14,7 +14,7 @@
 namespace rw::platform {
 namespace {
 
-constexpr size_t kBufferSize = 64 * 1024;
+constexpr size_t kBufferSize = size_t{64} * 1024;
 
 std::string TemporaryPattern(const std::string& path) {
   const size_t slash = path.rfind('/');

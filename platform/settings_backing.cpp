@@ -19,8 +19,8 @@ constexpr const char* kKeyPath = "HKEY_LOCAL_MACHINE/Software/Quillon/Relaywatch
 
 }  // namespace
 
-SettingsBacking::SettingsBacking(std::filesystem::path keyDirectory)
-    : keyDirectory(std::move(keyDirectory)) {}
+SettingsBacking::SettingsBacking(std::filesystem::path directory)
+    : keyDirectory(std::move(directory)) {}
 
 std::filesystem::path SettingsBacking::DefaultKeyDirectory() {
   std::filesystem::path root;

@@ -12,7 +12,7 @@ class ThreadHandle {
  public:
   // No thread: what a detached start or a failed one gives.
   ThreadHandle() = default;
-  explicit ThreadHandle(pthread_t thread) : thread(thread) {}
+  explicit ThreadHandle(pthread_t started) : thread(started) {}
   ~ThreadHandle();
   ThreadHandle(ThreadHandle&& other) noexcept;
   // Joins the thread held so far before taking the other's.

@@ -6,8 +6,8 @@
 
 namespace rw::proxy {
 
-ConnectionSockets::ConnectionSockets(EngineContext& context, platform::Socket browser)
-    : context(context), browser(std::move(browser)) {
+ConnectionSockets::ConnectionSockets(EngineContext& engine, platform::Socket browserSocket)
+    : context(engine), browser(std::move(browserSocket)) {
   browserStream = std::make_unique<SocketStream>(this->browser);
   toBrowser.Attach(browserStream.get());
 }

@@ -12,10 +12,10 @@ constexpr int32_t kMaxBufferSize = 1024 * 1024;
 
 }  // namespace
 
-EngineContext::EngineContext(capture::ConversationStore& store, EngineLimits limits)
-    : store(store),
-      limits(limits),
-      heldPages(store, limits.minHeldPageBudget),
+EngineContext::EngineContext(capture::ConversationStore& conversations, EngineLimits engineLimits)
+    : store(conversations),
+      limits(engineLimits),
+      heldPages(conversations, engineLimits.minHeldPageBudget),
       upstream(std::make_shared<const UpstreamProxy>()),
       threadStarter([](std::function<void()> body) {
         return platform::StartThread({.kind = platform::ThreadKind::kDetached}, std::move(body));

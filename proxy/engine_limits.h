@@ -23,7 +23,7 @@ inline constexpr std::chrono::milliseconds kTlsHandshakeTimeout{10000};
 inline constexpr int32_t kMaxConnectionThreads = 4096;
 // The held text pages of all connections together may take twice the memory limit, but never
 // less than this.
-inline constexpr int64_t kMinHeldPageBudget = 32 * 1024 * 1024;
+inline constexpr int64_t kMinHeldPageBudget = int64_t{32} * 1024 * 1024;
 
 struct EngineLimits {
   std::chrono::milliseconds connectTimeout = kConnectTimeout;

@@ -14,7 +14,7 @@ namespace rw::proxy {
 
 class ExchangeCapture {
  public:
-  explicit ExchangeCapture(EngineContext& context) : context(context) {}
+  explicit ExchangeCapture(EngineContext& engine) : context(engine) {}
 
   // A new conversation, added to the store.
   void Start();
@@ -27,7 +27,7 @@ class ExchangeCapture {
   capture::Conversation& Current() { return *conversation; }
   bool Open() const { return conversation != nullptr; }
   // Names the exchanges that follow: "https://host[:port]" inside inspected TLS.
-  void SetOrigin(std::string origin) { this->origin = std::move(origin); }
+  void SetOrigin(std::string newOrigin) { this->origin = std::move(newOrigin); }
 
  private:
   EngineContext& context;

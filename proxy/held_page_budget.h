@@ -12,8 +12,8 @@ namespace rw::proxy {
 
 class HeldPageBudget {
  public:
-  HeldPageBudget(const capture::ConversationStore& store, int64_t floor)
-      : store(store), floor(floor) {}
+  HeldPageBudget(const capture::ConversationStore& conversations, int64_t lowestBudget)
+      : store(conversations), floor(lowestBudget) {}
 
   // Moves one share from `from` to `to` bytes. A share that would grow past the budget is left
   // as it was and false is returned; shrinking always succeeds.

@@ -11,7 +11,7 @@ namespace rw::proxy {
 
 class HeldPageShare {
  public:
-  explicit HeldPageShare(HeldPageBudget& budget) : budget(budget) {}
+  explicit HeldPageShare(HeldPageBudget& sharedBudget) : budget(sharedBudget) {}
   ~HeldPageShare() { Release(); }
   HeldPageShare(const HeldPageShare&) = delete;
   HeldPageShare& operator=(const HeldPageShare&) = delete;

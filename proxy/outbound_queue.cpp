@@ -7,8 +7,8 @@
 
 namespace rw::proxy {
 
-void OutboundQueue::Attach(ByteStream* stream) {
-  this->stream = stream;
+void OutboundQueue::Attach(ByteStream* target) {
+  this->stream = target;
   buffer.Clear();
   failed = false;
 }

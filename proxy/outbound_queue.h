@@ -16,7 +16,7 @@ namespace rw::proxy {
 class OutboundQueue {
  public:
   // The most one splice moves, and the room the pipe asks for.
-  static constexpr size_t kPipeSize = 1024 * 1024;
+  static constexpr size_t kPipeSize = size_t{1024} * 1024;
 
   // What became of a splice into the pipe.
   struct Spliced {

@@ -4,13 +4,13 @@
 
 namespace rw::proxy {
 
-ProxyConnection::ProxyConnection(EngineContext& context, platform::Socket browserSocket)
-    : context(context),
-      sockets(context, std::move(browserSocket)),
-      capture(context),
-      response(context, sockets, capture, state),
-      request(context, sockets, capture, state, response) {
-  context.AddConnection(this);
+ProxyConnection::ProxyConnection(EngineContext& engine, platform::Socket browserSocket)
+    : context(engine),
+      sockets(engine, std::move(browserSocket)),
+      capture(engine),
+      response(engine, sockets, capture, state),
+      request(engine, sockets, capture, state, response) {
+  engine.AddConnection(this);
   capture.Start();
 }
 

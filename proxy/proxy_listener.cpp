@@ -16,9 +16,9 @@ constexpr auto kPauseAfterFailure = std::chrono::milliseconds(100);
 
 }  // namespace
 
-ProxyListener::ProxyListener(EngineContext& context, const ProxySettings& settings,
-                             ListenerErrorSink& errors)
-    : context(context), settings(settings), errors(errors) {}
+ProxyListener::ProxyListener(EngineContext& engine, const ProxySettings& proxySettings,
+                             ListenerErrorSink& errorSink)
+    : context(engine), settings(proxySettings), errors(errorSink) {}
 
 ProxyListener::~ProxyListener() {
   StopListening();

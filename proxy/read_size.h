@@ -10,7 +10,7 @@ namespace rw::proxy {
 class ReadSize {
  public:
   // The first read of an exchange; reads that come back full double it, up to the largest.
-  static constexpr size_t kFirst = 16 * 1024;
+  static constexpr size_t kFirst = size_t{16} * 1024;
 
   void SetLargest(size_t bytes) {
     largest = bytes;

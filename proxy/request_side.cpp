@@ -20,14 +20,15 @@ const std::shared_ptr<const UpstreamProxy>& NoUpstream() {
 
 }  // namespace
 
-RequestSide::RequestSide(EngineContext& context, ConnectionSockets& sockets,
-                         ExchangeCapture& capture, ExchangeState& state, ResponseSide& response)
-    : context(context),
-      sockets(sockets),
-      capture(capture),
-      state(state),
-      response(response),
-      inspection(context, sockets, capture, state, response) {}
+RequestSide::RequestSide(EngineContext& engine, ConnectionSockets& connectionSockets,
+                         ExchangeCapture& exchangeCapture, ExchangeState& exchangeState,
+                         ResponseSide& responseSide)
+    : context(engine),
+      sockets(connectionSockets),
+      capture(exchangeCapture),
+      state(exchangeState),
+      response(responseSide),
+      inspection(engine, connectionSockets, exchangeCapture, exchangeState, responseSide) {}
 
 bool RequestSide::ReadBrowser() {
   // Read straight into the request buffer's tail: no copy per read.

@@ -34,7 +34,7 @@ enum class HeaderOutcome {
 
 // A request header that has not ended within this many bytes is refused: it keeps one
 // connection's memory bounded.
-inline constexpr size_t kMaxRequestHeaderBytes = 64 * 1024;
+inline constexpr size_t kMaxRequestHeaderBytes = size_t{64} * 1024;
 
 class RequestSide {
  public:

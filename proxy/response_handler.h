@@ -52,12 +52,12 @@ enum class ServerDataOutcome {
 
 // Limits that keep one connection's memory bounded: a response header longer than this is not
 // parsed but passed on, and a held text response growing past the second is sent as it is.
-inline constexpr size_t kMaxResponseHeaderBytes = 64 * 1024;
-inline constexpr size_t kMaxHeldResponseBytes = 64 * 1024 * 1024;
+inline constexpr size_t kMaxResponseHeaderBytes = size_t{64} * 1024;
+inline constexpr size_t kMaxHeldResponseBytes = size_t{64} * 1024 * 1024;
 
 class ResponseHandler {
  public:
-  explicit ResponseHandler(ResponseOutput& output) : output(output) {}
+  explicit ResponseHandler(ResponseOutput& sink) : output(sink) {}
 
   // Server bytes not yet handled; the connection appends every server read here.
   ByteBuffer& Buffer() { return buffer; }

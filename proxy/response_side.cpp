@@ -11,17 +11,17 @@ namespace {
 // The bytes of a streamed read looked at for the capture, without taking them from the socket.
 constexpr size_t kPeekWindow = 4096;
 // The most one read of a held page of known length asks for (and reserves) at once.
-constexpr int64_t kLargestHeldRead = 16 * 1024 * 1024;
+constexpr int64_t kLargestHeldRead = int64_t{16} * 1024 * 1024;
 
 }  // namespace
 
-ResponseSide::ResponseSide(EngineContext& context, ConnectionSockets& sockets,
-                           ExchangeCapture& capture, ExchangeState& state)
-    : sockets(sockets),
-      capture(capture),
-      state(state),
+ResponseSide::ResponseSide(EngineContext& engine, ConnectionSockets& connectionSockets,
+                           ExchangeCapture& exchangeCapture, ExchangeState& exchangeState)
+    : sockets(connectionSockets),
+      capture(exchangeCapture),
+      state(exchangeState),
       handler(*this),
-      heldShare(context.HeldPages()) {}
+      heldShare(engine.HeldPages()) {}
 
 ResponseSide::ReadResult ResponseSide::ReadServer() {
   if (!spliceDisabled && handler.StreamsUnchanged() && TrySplice()) {

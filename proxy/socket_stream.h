@@ -8,7 +8,7 @@ namespace rw::proxy {
 
 class SocketStream final : public ByteStream {
  public:
-  explicit SocketStream(const platform::Socket& socket) : socket(socket) {}
+  explicit SocketStream(const platform::Socket& connected) : socket(connected) {}
 
   platform::SysCallResult Read(char* data, size_t capacity) override;
   platform::SysCallResult Write(const char* data, size_t count) override;

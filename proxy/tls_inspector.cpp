@@ -11,7 +11,7 @@ namespace rw::proxy {
 namespace {
 
 // Room for several full records per read.
-constexpr size_t kReadAheadBytes = 64 * 1024;
+constexpr size_t kReadAheadBytes = size_t{64} * 1024;
 
 // ALPN "http/1.1": the relay speaks HTTP/1.1 only, on both sides.
 constexpr unsigned char kHttp11Alpn[] = {8, 'h', 't', 't', 'p', '/', '1', '.', '1'};
@@ -89,11 +89,11 @@ bool IsIpLiteral(const std::string& host) {
 
 }  // namespace
 
-TlsInspector::TlsInspector(Token, tls::InspectionSettings settings, tls::SslCtxPtr browserContext,
-                           tls::SslCtxPtr serverContext)
-    : settings(std::move(settings)),
-      browserContext(std::move(browserContext)),
-      serverContext(std::move(serverContext)),
+TlsInspector::TlsInspector(Token, tls::InspectionSettings inspection, tls::SslCtxPtr browserSide,
+                           tls::SslCtxPtr serverSide)
+    : settings(std::move(inspection)),
+      browserContext(std::move(browserSide)),
+      serverContext(std::move(serverSide)),
       serverSessions(std::make_shared<tls::ServerSessionCache>()) {}
 
 TlsInspector::CreateResult TlsInspector::Create(tls::InspectionSettings settings) {

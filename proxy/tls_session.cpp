@@ -11,8 +11,8 @@
 
 namespace rw::proxy {
 
-TlsSession::TlsSession(SslPtr ssl, int fd) : ssl(std::move(ssl)), fd(fd) {
-  SSL_set_fd(this->ssl.get(), fd);
+TlsSession::TlsSession(SslPtr session, int socketFd) : ssl(std::move(session)), fd(socketFd) {
+  SSL_set_fd(this->ssl.get(), socketFd);
 }
 
 TlsSession::HandshakeResult TlsSession::Handshake(std::chrono::milliseconds limit) {

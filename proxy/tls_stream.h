@@ -12,7 +12,7 @@ namespace rw::proxy {
 class TlsStream final : public ByteStream {
  public:
   // `session` has completed its handshake.
-  explicit TlsStream(std::unique_ptr<TlsSession> session) : session(std::move(session)) {}
+  explicit TlsStream(std::unique_ptr<TlsSession> tlsSession) : session(std::move(tlsSession)) {}
 
   platform::SysCallResult Read(char* data, size_t capacity) override;
   platform::SysCallResult Write(const char* data, size_t count) override;

@@ -42,10 +42,14 @@ std::string VerificationFailurePage(std::string_view reason) {
 
 }  // namespace
 
-TunnelInspection::TunnelInspection(EngineContext& context, ConnectionSockets& sockets,
-                                   ExchangeCapture& capture, ExchangeState& state,
-                                   ResponseSide& response)
-    : context(context), sockets(sockets), capture(capture), state(state), response(response) {}
+TunnelInspection::TunnelInspection(EngineContext& engine, ConnectionSockets& connectionSockets,
+                                   ExchangeCapture& exchangeCapture, ExchangeState& exchangeState,
+                                   ResponseSide& responseSide)
+    : context(engine),
+      sockets(connectionSockets),
+      capture(exchangeCapture),
+      state(exchangeState),
+      response(responseSide) {}
 
 bool TunnelInspection::Inspects(const std::string& name) const {
   const std::shared_ptr<const TlsInspector> inspection = context.Inspection();

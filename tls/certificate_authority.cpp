@@ -18,7 +18,7 @@ namespace {
 constexpr std::chrono::hours kDay{24};
 constexpr std::chrono::seconds kCaLifetime = 3650 * kDay;
 constexpr std::chrono::seconds kCaBackdate = kDay;
-constexpr size_t kMaxFileBytes = 64 * 1024;
+constexpr size_t kMaxFileBytes = size_t{64} * 1024;
 constexpr const char* kCommonName = "Relaywatch Local CA";
 
 // Key text that is wiped before its memory is given back.
@@ -89,11 +89,11 @@ X509Ptr MakeCertificate(EVP_PKEY* key, std::string* error) {
 
 }  // namespace
 
-CertificateAuthority::CertificateAuthority(Token, X509Ptr certificate, EvpPkeyPtr key,
-                                           std::string certificatePath)
-    : certificate(std::move(certificate)),
-      key(std::move(key)),
-      certificatePath(std::move(certificatePath)) {}
+CertificateAuthority::CertificateAuthority(Token, X509Ptr caCertificate, EvpPkeyPtr caKey,
+                                           std::string savedPath)
+    : certificate(std::move(caCertificate)),
+      key(std::move(caKey)),
+      certificatePath(std::move(savedPath)) {}
 
 CertificateAuthority::LoadResult CertificateAuthority::LoadOrCreate(
     const std::filesystem::path& directory) {

@@ -34,9 +34,9 @@ LeafMinter::CreateResult LeafMinter::Create(std::shared_ptr<const CertificateAut
   return result;
 }
 
-LeafMinter::LeafMinter(Token, std::shared_ptr<const CertificateAuthority> authority, EvpPkeyPtr key,
-                       size_t capacity)
-    : authority(std::move(authority)), key(std::move(key)), capacity(capacity) {}
+LeafMinter::LeafMinter(Token, std::shared_ptr<const CertificateAuthority> issuer,
+                       EvpPkeyPtr leafKey, size_t cacheCapacity)
+    : authority(std::move(issuer)), key(std::move(leafKey)), capacity(cacheCapacity) {}
 
 LeafMinter::LeafResult LeafMinter::Leaf(std::string_view host) {
   const std::optional<CanonicalHost> canonical = CanonicalHostName(host);

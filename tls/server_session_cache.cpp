@@ -30,7 +30,8 @@ bool StillValidFor(SSL_SESSION* session, std::string_view host, bool ipLiteral) 
 
 }  // namespace
 
-ServerSessionCache::ServerSessionCache(size_t capacity) : capacity(capacity < 1 ? 1 : capacity) {}
+ServerSessionCache::ServerSessionCache(size_t requested)
+    : capacity(requested < 1 ? 1 : requested) {}
 
 std::string ServerSessionCache::Key(std::string_view host, int32_t port) {
   std::string key(host);

@@ -11,7 +11,7 @@ namespace rw::tls {
 namespace {
 
 // Large enough for any real bundle of CA certificates.
-constexpr size_t kMaxFileBytes = 16 * 1024 * 1024;
+constexpr size_t kMaxFileBytes = size_t{16} * 1024 * 1024;
 
 TrustStore::LoadResult Failure(const std::string& path, const std::string& problem) {
   TrustStore::LoadResult result;
@@ -21,8 +21,8 @@ TrustStore::LoadResult Failure(const std::string& path, const std::string& probl
 
 }  // namespace
 
-TrustStore::TrustStore(Token, X509StorePtr store, int extraCertificates)
-    : store(std::move(store)), extraCertificates(extraCertificates) {}
+TrustStore::TrustStore(Token, X509StorePtr x509Store, int extraCount)
+    : store(std::move(x509Store)), extraCertificates(extraCount) {}
 
 TrustStore::LoadResult TrustStore::Load(const std::string& extraPemFile) {
   X509StorePtr store(X509_STORE_new());

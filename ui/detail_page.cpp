@@ -47,9 +47,9 @@ QString AskSavePath(QWidget* parent) {
 
 }  // namespace
 
-DetailPage::DetailPage(UiContext& context, QWidget* parent)
+DetailPage::DetailPage(UiContext& uiContext, QWidget* parent)
     : DividerPage(parent),
-      context(context),
+      context(uiContext),
       searchPrompt(&SearchDialog::Ask),
       savePathPrompt(&AskSavePath) {
   BuildControls();

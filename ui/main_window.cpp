@@ -30,8 +30,8 @@ void FocusFirstControl(QWidget* page) {
 
 }  // namespace
 
-MainWindow::MainWindow(UiContext& context, const ViewerPageMakers& makers, QWidget* parent)
-    : QWidget(parent), context(context) {
+MainWindow::MainWindow(UiContext& uiContext, const ViewerPageMakers& makers, QWidget* parent)
+    : QWidget(parent), context(uiContext) {
   setWindowTitle(QStringLiteral("Relaywatch"));
   setWindowIcon(ProgramPicture::Icon());
   resize(900, 560);
@@ -46,11 +46,11 @@ MainWindow::MainWindow(UiContext& context, const ViewerPageMakers& makers, QWidg
   tabs->setAccessibleName(tr("Pages"));
 
   // Settings first: its start-up loads and applies the settings and starts listening.
-  settingsPage = new SettingsPage(context, this);
+  settingsPage = new SettingsPage(uiContext, this);
   pages[kSettings] = settingsPage;
-  pages[kRequests] = makers.requests(context, this);
-  pages[kResponses] = makers.responses(context, this);
-  pages[kDetail] = makers.detail(context, this);
+  pages[kRequests] = makers.requests(uiContext, this);
+  pages[kResponses] = makers.responses(uiContext, this);
+  pages[kDetail] = makers.detail(uiContext, this);
   pages[kAbout] = new AboutPage(this);
   connect(settingsPage, &SettingsPage::ExitRequested, this, &QWidget::close);
   connect(tabs, &QTabBar::currentChanged, this, &MainWindow::TabChanged);
@@ -72,7 +72,7 @@ MainWindow::MainWindow(UiContext& context, const ViewerPageMakers& makers, QWidg
   timer->setInterval(kTimerMilliseconds);
   connect(timer, &QTimer::timeout, this, &MainWindow::TimerTick);
   timer->start();
-  startTime = context.now();
+  startTime = uiContext.now();
 
   LayoutPages();
 

@@ -92,19 +92,38 @@ void NameControls(const SettingsPage::Controls& c) {
 
 }  // namespace
 
-SettingsPage::SettingsPage(UiContext& context, QWidget* parent) : Page(parent), context(context) {
+SettingsPage::SettingsPage(UiContext& uiContext, QWidget* parent)
+    : Page(parent), context(uiContext) {
   BuildControls();
   NameControls(controls);
-  context.app.LoadSettings();
-  inspection.Load(context.app.Settings());
+  uiContext.app.LoadSettings();
+  inspection.Load(uiContext.app.Settings());
   ShowForm();
   controls.port->setFocus();
   Apply();
 }
 
 void SettingsPage::BuildControls() {
-  Controls& c = controls;
+  QWidget* network = BuildNetworkGroup();
+  QWidget* trace = BuildTraceGroup();
+  QWidget* https = BuildInspectionGroup();
+  QHBoxLayout* counters = BuildCounters();
+  QHBoxLayout* buttons = BuildButtons();
 
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(network);
+  layout->addWidget(trace);
+  layout->addWidget(https);
+  layout->addLayout(counters);
+  layout->addStretch(1);
+  layout->addLayout(buttons);
+
+  SetTabOrder();
+  ConnectControls();
+}
+
+QWidget* SettingsPage::BuildNetworkGroup() {
+  Controls& c = controls;
   auto* network = new QGroupBox(tr("Network Setup"), this);
   c.listenAddress = new QLineEdit(network);
   c.listenAddress->setReadOnly(true);
@@ -130,6 +149,11 @@ void SettingsPage::BuildControls() {
   networkGrid->setColumnStretch(1, 3);
   networkGrid->setColumnStretch(3, 1);
 
+  return network;
+}
+
+QWidget* SettingsPage::BuildTraceGroup() {
+  Controls& c = controls;
   auto* trace = new QGroupBox(tr("Trace Options"), this);
   c.logDir = new QLineEdit(trace);
   c.maxMB = new QLineEdit(trace);
@@ -146,8 +170,11 @@ void SettingsPage::BuildControls() {
   traceGrid->addWidget(c.logNow, 2, 4);
   c.maxMB->setMaximumWidth(80);
 
-  QWidget* https = BuildInspectionGroup();
+  return trace;
+}
 
+QHBoxLayout* SettingsPage::BuildCounters() {
+  Controls& c = controls;
   auto* counters = new QHBoxLayout;
   c.sent = ValueLabel(tr("0 KB"), this);
   c.received = ValueLabel(tr("0 KB"), this);
@@ -162,6 +189,11 @@ void SettingsPage::BuildControls() {
     counters->addWidget(value, 1);
   }
 
+  return counters;
+}
+
+QHBoxLayout* SettingsPage::BuildButtons() {
+  Controls& c = controls;
   auto* buttons = new QHBoxLayout;
   c.apply = new QPushButton(tr("&Apply"), this);
   c.defaults = new QPushButton(tr("&Defaults"), this);
@@ -173,14 +205,11 @@ void SettingsPage::BuildControls() {
   }
   buttons->insertStretch(4, 1);
 
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(network);
-  layout->addWidget(trace);
-  layout->addWidget(https);
-  layout->addLayout(counters);
-  layout->addStretch(1);
-  layout->addLayout(buttons);
+  return buttons;
+}
 
+void SettingsPage::SetTabOrder() {
+  Controls& c = controls;
   // Tab order follows the layout: left to right, then down.
   QWidget* order[] = {c.port,        c.proxyHost, c.proxyPort,      c.logDir,
                       c.maxMB,       c.autoLog,   c.logNow,         c.inspectHttps,
@@ -190,7 +219,10 @@ void SettingsPage::BuildControls() {
   for (size_t i = 1; i < std::size(order); ++i) {
     setTabOrder(order[i - 1], order[i]);
   }
+}
 
+void SettingsPage::ConnectControls() {
+  Controls& c = controls;
   connect(c.apply, &QPushButton::clicked, this, &SettingsPage::Apply);
   connect(c.defaults, &QPushButton::clicked, this, &SettingsPage::Defaults);
   connect(c.clearData, &QPushButton::clicked, this, &SettingsPage::ClearData);

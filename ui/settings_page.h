@@ -15,6 +15,7 @@
 #include "ui/ui_context.h"
 
 class QCheckBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -91,7 +92,13 @@ class SettingsPage : public Page {
 
  private:
   void BuildControls();
+  QWidget* BuildNetworkGroup();
+  QWidget* BuildTraceGroup();
   QWidget* BuildInspectionGroup();
+  QHBoxLayout* BuildCounters();
+  QHBoxLayout* BuildButtons();
+  void SetTabOrder();
+  void ConnectControls();
   // The fingerprint and the export button follow the inspection in force.
   void ShowAuthority();
   // The form's texts into the edits, the box and the two value labels.

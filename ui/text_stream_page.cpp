@@ -20,15 +20,15 @@ constexpr int kMargin = 7;
 
 }  // namespace
 
-TextStreamPage::TextStreamPage(Stream stream, UiContext& context, QWidget* parent)
-    : Page(parent), stream(stream), context(context) {
+TextStreamPage::TextStreamPage(Stream shown, UiContext& uiContext, QWidget* parent)
+    : Page(parent), stream(shown), context(uiContext) {
   refreshButton = Named(new QPushButton(tr("&Refresh"), this), "refreshButton");
   clearButton = Named(new QPushButton(tr("Cle&ar"), this), "clearButton");
   copyButton = Named(new QPushButton(tr("&Copy"), this), "copyButton");
   autoRefresh = Named(new QCheckBox(tr("Auto-Refresh (every 4 seconds)"), this), "autoRefresh");
   autoRefresh->setChecked(true);
   text = Named(new CapturedTextView(this), "text");
-  text->setAccessibleName(stream == Stream::kRequests ? tr("Requests") : tr("Responses"));
+  text->setAccessibleName(shown == Stream::kRequests ? tr("Requests") : tr("Responses"));
 
   auto* strip = new QHBoxLayout;
   strip->setContentsMargins(kMargin, kMargin, kMargin, 0);

@@ -8,7 +8,7 @@
 
 namespace rw::ui {
 
-WindowReporter::WindowReporter(MessagePresenter& boxes) : boxes(boxes) {}
+WindowReporter::WindowReporter(MessagePresenter& presenter) : boxes(presenter) {}
 
 void WindowReporter::SetWindow(QWidget* newWindow) {
   window = newWindow;

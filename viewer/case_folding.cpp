@@ -107,7 +107,7 @@ std::string FoldCase(std::string_view text) {
   return out;
 }
 
-TextMatcher::TextMatcher(std::string_view pattern) : pattern(FoldCase(pattern)) {}
+TextMatcher::TextMatcher(std::string_view sought) : pattern(FoldCase(sought)) {}
 
 bool TextMatcher::Matches(std::string_view text) {
   if (pattern.empty()) {

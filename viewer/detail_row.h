@@ -15,7 +15,7 @@
 namespace rw::viewer {
 
 struct DetailRow {
-  explicit DetailRow(capture::ConversationSide side) : side(std::move(side)) {}
+  explicit DetailRow(capture::ConversationSide shownSide) : side(std::move(shownSide)) {}
 
   capture::ConversationSide side;
   std::string firstLine;    // "Verb / Response"

@@ -160,9 +160,9 @@ TEST_F(ViewerEndToEnd, BrowsedSiteShowsOnAllThreeViewerPages) {
   ASSERT_TRUE(page.contains(QString::fromUtf8(kHeading)));
 
   window->TabBar()->setCurrentIndex(MainWindow::kRequests);
-  auto* requests = dynamic_cast<TextStreamPage*>(window->PageAt(MainWindow::kRequests));
-  ASSERT_NE(requests, nullptr);
-  const QString requestText = requests->findChild<CapturedTextView*>("text")->toPlainText();
+  auto* requestsPage = dynamic_cast<TextStreamPage*>(window->PageAt(MainWindow::kRequests));
+  ASSERT_NE(requestsPage, nullptr);
+  const QString requestText = requestsPage->findChild<CapturedTextView*>("text")->toPlainText();
   for (const char* path : {"/index.html", "/style.css", "/dot.svg", "/app.js"}) {
     SCOPED_TRACE(path);
     EXPECT_TRUE(requestText.contains("GET " + site + path + " HTTP/1.1"))
@@ -171,17 +171,17 @@ TEST_F(ViewerEndToEnd, BrowsedSiteShowsOnAllThreeViewerPages) {
   SaveScreenshot("requests");
 
   window->TabBar()->setCurrentIndex(MainWindow::kResponses);
-  auto* responses = dynamic_cast<TextStreamPage*>(window->PageAt(MainWindow::kResponses));
-  ASSERT_NE(responses, nullptr);
-  const QString responseText = responses->findChild<CapturedTextView*>("text")->toPlainText();
+  auto* responsesPage = dynamic_cast<TextStreamPage*>(window->PageAt(MainWindow::kResponses));
+  ASSERT_NE(responsesPage, nullptr);
+  const QString responseText = responsesPage->findChild<CapturedTextView*>("text")->toPlainText();
   EXPECT_TRUE(responseText.contains("HTTP/1.1 200 OK")) << responseText.toStdString();
   EXPECT_TRUE(responseText.contains(QString::fromUtf8(kHeading)));  // UTF-8 shown whole
   EXPECT_TRUE(responseText.contains("color: #123456"));
 
   window->TabBar()->setCurrentIndex(MainWindow::kDetail);
-  auto* detail = dynamic_cast<DetailPage*>(window->PageAt(MainWindow::kDetail));
-  ASSERT_NE(detail, nullptr);
-  DetailListModel* model = detail->findChild<DetailListModel*>("model");
+  auto* detailPage = dynamic_cast<DetailPage*>(window->PageAt(MainWindow::kDetail));
+  ASSERT_NE(detailPage, nullptr);
+  DetailListModel* model = detailPage->findChild<DetailListModel*>("model");
   int indexRow = -1;
   for (int row = 0; row < model->rowCount(); ++row) {
     if (model->index(row, 0).data().toString() == "GET " + site + "/index.html HTTP/1.1") {
@@ -199,10 +199,10 @@ TEST_F(ViewerEndToEnd, BrowsedSiteShowsOnAllThreeViewerPages) {
   ASSERT_LT(indexRow + 1, model->rowCount());
   EXPECT_EQ(model->index(indexRow + 1, 0).data().toString(), "HTTP/1.1 200 OK");
   EXPECT_GE(model->rowCount(), 8);  // four requests and their four responses at least
-  detail->findChild<QTreeView*>("list")->selectionModel()->select(
+  detailPage->findChild<QTreeView*>("list")->selectionModel()->select(
       model->index(indexRow + 1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-  detail->Show();
-  EXPECT_TRUE(detail->findChild<CapturedTextView*>("text")->toPlainText().contains(
+  detailPage->Show();
+  EXPECT_TRUE(detailPage->findChild<CapturedTextView*>("text")->toPlainText().contains(
       QString::fromUtf8(kHeading)));
   SaveScreenshot("detail");
 }

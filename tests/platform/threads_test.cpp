@@ -17,7 +17,7 @@ constexpr auto kPatience = std::chrono::seconds(10);
 // what its body captured.
 class DestroyedSignal {
  public:
-  explicit DestroyedSignal(std::promise<void>& destroyed) : destroyed(destroyed) {}
+  explicit DestroyedSignal(std::promise<void>& signal) : destroyed(signal) {}
   ~DestroyedSignal() { destroyed.set_value(); }
   DestroyedSignal(const DestroyedSignal&) = delete;
   DestroyedSignal& operator=(const DestroyedSignal&) = delete;

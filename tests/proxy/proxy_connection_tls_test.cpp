@@ -125,9 +125,9 @@ const std::string& BigBody() {
 // response its path names.
 class TlsOrigin {
  public:
-  // `asUpstream`: it is also the upstream proxy, answering the CONNECT before TLS.
-  explicit TlsOrigin(const Issued& served, bool asUpstream = false)
-      : asUpstream(asUpstream), origin([this](OriginPeer& peer) { Serve(peer); }) {
+  // `actsAsUpstream`: it is also the upstream proxy, answering the CONNECT before TLS.
+  explicit TlsOrigin(const Issued& served, bool actsAsUpstream = false)
+      : asUpstream(actsAsUpstream), origin([this](OriginPeer& peer) { Serve(peer); }) {
     Present(served);
   }
 
