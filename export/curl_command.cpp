@@ -12,8 +12,8 @@ namespace rw::app {
 namespace {
 
 using capture::CapturedMessage;
-using text::EqualsIgnoringCase;
 using capture::HeaderField;
+using text::EqualsIgnoringCase;
 
 // Headers curl writes itself from the command line, or that only concern the hop to the proxy.
 bool LeftToCurl(std::string_view name) {
@@ -191,8 +191,7 @@ std::string DollarQuoted(std::string_view text) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   std::string quoted = "$'";
   for (size_t i = 0; i < text.size();) {
-    const size_t n =
-        bytes[i] >= 0x80 ? text::Utf8SequenceLength(bytes + i, text.size() - i) : 0;
+    const size_t n = bytes[i] >= 0x80 ? text::Utf8SequenceLength(bytes + i, text.size() - i) : 0;
     if (n > 0) {
       quoted.append(text.substr(i, n));
       i += n;

@@ -6,10 +6,6 @@
 #include <nlohmann/json.hpp>
 
 #include "export/captured_message.h"
-#include "text/case_blind.h"
-#include "text/number_parsers.h"
-#include "text/text_steps.h"
-#include "text/utf8.h"
 #include "platform/error_text.h"
 #include "platform/local_time.h"
 #include "platform/replacing_file.h"

@@ -2,10 +2,10 @@
 
 #include <cstdio>
 
-#include "text/text_steps.h"
 #include "proxy/header_end_scanner.h"
 #include "text/case_blind.h"
 #include "text/header_value.h"
+#include "text/text_steps.h"
 
 namespace rw::proxy {
 

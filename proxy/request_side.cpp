@@ -3,10 +3,10 @@
 #include <utility>
 #include <vector>
 
-#include "text/case_blind.h"
-#include "text/text_steps.h"
 #include "proxy/fixed_replies.h"
 #include "proxy/server_connector.h"
+#include "text/case_blind.h"
+#include "text/text_steps.h"
 
 namespace rw::proxy {
 namespace {
