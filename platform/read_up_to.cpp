@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <utility>
 
@@ -9,11 +10,22 @@
 
 namespace rw::platform {
 
+namespace {
+
+// The buffer starts small and doubles: limits are generous (a trust store may be megabytes),
+// but most files are a few kilobytes and should not cost the limit in memory while read.
+constexpr size_t kFirstStep = 64 * 1024;
+
+}  // namespace
+
 BoundedRead ReadUpTo(int fd, size_t limit) {
   BoundedRead result;
-  std::string data(limit, '\0');
+  std::string data;
   size_t got = 0;
-  while (got < data.size()) {
+  while (got < limit) {
+    if (got == data.size()) {
+      data.resize(std::min(limit, std::max(kFirstStep, 2 * got)));
+    }
     const ssize_t n =
         RetryWhileInterrupted([&] { return ::read(fd, data.data() + got, data.size() - got); });
     if (n < 0) {

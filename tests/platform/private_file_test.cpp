@@ -62,6 +62,15 @@ TEST(PrivateFile, ReadsWithTheFactsToJudgeIt) {
     LinkRule links;
     int error;
   };
+  // Larger than the reader's first buffer: read whole at exactly its limit, refused one below.
+  const fs::path large = temp.path() / "large";
+  const std::string bytes(200'000, 'x');
+  std::ofstream(large) << bytes;
+  const ReadFileResult whole = ReadWholeFile(large.string(), bytes.size(), LinkRule::kRefuse);
+  ASSERT_TRUE(whole.Ok()) << whole.errorNumber;
+  EXPECT_EQ(whole.data, bytes);
+  EXPECT_EQ(ReadWholeFile(large.string(), bytes.size() - 1, LinkRule::kRefuse).errorNumber, EFBIG);
+
   const Row rows[] = {
       {"too large", file, 9, LinkRule::kRefuse, EFBIG},
       {"link refused", temp.path() / "link", 64, LinkRule::kRefuse, ELOOP},
