@@ -14,7 +14,7 @@ namespace {
 
 // The buffer starts small and doubles: limits are generous (a trust store may be megabytes),
 // but most files are a few kilobytes and should not cost the limit in memory while read.
-constexpr size_t kFirstStep = 64 * 1024;
+constexpr size_t kFirstStep = size_t{64} * 1024;
 
 }  // namespace
 
