@@ -21,11 +21,15 @@
 namespace rw::ui {
 namespace {
 
+// Widths in characters of the user's font, so larger fonts and screens keep the values whole.
+constexpr int kValueWidthInCharacters = 13;  // "99,999,999 KB"
+constexpr int kMaxMBWidthInCharacters = 11;
+
 // A sunken value label with its initial text.
 QLabel* ValueLabel(const QString& text, QWidget* parent) {
   auto* label = new QLabel(text, parent);
   label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  label->setMinimumWidth(90);
+  label->setMinimumWidth(label->fontMetrics().averageCharWidth() * kValueWidthInCharacters);
   label->setTextInteractionFlags(Qt::TextSelectableByMouse);
   return label;
 }
@@ -168,7 +172,7 @@ QWidget* SettingsPage::BuildTraceGroup() {
   traceGrid->addWidget(c.autoLog, 2, 2);
   traceGrid->setColumnStretch(3, 1);
   traceGrid->addWidget(c.logNow, 2, 4);
-  c.maxMB->setMaximumWidth(80);
+  c.maxMB->setMaximumWidth(c.maxMB->fontMetrics().averageCharWidth() * kMaxMBWidthInCharacters);
 
   return trace;
 }
