@@ -3,8 +3,10 @@
 #include <openssl/err.h>
 
 #include <memory>
+#include <optional>
 #include <utility>
 
+#include "tls/host_name.h"
 #include "tls/openssl_error.h"
 
 namespace rw::proxy {
@@ -78,15 +80,6 @@ int KeepServerSession(SSL* ssl, SSL_SESSION* session) {
   return 0;
 }
 
-bool IsIpLiteral(const std::string& host) {
-  ASN1_OCTET_STRING* address = a2i_IPADDRESS(host.c_str());
-  if (address == nullptr) {
-    return false;
-  }
-  ASN1_OCTET_STRING_free(address);
-  return true;
-}
-
 }  // namespace
 
 TlsInspector::TlsInspector(Token, tls::InspectionSettings inspection, tls::SslCtxPtr browserSide,
@@ -151,14 +144,21 @@ SslPtr TlsInspector::BrowserSession(BrowserSide& side) const {
 }
 
 SslPtr TlsInspector::ServerSession(const std::string& host, int32_t port) const {
+  // The name in the form certificates compare: a trailing dot or upper case would fail the name
+  // check of a server whose certificate names it.
+  const std::optional<tls::CanonicalHost> canonical = tls::CanonicalHostName(host);
+  if (!canonical) {
+    return nullptr;
+  }
   SslPtr ssl(SSL_new(serverContext.get()));
   if (!ssl) {
     return ssl;
   }
   SSL_set_connect_state(ssl.get());
-  const bool ipLiteral = IsIpLiteral(host);
-  std::string key = tls::ServerSessionCache::Key(host, port);
-  if (tls::SslSessionPtr cached = serverSessions->Find(key, host, ipLiteral)) {
+  const std::string& name = canonical->name;
+  const bool ipLiteral = canonical->ipLiteral;
+  std::string key = tls::ServerSessionCache::Key(name, port);
+  if (tls::SslSessionPtr cached = serverSessions->Find(key, name, ipLiteral)) {
     // A copy for this connection alone, for the same reason as in KeepServerSession.
     const tls::SslSessionPtr own(SSL_SESSION_dup(cached.get()));
     if (own) {
@@ -172,10 +172,10 @@ SslPtr TlsInspector::ServerSession(const std::string& host, int32_t port) const 
   }
   bool named = false;
   if (ipLiteral) {
-    named = X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl.get()), host.c_str()) == 1;
+    named = X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl.get()), name.c_str()) == 1;
   } else {
-    named = SSL_set_tlsext_host_name(ssl.get(), host.c_str()) == 1 &&
-            SSL_set1_host(ssl.get(), host.c_str()) == 1;
+    named = SSL_set_tlsext_host_name(ssl.get(), name.c_str()) == 1 &&
+            SSL_set1_host(ssl.get(), name.c_str()) == 1;
   }
   if (!named) {
     ERR_clear_error();

@@ -37,8 +37,9 @@ class TlsInspector {
   };
   SslPtr BrowserSession(BrowserSide& side) const;
   // A session that sends `host` as SNI (not for an IP literal) and accepts only a chain to the
-  // trust store naming `host`. It offers the kept session of `host` and `port`, if any, and keeps
-  // the server's next one once verified.
+  // trust store naming `host`, both in its canonical form (lower case, no trailing dot). It offers
+  // the kept session of `host` and `port`, if any, and keeps the server's next one once verified.
+  // Null when `host` is not a host name or IP literal.
   SslPtr ServerSession(const std::string& host, int32_t port) const;
 
   tls::LeafMinter& Leaves() const { return *settings.leaves; }

@@ -3,7 +3,9 @@
 #include <openssl/x509v3.h>
 
 #include <algorithm>
+#include <cstdint>
 
+#include "platform/os_sys_calls.h"
 #include "text/case_blind.h"
 #include "tls/openssl_handles.h"
 
@@ -31,6 +33,20 @@ bool IsIpLiteral(const std::string& text) {
   }
   const Asn1OctetStringPtr address(a2i_IPADDRESS(text.c_str()));
   return address != nullptr;
+}
+
+// Whether the connection's own resolver would read `name` as an IPv4 address: it also takes
+// octal and hex parts and fewer than four parts ("0177.0.0.1" and "127.1" are 127.0.0.1), which
+// certificates would read otherwise. Only the plain dotted form names one address everywhere.
+bool IsResolverAddressNotDotted(const std::string& name) {
+  uint32_t netOrder = 0;
+  if (!platform::ParseDottedIPv4(name, &netOrder)) {
+    return false;
+  }
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&netOrder);
+  const std::string dotted = std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." +
+                             std::to_string(bytes[2]) + "." + std::to_string(bytes[3]);
+  return dotted != name;
 }
 
 bool IsNameByte(char c) {
@@ -79,6 +95,9 @@ std::optional<CanonicalHost> CanonicalHostName(std::string_view host) {
       return std::nullopt;
     }
     return CanonicalHost{std::move(name), true};
+  }
+  if (IsResolverAddressNotDotted(name)) {
+    return std::nullopt;
   }
   if (IsIpLiteral(name)) {
     return CanonicalHost{std::move(name), true};

@@ -15,7 +15,9 @@ struct CanonicalHost {
 };
 
 // Nothing when `host` is neither a DNS name (labels of letters, digits, '-' and '_', 1 to 63
-// bytes each, 253 in all) nor an IPv4 or IPv6 literal.
+// bytes each, 253 in all) nor an IPv4 or IPv6 literal; also for an IPv4 address written other
+// than in plain dotted decimal ("0177.0.0.1", "127.1"), which the resolver and certificates read
+// as different addresses.
 std::optional<CanonicalHost> CanonicalHostName(std::string_view host);
 
 }  // namespace rw::tls

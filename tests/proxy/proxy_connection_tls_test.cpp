@@ -374,25 +374,33 @@ TEST(ProxyConnection, DecryptsEachExchangeIntoItsOwnConversation) {
 TEST(ProxyConnection, ThroughAnUpstreamProxyInspectsOnceItsTunnelStands) {
   const Issued originCa = Issue("Origin Test CA", nullptr, nullptr);
   const Issued served = Issue("localhost", &originCa, "DNS:localhost");
-  TlsOrigin origin(served, true);
-  InspectingEngine inspecting(originCa.certificate.get());
-  inspecting.engine.context.PublishUpstream(
-      UpstreamProxy{.use = true, .address = "127.0.0.1", .port = origin.Port()});
-  {
-    TlsBrowser browser(inspecting.engine, "localhost", 443, inspecting.authority->Certificate());
-    EXPECT_EQ(browser.tunnelReply, "HTTP/1.1 200 Connection established\r\n\r\n");
-    ASSERT_TRUE(browser.Handshake());
-    EXPECT_NE(browser.Exchange(Get("/page")).find(TlsOrigin::kPage), std::string::npos);
+  // A fully qualified name in another case still names the server its certificate names (the
+  // upstream proxy resolves it; the browser sends SNI without the dot).
+  for (const std::string host : {"localhost", "LocalHost."}) {
+    SCOPED_TRACE(host);
+    TlsOrigin origin(served, true);
+    InspectingEngine inspecting(originCa.certificate.get());
+    inspecting.engine.context.PublishUpstream(
+        UpstreamProxy{.use = true, .address = "127.0.0.1", .port = origin.Port()});
+    {
+      TlsBrowser browser(inspecting.engine, host, 443, inspecting.authority->Certificate());
+      SSL_set_tlsext_host_name(browser.ssl.get(), "localhost");
+      SSL_set1_host(browser.ssl.get(), "localhost");
+      EXPECT_EQ(browser.tunnelReply, "HTTP/1.1 200 Connection established\r\n\r\n");
+      ASSERT_TRUE(browser.Handshake());
+      const std::string page = browser.Exchange(Get("/page"));
+      EXPECT_NE(page.find(TlsOrigin::kPage), std::string::npos) << page;
+    }
+    ASSERT_TRUE(inspecting.engine.Drain());
+    EXPECT_EQ(origin.UpstreamConnect().rfind("CONNECT " + host + ":443 HTTP/1.1\r\n", 0), 0u);
+    // Inside the tunnel the request goes in origin form, as to the server itself.
+    EXPECT_EQ(origin.FirstRequest().rfind("GET /page HTTP/1.1\r\n", 0), 0u);
+    const auto conversations = inspecting.engine.store.Snapshot();
+    ASSERT_EQ(conversations.size(), 2u);
+    EXPECT_EQ(conversations[0]->ResponseFirstLine(), "HTTP/1.1 200 Connection established");
+    EXPECT_EQ(conversations[1]->Origin(), "https://" + host);
+    EXPECT_EQ(conversations[1]->ResponseFirstLine(), "HTTP/1.1 200 OK");
   }
-  ASSERT_TRUE(inspecting.engine.Drain());
-  EXPECT_EQ(origin.UpstreamConnect().rfind("CONNECT localhost:443 HTTP/1.1\r\n", 0), 0u);
-  // Inside the tunnel the request goes in origin form, as to the server itself.
-  EXPECT_EQ(origin.FirstRequest().rfind("GET /page HTTP/1.1\r\n", 0), 0u);
-  const auto conversations = inspecting.engine.store.Snapshot();
-  ASSERT_EQ(conversations.size(), 2u);
-  EXPECT_EQ(conversations[0]->ResponseFirstLine(), "HTTP/1.1 200 Connection established");
-  EXPECT_EQ(conversations[1]->Origin(), "https://localhost");
-  EXPECT_EQ(conversations[1]->ResponseFirstLine(), "HTTP/1.1 200 OK");
 }
 
 TEST(ProxyConnection, ReadsSmallerThanARecordTakeWhatTheSessionHolds) {

@@ -79,6 +79,11 @@ TEST(HostName, CanonicalFormIsLowerCaseWithoutTrailingDotOrBrackets) {
       {"::ffff:1.2.3.4", "::ffff:1.2.3.4", true},
       {"256.1.1.1", "256.1.1.1", false},  // not an address, but a valid (numeric) name
       {"1.2.3.4x", "1.2.3.4x", false},
+      // Read by the resolver as 127.0.0.1, by certificates otherwise (or as a name).
+      {"0177.0.0.1", nullptr, false},
+      {"127.0.0.01", nullptr, false},
+      {"127.1", nullptr, false},
+      {"0x7f000001", nullptr, false},
       {"example..com", nullptr, false},
       {".example.com", nullptr, false},
       {"example.com..", nullptr, false},
