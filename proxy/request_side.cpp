@@ -5,7 +5,6 @@
 
 #include "proxy/fixed_replies.h"
 #include "proxy/server_connector.h"
-#include "text/case_blind.h"
 #include "text/text_steps.h"
 
 namespace rw::proxy {
@@ -239,7 +238,8 @@ bool RequestSide::ParseRequest() {
     // Framed by its coding: a length beside it would let the server see another body end.
     RemoveLinesNamed(headerLines, "content-length");
   }
-  response.Handler().SetHeadRequest(text::EqualsIgnoringCase(request.method, "HEAD"));
+  // Methods are case-sensitive: "head" is some other method, and its answer has a body.
+  response.Handler().SetHeadRequest(request.method == "HEAD");
   return true;
 }
 
