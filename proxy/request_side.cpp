@@ -43,8 +43,11 @@ bool RequestSide::ReadBrowser() {
   if (!HandleBrowserData()) {
     return false;
   }
-  if (received.value == 0 && !state.browserEnded && state.awaitingResponse && !state.tunnel &&
-      sockets.Server().Valid()) {
+  // A plain tunnel passes the browser's end on to the server (once the bytes before it have gone),
+  // which may still answer.
+  const bool plainTunnel = state.tunnel && !sockets.ServerSecured();
+  if (received.value == 0 && !state.browserEnded && sockets.Server().Valid() &&
+      ((state.awaitingResponse && !state.tunnel) || plainTunnel)) {
     // The browser has said all it will; the answer it waits for still goes to it whole.
     state.browserEnded = true;
   } else if (received.value <= 0) {

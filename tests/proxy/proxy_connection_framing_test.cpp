@@ -253,6 +253,26 @@ TEST(ProxyConnection, HalfClosedBrowserGetsTheWholeResponse) {
   }
 }
 
+// A browser that shuts its sending side of a tunnel: the server reads that end, and what it says
+// after it still reaches the browser.
+TEST(ProxyConnection, HalfClosedTunnelPassesItsEndOnAndCarriesTheReply) {
+  ScriptedOrigin origin([](OriginPeer& peer) {
+    char byte = 0;
+    if (peer.ReadExactly(4) == "ping" && ::recv(peer.Socket().Fd(), &byte, 1, 0) == 0) {
+      peer.Send("pong");
+    }
+  });
+  TestEngine engine;
+  ASSERT_TRUE(engine.Start());
+  platform::Socket browser = engine.Browser();
+  const std::string authority = "127.0.0.1:" + std::to_string(origin.Port());
+  ASSERT_TRUE(SendText(browser, "CONNECT " + authority + " HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(ReadAtLeast(browser, kTunnelReply.size()), kTunnelReply);
+  ASSERT_TRUE(SendText(browser, "ping"));
+  ASSERT_EQ(::shutdown(browser.Fd(), SHUT_WR), 0);
+  EXPECT_EQ(ReadToClose(browser), "pong");
+}
+
 // A tunnel has no responses to end its exchange: turn after turn, it is one exchange until it
 // closes.
 TEST(ProxyConnection, TunnelStaysOneExchangeUntilItCloses) {
