@@ -103,6 +103,10 @@ SysCallResult Shutdown(int fd) {
   return SysCallResult::FromReturn(::shutdown(fd, SHUT_RDWR));
 }
 
+SysCallResult ShutdownSending(const Socket& socket) {
+  return SysCallResult::FromReturn(::shutdown(socket.Fd(), SHUT_WR));
+}
+
 namespace {
 
 SysCallResult SetIntOption(const Socket& socket, int level, int name, int value) {

@@ -40,6 +40,8 @@ SysCallResult Send(const Socket& socket, const char* data, size_t count);
 SysCallResult SendGathered(const Socket& socket, std::string_view first, std::string_view second);
 // Both directions; wakes a thread blocked in accept or recv on the same socket.
 SysCallResult Shutdown(int fd);
+// The sending direction only: the peer reads an end and may still answer.
+SysCallResult ShutdownSending(const Socket& socket);
 // The kernel's receive and send buffer sizes for the socket (value = bytes).
 SysCallResult ReceiveBufferSize(const Socket& socket);
 SysCallResult SendBufferSize(const Socket& socket);

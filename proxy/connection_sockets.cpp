@@ -29,6 +29,7 @@ void ConnectionSockets::SetServer(platform::Socket socket) {
     server = std::move(socket);
     ++serverGeneration;
   }
+  serverSendingEnded = false;
   toServer.Detach();
   serverStream.reset();
   if (server.Valid()) {
@@ -75,6 +76,14 @@ void ConnectionSockets::SecureBrowser(std::unique_ptr<ByteStream> stream) {
 void ConnectionSockets::SecureServer(std::unique_ptr<ByteStream> stream) {
   serverStream = std::move(stream);
   toServer.Attach(serverStream.get());
+}
+
+void ConnectionSockets::EndServerSendingWhenDrained() {
+  if (serverSendingEnded || !server.Valid() || toServer.Pending()) {
+    return;
+  }
+  serverSendingEnded = true;
+  (void)platform::ShutdownSending(server);
 }
 
 void ConnectionSockets::DrainBrowser() {

@@ -34,6 +34,9 @@ class ConnectionSockets {
   // The server's stream transforms its bytes.
   bool ServerSecured() const { return serverStream && serverStream->PlainSocket() == nullptr; }
 
+  // Once every byte queued for the server has gone, the server reads an end: nothing more comes
+  // from the browser. At most once per server socket.
+  void EndServerSendingWhenDrained();
   // Waits until the browser has taken every queued byte, or fails.
   void DrainBrowser();
   // The browser is no longer written to: it failed, or its socket is closed.
@@ -65,6 +68,7 @@ class ConnectionSockets {
   OutboundQueue toBrowser;
   OutboundQueue toServer;
   uint64_t serverGeneration = 0;
+  bool serverSendingEnded = false;  // for the current server socket
 };
 
 }  // namespace rw::proxy

@@ -123,6 +123,9 @@ bool ProxyConnection::RunPass(const Pass& pass, const platform::PollPairReady& r
 }
 
 bool ProxyConnection::AfterPass() {
+  if (state.tunnel && state.browserEnded) {
+    sockets.EndServerSendingWhenDrained();
+  }
   if (state.responseJustEnded) {
     state.responseJustEnded = false;
     // A browser that half-closed has had its answer; a waiting request may go now.

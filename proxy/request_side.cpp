@@ -5,7 +5,6 @@
 
 #include "proxy/fixed_replies.h"
 #include "proxy/server_connector.h"
-#include "text/case_blind.h"
 #include "text/text_steps.h"
 
 namespace rw::proxy {
@@ -44,8 +43,11 @@ bool RequestSide::ReadBrowser() {
   if (!HandleBrowserData()) {
     return false;
   }
-  if (received.value == 0 && !state.browserEnded && state.awaitingResponse && !state.tunnel &&
-      sockets.Server().Valid()) {
+  // A plain tunnel passes the browser's end on to the server (once the bytes before it have gone),
+  // which may still answer.
+  const bool plainTunnel = state.tunnel && !sockets.ServerSecured();
+  if (received.value == 0 && !state.browserEnded && sockets.Server().Valid() &&
+      ((state.awaitingResponse && !state.tunnel) || plainTunnel)) {
     // The browser has said all it will; the answer it waits for still goes to it whole.
     state.browserEnded = true;
   } else if (received.value <= 0) {
@@ -239,7 +241,8 @@ bool RequestSide::ParseRequest() {
     // Framed by its coding: a length beside it would let the server see another body end.
     RemoveLinesNamed(headerLines, "content-length");
   }
-  response.Handler().SetHeadRequest(text::EqualsIgnoringCase(request.method, "HEAD"));
+  // Methods are case-sensitive: "head" is some other method, and its answer has a body.
+  response.Handler().SetHeadRequest(request.method == "HEAD");
   return true;
 }
 

@@ -134,32 +134,48 @@ TEST(ProxyConnection, KeptAliveExchangeCompletesWithItsResponse) {
   }
 }
 
-// A streamed response naming both a coding and a length: the chunks decide where it ends, and
-// the rest of the body is not taken for the next response's header.
-TEST(ProxyConnection, StreamedChunkedResponseWithALengthEndsAtItsLastChunk) {
-  const std::string head =
-      "HTTP/1.1 200 OK\r\nContent-Type: image/gif\r\nContent-Length: 4\r\n"
-      "Transfer-Encoding: chunked\r\n\r\n4\r\nGIF8\r\n";
-  const std::string rest = "3\r\n9a!\r\n0\r\n\r\n";
-  Gate headSeen;
-  ScriptedOrigin origin([&](OriginPeer& peer) {
-    peer.ReadRequest();
-    peer.Send(head);
-    if (headSeen.Wait()) {
-      peer.Send(rest);
-    }
-    NamedOrigin("next")(peer);
-  });
-  TestEngine engine;
-  ASSERT_TRUE(engine.Start());
-  platform::Socket browser = engine.Browser();
-  ASSERT_TRUE(SendText(browser, Get(origin.Port(), "/image")));
-  EXPECT_EQ(ReadAtLeast(browser, head.size()), head);
-  headSeen.Open();
-  EXPECT_EQ(ReadAtLeast(browser, rest.size()), rest);  // unchanged, and at once
-  const std::string next = Page("next: GET /after HTTP/1.1");
-  ASSERT_TRUE(SendText(browser, Get(origin.Port(), "/after")));
-  EXPECT_EQ(ReadAtLeast(browser, next.size()), next);
+// A streamed response whose rest comes once its head has reached the browser: its own framing
+// says where it ends, so the rest goes on unchanged and is not taken for the next response.
+TEST(ProxyConnection, StreamedResponseRestGoesOnAtOnce) {
+  struct Row {
+    std::string name;
+    std::string method;
+    std::string head;
+    std::string rest;
+  };
+  const std::vector<Row> rows = {
+      // The chunks decide, not the length beside them.
+      {"chunked with a length", "GET",
+       "HTTP/1.1 200 OK\r\nContent-Type: image/gif\r\nContent-Length: 4\r\n"
+       "Transfer-Encoding: chunked\r\n\r\n4\r\nGIF8\r\n",
+       "3\r\n9a!\r\n0\r\n\r\n"},
+      // Methods are case-sensitive: "head" is not HEAD, and its answer has a body.
+      {"lower-case head", "head",
+       "HTTP/1.1 405 Method Not Allowed\r\nContent-Type: text/html\r\nContent-Length: 4\r\n\r\n",
+       "no!\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Gate headSeen;
+    ScriptedOrigin origin([&](OriginPeer& peer) {
+      peer.ReadRequest();
+      peer.Send(row.head);
+      if (headSeen.Wait()) {
+        peer.Send(row.rest);
+      }
+      NamedOrigin("next")(peer);
+    });
+    TestEngine engine;
+    ASSERT_TRUE(engine.Start());
+    platform::Socket browser = engine.Browser();
+    ASSERT_TRUE(SendText(browser, Get(origin.Port(), "/image", row.method)));
+    EXPECT_EQ(ReadAtLeast(browser, row.head.size()), row.head);
+    headSeen.Open();
+    EXPECT_EQ(ReadAtLeast(browser, row.rest.size()), row.rest);  // unchanged, and at once
+    const std::string next = Page("next: GET /after HTTP/1.1");
+    ASSERT_TRUE(SendText(browser, Get(origin.Port(), "/after")));
+    EXPECT_EQ(ReadAtLeast(browser, next.size()), next);
+  }
 }
 
 // Framed by its coding, forwarded without the length beside it, so that the server cannot
@@ -235,6 +251,26 @@ TEST(ProxyConnection, HalfClosedBrowserGetsTheWholeResponse) {
     ASSERT_EQ(::shutdown(browser.Fd(), SHUT_WR), 0);
     EXPECT_EQ(ReadToClose(browser), response);
   }
+}
+
+// A browser that shuts its sending side of a tunnel: the server reads that end, and what it says
+// after it still reaches the browser.
+TEST(ProxyConnection, HalfClosedTunnelPassesItsEndOnAndCarriesTheReply) {
+  ScriptedOrigin origin([](OriginPeer& peer) {
+    char byte = 0;
+    if (peer.ReadExactly(4) == "ping" && ::recv(peer.Socket().Fd(), &byte, 1, 0) == 0) {
+      peer.Send("pong");
+    }
+  });
+  TestEngine engine;
+  ASSERT_TRUE(engine.Start());
+  platform::Socket browser = engine.Browser();
+  const std::string authority = "127.0.0.1:" + std::to_string(origin.Port());
+  ASSERT_TRUE(SendText(browser, "CONNECT " + authority + " HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(ReadAtLeast(browser, kTunnelReply.size()), kTunnelReply);
+  ASSERT_TRUE(SendText(browser, "ping"));
+  ASSERT_EQ(::shutdown(browser.Fd(), SHUT_WR), 0);
+  EXPECT_EQ(ReadToClose(browser), "pong");
 }
 
 // A tunnel has no responses to end its exchange: turn after turn, it is one exchange until it
