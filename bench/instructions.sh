@@ -93,9 +93,9 @@ system_calls() {
 }
 
 printf '%-12s %-6s %-14s %s\n' build conns "instr/request" "system calls/request"
-for spec in "$@"; do
-  label=${spec%%=*}
-  binary=${spec#*=}
+for build in "$@"; do
+  label=${build%%=*}
+  binary=${build#*=}
   for conns in $conns_list; do
     printf '%-12s %-6s %-14s %s\n' "$label" "$conns" "$(instructions "$binary" "$conns")" \
       "$(system_calls "$binary" "$conns")"
